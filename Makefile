@@ -22,7 +22,7 @@ demo: build
 	@echo "Wrote build/demo.png"
 
 bench: build
-	./build/$(PRESET)/bench/quorvandile-bench
+	./build/$(PRESET)/bench/engine/bench_passes
 
 clean:
 	rm -rf build

@@ -1,0 +1,68 @@
+#pragma once
+
+// ToneMapper: everything about a frame's toning that does not depend on the
+// pixel, prepared once, then applied to any number of rectangles.
+
+#include <span>
+#include <vector>
+
+#include "engine/image_view.h"
+#include "engine/levels.h"
+#include "engine/pixel.h"
+#include "engine/ramp.h"
+#include "engine/tone_params.h"
+#include "engine/tone_value.h"
+
+namespace qv {
+
+class ToneMapper {
+ public:
+  // Prepares the levels coefficients and, for the settings' depth, the lookup
+  // table (8 and 16 bits). May throw std::bad_alloc while allocating the
+  // table; nothing else throws.
+  explicit ToneMapper(const ToneMapperSettings& settings);
+
+  // The settings as given, except that an Input White equal to Input Black has
+  // been raised by 0.000001.
+  const ToneMapperSettings& settings() const { return settings_; }
+  const LevelsCoefficients& levels() const { return levels_; }
+
+  // 256 entries at 8 bits, 32769 at 16 bits, empty at other depths. Each entry
+  // is a finished pixel: the opacity in alpha, the ramp colour in red, green,
+  // blue.
+  std::span<const Pixel8> table8() const { return table8_; }
+  std::span<const Pixel16> table16() const { return table16_; }
+
+  // The float ramp of the settings' tone count.
+  PixelFloat Ramp(float tone) const { return ramp_(*this, tone); }
+
+  std::int32_t ToneValue8(Pixel8 pixel) const { return qv::ToneValue8(settings_.params.baseOn, pixel); }
+  std::int32_t ToneValue16(Pixel16 pixel) const { return qv::ToneValue16(settings_.params.baseOn, pixel); }
+  float ToneValueFloat(const PixelFloat& pixel) const {
+    return qv::ToneValueFloat(settings_.params.baseOn, pixel);
+  }
+
+  // Tones the pixels of `rect` (clipped to the input) from `input` into
+  // `output`, which must be different buffers. Writes nothing when the views
+  // differ in size, when a view's depth is not the depth this mapper was built
+  // for, or when that depth is not 8-bit, 16-bit or float. Only pixels inside
+  // the clipped rectangle are read or written. Never allocates or throws, and
+  // may run on several threads at once over disjoint rectangles.
+  void Process(const ImageView& input, const ImageView& output, const PixelRect& rect) const;
+
+ private:
+  void Process8(const ImageView& input, const ImageView& output, const PixelRect& rect) const;
+  void Process16(const ImageView& input, const ImageView& output, const PixelRect& rect) const;
+  void ProcessFloat(const ImageView& input, const ImageView& output, const PixelRect& rect) const;
+
+  ToneMapperSettings settings_;
+  LevelsCoefficients levels_;
+  std::vector<Pixel8> table8_;
+  std::vector<Pixel16> table16_;
+  RampFunction ramp_;
+};
+
+// True when both views have the same width and height.
+bool SameSize(const ImageView& a, const ImageView& b);
+
+}  // namespace qv

@@ -1,0 +1,92 @@
+#pragma once
+
+// The float ramps as inline templates, so the float pass can inline the ramp
+// of the frame's tone count; the public RampFunctions are thin wrappers.
+
+#include <cmath>
+
+#include "engine/ramp.h"
+#include "engine/tone_mapper.h"
+#include "ramp_segments.h"
+
+namespace qv::detail {
+
+// Opacity from the tone before levels; the line in double, clamped to 0 to 1.
+// A NaN tone (a NaN source pixel) gives a NaN opacity, which is a float like
+// any other here.
+inline float RampOpacity(const ToneMapper& mapper, float tone) {
+  const double v = static_cast<double>(tone) * mapper.levels().opacityRange +
+                   mapper.settings().params.shadowsOpacity;
+  if (v < 0.0) return 0.0f;
+  if (v > 1.0) return 1.0f;
+  return static_cast<float>(v);
+}
+
+inline float ClampUnit(float tone) {
+  if (tone < 0.0f) return 0.0f;
+  if (tone > 1.0f) return 1.0f;
+  return tone;
+}
+
+// Single precision, in the order (to - from), then * position, then + from.
+inline void SetColour(PixelFloat& out, const RampSegment<float>& seg) {
+  out.red = (seg.to->red - seg.from->red) * seg.position + seg.from->red;
+  out.green = (seg.to->green - seg.from->green) * seg.position + seg.from->green;
+  out.blue = (seg.to->blue - seg.from->blue) * seg.position + seg.from->blue;
+}
+
+inline void SetColour(PixelFloat& out, const PixelFloat& colour) {
+  out.red = colour.red;
+  out.green = colour.green;
+  out.blue = colour.blue;
+}
+
+template <ToneCount Tones>
+inline PixelFloat RampOf(const ToneMapper& mapper, float tone) {
+  const ToneParams& p = mapper.settings().params;
+  PixelFloat out;
+  if constexpr (Tones == kMonotone) {
+    SetColour(out, p.midtones);
+    out.alpha = RampOpacity(mapper, tone);
+  } else {
+    if constexpr (IsRampWithSegments(Tones)) {
+      const LevelsCoefficients& c = mapper.levels();
+      const float t = std::pow(tone, c.singleExponent) * c.singleScale + c.singleOffset;
+      // A levelled tone that is not a number counts as 0, the Shadows end, as
+      // in the lookup tables.
+      if (!(t >= 0.0f)) {
+        SetColour(out, p.shadows);
+      } else if (t > 1.0f) {
+        SetColour(out, p.highlights);
+      } else {
+        SetColour(out, SegmentAt<Tones>(p, t));
+      }
+    }
+    out.alpha = RampOpacity(mapper, ClampUnit(tone));
+  }
+  return out;
+}
+
+template <ToneCount Tones>
+struct InlineRamp {
+  PixelFloat operator()(const ToneMapper& mapper, float tone) const { return RampOf<Tones>(mapper, tone); }
+};
+
+// Calls fn with an inlinable functor for the known ramps, or with the function
+// pointer itself for any other.
+template <class Fn>
+void VisitRamp(RampFunction ramp, Fn&& fn) {
+  if (ramp == &RampMonotone) {
+    fn(InlineRamp<kMonotone>{});
+  } else if (ramp == &RampDuotone) {
+    fn(InlineRamp<kDuotone>{});
+  } else if (ramp == &RampTritone) {
+    fn(InlineRamp<kTritone>{});
+  } else if (ramp == &RampPentone) {
+    fn(InlineRamp<kPentone>{});
+  } else {
+    fn(ramp);
+  }
+}
+
+}  // namespace qv::detail

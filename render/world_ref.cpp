@@ -1,0 +1,18 @@
+#include "render/world_ref.h"
+
+namespace qv {
+
+WorldRef::WorldRef(const PF_EffectWorld& world, PixelDepth depth)
+    : world_(&world),
+      view_{depth, world.data, world.width, world.height,
+            PixelBytes(depth) > 0 ? world.rowbytes / PixelBytes(depth) : 0} {}
+
+bool IsUsableWorld(const PF_EffectWorld& world, PixelDepth depth) {
+  const std::int64_t pixel_bytes = PixelBytes(depth);
+  if (pixel_bytes == 0 || world.width < 0 || world.height < 0) return false;
+  if (world.width == 0 || world.height == 0) return true;
+  return world.data != nullptr && world.rowbytes >= 0 &&
+         static_cast<std::int64_t>(world.rowbytes) >= pixel_bytes * world.width;
+}
+
+}  // namespace qv

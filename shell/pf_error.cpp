@@ -1,0 +1,7 @@
+#include "shell/pf_error.h"
+
+namespace qv {
+
+void RaisePfError(PF_Err code) { throw PfError{code}; }
+
+}  // namespace qv
