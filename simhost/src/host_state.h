@@ -1,0 +1,161 @@
+// Internal state of one simulated host, shared by the public Host methods
+// (host.cpp) and the C callbacks the plug-in calls (host_calls.cpp).
+#ifndef SIMHOST_SRC_HOST_STATE_H
+#define SIMHOST_SRC_HOST_STATE_H
+
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host_api/ae_all.h"
+#include "param_store.h"
+#include "plugin_library.h"
+#include "simhost/host.h"
+
+namespace simhost::detail {
+
+// Which callbacks the command being run may use.
+enum class Phase { kNone, kParamsSetup, kPreRender, kRender };
+
+struct HandleRecord {
+  int id = 0;
+  A_HandleSize size = 0;
+  int lock_count = 0;
+  bool live = true;  // false once disposed; the record stays so a second dispose is recognised
+  int created_in_call = -1;
+  std::unique_ptr<std::byte[]> data;
+};
+
+struct InputCheckout {
+  std::unique_ptr<World> world;
+  std::vector<unsigned char> before;  // every byte as handed out
+};
+
+struct PendingFrame {
+  FrameReport report;
+  PF_RenderRequest request{};  // the host's output request, as sent
+  A_short bitdepth = 0;
+  PF_PixelFormat format = PF_PixelFormat_ARGB32;
+};
+
+struct ArmedFault {
+  Fault fault;
+  int seen = 0;         // matching calls counted so far
+  int bound_call = -1;  // kNextCall: the plug-in call it belongs to, once one has matched
+};
+
+struct HostState {
+  HostState(PF_EntryPointFunc entry_point, HostOptions host_options);
+  ~HostState();
+  HostState(const HostState&) = delete;
+  HostState& operator=(const HostState&) = delete;
+
+  // ---- Fixed for the host's life. The library is declared first so that it
+  // is unloaded after everything else.
+  std::unique_ptr<PluginLibrary> library;
+  PF_EntryPointFunc entry;
+  HostOptions options;
+  std::optional<PiplInfo> pipl;
+  int effect_token = 0;  // in_data->effect_ref points here
+
+  // Callback tables handed to the plug-in by address; refreshed before every
+  // call since the plug-in could write to them.
+  SPBasicSuite basic_suite{};
+  PF_UtilCallbacks utils{};
+  PF_PreRenderCallbacks pre_render_callbacks{};
+  PF_SmartRenderCallbacks smart_render_callbacks{};
+
+  // ---- Guarded by mu: the callbacks may come from worker threads.
+  mutable std::mutex mu;
+  std::vector<CallRecord> calls;
+  std::vector<std::string> violations;
+  std::vector<CommandRecord> commands;
+  int current_call = -1;
+  Phase phase = Phase::kNone;
+  std::vector<ArmedFault> faults;
+  std::optional<PF_PixelFormat> format_answer;
+
+  std::deque<void*> master_pointers;  // PF_Handle points into this; entries never move
+  std::map<PF_Handle, HandleRecord> handles;
+  int next_handle_id = 1;
+
+  ParamStore params;
+  std::map<PF_ParamIndex, std::vector<PF_ParamDef>> ui_updates;
+  struct ParamCheckout {
+    const PF_ParamDef* def;
+    PF_ParamIndex index;
+  };
+  std::vector<ParamCheckout> param_checkouts;  // outstanding in the current call
+
+  PF_Handle global_data = nullptr;
+  PF_OutData out_data{};
+  PF_Err last_error = PF_Err_NONE;
+  A_long current_frame = 0;
+
+  std::optional<World> input_all;
+  std::map<A_long, World> input_at;
+  mutable std::optional<World> blank_layer;
+
+  std::optional<PendingFrame> pending;
+  std::map<A_long, InputCheckout> input_worlds;  // by checkout id, during a render
+  std::unique_ptr<World> output_world;           // during a render
+  std::unique_ptr<World> raw_output;             // of the last raw command
+
+  // ---- Helpers; "Locked" ones expect mu to be held.
+  PF_ProgPtr EffectRef() const;
+  A_long TimeOf(A_long frame) const;
+  A_long ToHostTime(A_long what_time, A_u_long time_scale) const;
+  const World& LayerAt(A_long time) const;
+  std::string CallNameLocked() const;
+  void ViolationLocked(const std::string& message);
+  void Violation(const std::string& message);
+  // Logs a host call and returns the injected fault that fires on it, if any.
+  std::optional<Fault> EnterLocked(const char* op, std::string detail, long long arg);
+  SuiteBalance* BalanceLocked(const std::string& name, A_long version);
+  const World* FindWorldLocked(const PF_EffectWorld* world) const;
+  std::vector<HandleInfo> LiveHandlesLocked() const;
+
+  // ---- Calling the plug-in (host thread only).
+  void ResetCallbackTables();
+  PF_InData MakeInData();
+  PF_Err Call(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output, void* extra, Phase call_phase);
+  void BeginCall(std::string name, PF_Cmd cmd, Phase call_phase);
+  void EndCall(PF_Err err);
+  // Current definitions for a parameter array; [0] is the input layer.
+  std::vector<PF_ParamDef> CurrentDefinitions();
+  PF_ParamDef LayerDefinition(A_long time) const;
+  void DisposePreRenderData(FrameReport& report);
+  void CheckRenderWorlds();
+};
+
+// Makes `host` the one that plug-in calls on this thread reach, for the
+// object's lifetime.
+class CurrentHost {
+ public:
+  explicit CurrentHost(HostState* host);
+  ~CurrentHost();
+  CurrentHost(const CurrentHost&) = delete;
+  CurrentHost& operator=(const CurrentHost&) = delete;
+
+ private:
+  HostState* previous_;
+};
+
+void RegisterHost(HostState* host);
+void UnregisterHost(HostState* host);
+
+// The host's callback tables, as freshly made.
+SPBasicSuite BasicSuiteTable();
+PF_InteractCallbacks InteractCallbacksTable();
+PF_UtilCallbacks UtilCallbacksTable();
+PF_PreRenderCallbacks PreRenderCallbacksTable();
+PF_SmartRenderCallbacks SmartRenderCallbacksTable();
+
+}  // namespace simhost::detail
+
+#endif
