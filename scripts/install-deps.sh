@@ -8,6 +8,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools
   libcli11-dev libfmt-dev
+  clang-14 libclang-rt-14-dev llvm-14
+  # The Windows build: MinGW-w64 cross compilers, Wine to run its tests, and
+  # pefile (for /usr/bin/python3) to inspect the finished .aex.
+  g++-mingw-w64-x86-64 binutils-mingw-w64 wine64 wine python3-pefile
 )
 
 missing=()

@@ -1,20 +1,33 @@
-// Single-threaded speed of Process at each depth, on full frames, reported per
-// pixel and relative to a memcpy of a frame with the same bytes per pixel
-// measured in the same process.
+// Speed of Process at each depth on full frames, per pixel and relative to a
+// memcpy of the same frame at the same thread count, timed in the same loop.
+// Every pass runs on the ramp "Tritone".
 //
-//   Pass8/Tritone/blend/gamma2.2/3840x2160   ns_per_px  x_memcpy
-//   Memcpy/16Bpp/1920x1080                   ns_per_px  x_memcpy (= 1)
+//   Pass8/Lightness/noblend/gamma1/3840x2160/threads:2        ns_per_px  x_memcpy
+//   Pass8Scalar/Lightness/noblend/gamma1/3840x2160/threads:2  (the plain pass)
+//   Memcpy/4Bpp/3840x2160/threads:2                           ns_per_px
+//   Table16Build/gamma1, Table16BuildScalar/gamma1            us_per_build
+//
+// PassN runs on the variant a ToneMapper picks by itself (the benchmark's
+// label names it; QUORVANDILE_SIMD forces one), PassNScalar on the plain
+// passes. With 2 threads the frame is cut into bands as the render does
+// (rows top + h * i / n) and each band runs on its own thread.
 
 #include <benchmark/benchmark.h>
 
+#include <barrier>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "engine/pass_variant.h"
 #include "engine/tone_mapper.h"
 
 namespace {
@@ -27,33 +40,70 @@ struct FrameSize {
   std::int64_t Pixels() const { return std::int64_t{width} * height; }
 };
 
-// Mean time of one memcpy of `bytes`, measured once per size and cached, so
-// every pass is compared with the same baseline.
-double MemcpyNanoseconds(std::size_t bytes) {
-  static std::map<std::size_t, double> cache;
-  if (auto it = cache.find(bytes); it != cache.end()) return it->second;
-  std::vector<unsigned char> from(bytes, 1), to(bytes, 0);
-  std::memcpy(to.data(), from.data(), bytes);  // fault the pages in
-  int copies = 0;
-  const auto start = Clock::now();
-  auto elapsed = Clock::duration::zero();
-  while (copies < 5 || elapsed < std::chrono::milliseconds(250)) {
-    std::memcpy(to.data(), from.data(), bytes);
-    benchmark::ClobberMemory();
-    ++copies;
-    elapsed = Clock::now() - start;
-  }
-  const double ns = std::chrono::duration<double, std::nano>(elapsed).count() / copies;
-  cache.emplace(bytes, ns);
-  return ns;
+// Band i of n over rows 0 to height, as the render's band split makes it.
+std::pair<std::int32_t, std::int32_t> BandRows(std::int32_t height, int i, int n) {
+  const auto at = [&](int k) { return static_cast<std::int32_t>(std::int64_t{height} * k / n); };
+  return {at(i), at(i + 1)};
 }
 
-void Report(benchmark::State& state, Clock::duration elapsed, const FrameSize& size, std::size_t pixelBytes) {
-  const double perFrame = std::chrono::duration<double, std::nano>(elapsed).count() /
-                          static_cast<double>(state.iterations());
-  state.counters["ns_per_px"] = perFrame / static_cast<double>(size.Pixels());
-  state.counters["x_memcpy"] = perFrame / MemcpyNanoseconds(size.Pixels() * pixelBytes);
+// Runs band jobs on `threads` threads: the calling thread takes band 0 and
+// parked workers the others, so no thread is started while timing.
+class BandRunner {
+ public:
+  explicit BandRunner(int threads) : count_(threads), start_(threads), done_(threads) {
+    for (int i = 1; i < threads; ++i) {
+      workers_.emplace_back([this, i] {
+        for (;;) {
+          start_.arrive_and_wait();
+          if (stop_) return;
+          (*job_)(i, count_);
+          done_.arrive_and_wait();
+        }
+      });
+    }
+  }
+  ~BandRunner() {
+    stop_ = true;
+    if (count_ > 1) start_.arrive_and_wait();
+    for (std::thread& t : workers_) t.join();
+  }
+
+  // job(band, bands) for every band; returns when all are done.
+  void Run(const std::function<void(int, int)>& job) {
+    job_ = &job;
+    if (count_ > 1) start_.arrive_and_wait();
+    job(0, count_);
+    if (count_ > 1) done_.arrive_and_wait();
+  }
+
+  int count() const { return count_; }
+
+ private:
+  int count_;
+  std::barrier<> start_, done_;
+  const std::function<void(int, int)>* job_ = nullptr;
+  bool stop_ = false;
+  std::vector<std::thread> workers_;
+};
+
+BandRunner& Runner(int threads) {
+  static std::map<int, std::unique_ptr<BandRunner>> runners;
+  auto& r = runners[threads];
+  if (!r) r = std::make_unique<BandRunner>(threads);
+  return *r;
 }
+
+// Copies a frame band by band, as the passes write it.
+void CopyFrame(BandRunner& runner, const unsigned char* from, unsigned char* to, FrameSize size,
+               std::size_t pixelBytes) {
+  const std::size_t rowBytes = static_cast<std::size_t>(size.width) * pixelBytes;
+  runner.Run([&](int i, int n) {
+    const auto [top, bottom] = BandRows(size.height, i, n);
+    std::memcpy(to + rowBytes * top, from + rowBytes * top, rowBytes * (bottom - top));
+  });
+}
+
+double Nanoseconds(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
 
 template <class Pixel>
 Pixel RandomPixel(std::mt19937& rng);
@@ -76,68 +126,126 @@ qv::PixelFloat RandomPixel<qv::PixelFloat>(std::mt19937& rng) {
   return {c(rng), c(rng), c(rng), c(rng)};
 }
 
-struct PassCase {
-  qv::PixelDepth depth;
-  bool blend;
-  double gamma;
-  FrameSize size;
-};
-
-template <class Pixel>
-void BenchPass(benchmark::State& state, PassCase c) {
+qv::ToneParams Settings(qv::BaseOn base, bool blend, double gamma) {
   qv::ToneParams params{};
-  params.baseOn = qv::kBaseLightness;
+  params.baseOn = base;
   params.tones = qv::kTritone;
   params.highlights = qv::FromPixel8({255, 255, 255, 255});
   params.midtones = qv::FromPixel8({255, 128, 100, 70});
   params.shadows = qv::FromPixel8({255, 0, 0, 0});
   params.inputBlack = 0;
   params.inputWhite = 1;
-  params.gamma = c.gamma;
+  params.gamma = gamma;
   params.outputBlack = 0;
   params.outputWhite = 1;
   params.highlightsOpacity = 1;
   params.shadowsOpacity = 0;
-  params.blend = c.blend ? 0.5 : 0.0;
-  const qv::ToneMapper mapper({c.depth, params});
+  params.blend = blend ? 0.5 : 0.0;
+  return params;
+}
+
+struct PassCase {
+  qv::PixelDepth depth;
+  qv::BaseOn base;
+  bool blend;
+  double gamma;
+  FrameSize size;
+  int threads;
+  bool scalar;
+};
+
+// Each iteration tones the frame (the timed part) and then copies the same
+// source frame with memcpy, so that the baseline sees the same load on this
+// shared machine as the pass it is compared with.
+template <class Pixel>
+void BenchPass(benchmark::State& state, PassCase c) {
+  const qv::ToneMapperSettings settings{c.depth, Settings(c.base, c.blend, c.gamma)};
+  const qv::ToneMapper mapper = c.scalar ? qv::ToneMapper(settings, qv::PassVariant::kScalar) : qv::ToneMapper(settings);
+  state.SetLabel(qv::PassVariantName(mapper.passVariant()));
 
   std::mt19937 rng(7);
-  std::vector<Pixel> in(static_cast<std::size_t>(c.size.Pixels())), out(in.size());
+  std::vector<Pixel> in(static_cast<std::size_t>(c.size.Pixels())), out(in.size()), copy(in.size());
   for (Pixel& p : in) p = RandomPixel<Pixel>(rng);
   const qv::ImageView input{c.depth, in.data(), c.size.width, c.size.height, c.size.width};
   const qv::ImageView output{c.depth, out.data(), c.size.width, c.size.height, c.size.width};
-  MemcpyNanoseconds(in.size() * sizeof(Pixel));  // baseline before timing starts
 
-  const auto start = Clock::now();
+  BandRunner& runner = Runner(c.threads);
+  const std::function<void(int, int)> bands = [&](int i, int n) {
+    const auto [top, bottom] = BandRows(c.size.height, i, n);
+    mapper.Process(input, output, {0, top, c.size.width, bottom});
+  };
+  auto copyFrame = [&] {
+    CopyFrame(runner, reinterpret_cast<const unsigned char*>(in.data()), reinterpret_cast<unsigned char*>(copy.data()),
+              c.size, sizeof(Pixel));
+  };
+  runner.Run(bands);  // fault the pages in
+  copyFrame();
+  Clock::duration passTime{}, copyTime{};
   for (auto _ : state) {
-    mapper.Process(input, output, input.Bounds());
-    benchmark::DoNotOptimize(out.data());
+    const auto t0 = Clock::now();
+    runner.Run(bands);
     benchmark::ClobberMemory();
+    const auto t1 = Clock::now();
+    copyFrame();
+    benchmark::ClobberMemory();
+    const auto t2 = Clock::now();
+    state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+    passTime += t1 - t0;
+    copyTime += t2 - t1;
   }
-  Report(state, Clock::now() - start, c.size, sizeof(Pixel));
+  const double frames = static_cast<double>(state.iterations());
+  state.counters["ns_per_px"] = Nanoseconds(passTime) / frames / static_cast<double>(c.size.Pixels());
+  state.counters["x_memcpy"] = Nanoseconds(passTime) / Nanoseconds(copyTime);
 }
 
-void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixelBytes) {
+void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixelBytes, int threads) {
   const std::size_t bytes = static_cast<std::size_t>(size.Pixels()) * pixelBytes;
   std::vector<unsigned char> from(bytes, 1), to(bytes, 0);
-  MemcpyNanoseconds(bytes);
+  BandRunner& runner = Runner(threads);
+  CopyFrame(runner, from.data(), to.data(), size, pixelBytes);
   const auto start = Clock::now();
   for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), bytes);
+    CopyFrame(runner, from.data(), to.data(), size, pixelBytes);
     benchmark::ClobberMemory();
   }
-  Report(state, Clock::now() - start, size, pixelBytes);
+  state.counters["ns_per_px"] =
+      Nanoseconds(Clock::now() - start) / static_cast<double>(state.iterations()) / static_cast<double>(size.Pixels());
 }
 
+// The frame's table (or nothing, in float) is built with the ToneMapper, once
+// per frame: this is that construction, on the default variant or the plain
+// build.
+void BenchTableBuild(benchmark::State& state, qv::PixelDepth depth, double gamma, bool scalar) {
+  const qv::ToneMapperSettings settings{depth, Settings(qv::kBaseLightness, false, gamma)};
+  const qv::PassVariant variant = scalar ? qv::PassVariant::kScalar : qv::DefaultPassVariant();
+  state.SetLabel(qv::PassVariantName(qv::ToneMapper(settings, variant).passVariant()));
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    qv::ToneMapper mapper(settings, variant);
+    benchmark::DoNotOptimize(mapper);
+  }
+  const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+  state.counters["us_per_build"] = us / static_cast<double>(state.iterations());
+}
+
+const char* BaseName(qv::BaseOn base) { return base == qv::kBaseLuminance ? "Luminance" : "Lightness"; }
+
 template <class Pixel>
-void RegisterPass(const char* name, qv::PixelDepth depth, FrameSize size) {
-  for (bool blend : {false, true}) {
-    for (double gamma : {1.0, 2.2}) {
-      const std::string label = std::string(name) + "/Tritone/" + (blend ? "blend" : "noblend") + "/gamma" +
-                                (gamma == 1.0 ? "1" : "2.2") + "/" + size.Name();
-      benchmark::RegisterBenchmark(label.c_str(), BenchPass<Pixel>, PassCase{depth, blend, gamma, size})
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime();
+void RegisterPass(const char* depthName, qv::PixelDepth depth, FrameSize size, int threads,
+                  std::initializer_list<qv::BaseOn> bases, std::initializer_list<double> gammas) {
+  for (bool scalar : {false, true}) {
+    for (qv::BaseOn base : bases) {
+      for (bool blend : {false, true}) {
+        for (double gamma : gammas) {
+          const std::string label = std::string(depthName) + (scalar ? "Scalar" : "") + "/" + BaseName(base) + "/" +
+                                    (blend ? "blend" : "noblend") + "/gamma" + (gamma == 1.0 ? "1" : "2.2") + "/" +
+                                    size.Name() + "/threads:" + std::to_string(threads);
+          benchmark::RegisterBenchmark(label.c_str(), BenchPass<Pixel>,
+                                       PassCase{depth, base, blend, gamma, size, threads, scalar})
+              ->Unit(benchmark::kMillisecond)
+              ->UseManualTime();
+        }
+      }
     }
   }
 }
@@ -145,16 +253,29 @@ void RegisterPass(const char* name, qv::PixelDepth depth, FrameSize size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (FrameSize size : {FrameSize{1920, 1080}, FrameSize{3840, 2160}}) {
-    for (std::size_t bpp : {sizeof(qv::Pixel8), sizeof(qv::Pixel16), sizeof(qv::PixelFloat)}) {
-      benchmark::RegisterBenchmark(("Memcpy/" + std::to_string(bpp) + "Bpp/" + size.Name()).c_str(), BenchMemcpy,
-                                   size, bpp)
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime();
+  for (FrameSize size : {FrameSize{3840, 2160}, FrameSize{1920, 1080}}) {
+    for (int threads : {1, 2}) {
+      for (std::size_t bpp : {sizeof(qv::Pixel8), sizeof(qv::Pixel16), sizeof(qv::PixelFloat)}) {
+        const std::string label =
+            "Memcpy/" + std::to_string(bpp) + "Bpp/" + size.Name() + "/threads:" + std::to_string(threads);
+        benchmark::RegisterBenchmark(label.c_str(), BenchMemcpy, size, bpp, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+      }
+      RegisterPass<qv::Pixel8>("Pass8", qv::kDepth8, size, threads, {qv::kBaseLightness, qv::kBaseLuminance}, {1.0});
+      RegisterPass<qv::Pixel16>("Pass16", qv::kDepth16, size, threads, {qv::kBaseLightness, qv::kBaseLuminance},
+                                {1.0});
+      RegisterPass<qv::PixelFloat>("PassFloat", qv::kDepthFloat, size, threads, {qv::kBaseLightness}, {1.0, 2.2});
     }
-    RegisterPass<qv::Pixel8>("Pass8", qv::kDepth8, size);
-    RegisterPass<qv::Pixel16>("Pass16", qv::kDepth16, size);
-    RegisterPass<qv::PixelFloat>("PassFloat", qv::kDepthFloat, size);
+  }
+  for (bool scalar : {false, true}) {
+    for (double gamma : {1.0, 2.2}) {
+      const std::string suffix = std::string(scalar ? "Scalar" : "") + (gamma == 1.0 ? "/gamma1" : "/gamma2.2");
+      benchmark::RegisterBenchmark(("Table8Build" + suffix).c_str(), BenchTableBuild, qv::kDepth8, gamma, scalar)
+          ->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark(("Table16Build" + suffix).c_str(), BenchTableBuild, qv::kDepth16, gamma, scalar)
+          ->Unit(benchmark::kMicrosecond);
+    }
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -1,10 +1,13 @@
 // The float pass: the ramp per pixel, single-precision arithmetic, nothing
-// clamped.
+// clamped. The plain rows here are the reference; a SIMD variant's rows
+// (simd_rows.h) do the same operations and leave the row's end to them.
 
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/tone_mapper.h"
 #include "pass_frame.h"
+#include "pass_kernels.h"
 #include "ramp_kernels.h"
 
 namespace qv {
@@ -29,6 +32,22 @@ void FloatRow(const PixelFloat* __restrict src, PixelFloat* __restrict dst, std:
   }
 }
 
+// The ramp in plain data for the SIMD rows.
+detail::FloatRampConstants FloatConstants(const ToneMapper& mapper, float u) {
+  const LevelsCoefficients& c = mapper.levels();
+  detail::FloatRampConstants k{};
+  k.colours = detail::MakeRampColours(mapper.settings().params);
+  k.exponent = c.singleExponent;
+  k.scale = c.singleScale;
+  k.offset = c.singleOffset;
+  k.identityPower = c.singleExponent == 1.0f;
+  k.opacityRange = c.opacityRange;
+  k.shadowsOpacity = mapper.settings().params.shadowsOpacity;
+  k.blend = u;
+  k.keep = 1.0f - u;
+  return k;
+}
+
 }  // namespace
 
 void ToneMapper::ProcessFloat(const ImageView& input, const ImageView& output, const PixelRect& rect) const {
@@ -39,16 +58,29 @@ void ToneMapper::ProcessFloat(const ImageView& input, const ImageView& output, c
   VisitBaseOn(settings_.params.baseOn, [&](auto base) {
     constexpr BaseOn kBase = decltype(base)::value;
     detail::VisitRamp(ramp_, [&](auto ramp) {
+      constexpr ToneCount kTones = detail::kInlineRampTones<decltype(ramp)>;
+      // The SIMD rows know the four ramps; any other runs on the plain rows.
+      detail::RowFloat fastRow = nullptr;
+      detail::FloatRampConstants constants{};
+      if constexpr (kTones != 0) {
+        if (kernels_ != nullptr) {
+          fastRow = kernels_->rowFloat[kBase - 1][kTones - 1][blend];
+          constants = FloatConstants(*this, u);
+        }
+      }
+      auto rows = [&](auto blendTag) {
+        constexpr bool kBlend = decltype(blendTag)::value;
+        detail::ForEachRow<PixelFloat>(input, output, clipped,
+                                       [&](const PixelFloat* src, PixelFloat* dst, std::int32_t n) {
+                                         const std::int32_t done =
+                                             fastRow != nullptr ? fastRow(src, dst, n, constants) : 0;
+                                         FloatRow<kBase, kBlend>(src + done, dst + done, n - done, *this, ramp, u);
+                                       });
+      };
       if (blend) {
-        detail::ForEachRow<PixelFloat>(input, output, clipped,
-                                       [&](const PixelFloat* src, PixelFloat* dst, std::int32_t n) {
-                                         FloatRow<kBase, true>(src, dst, n, *this, ramp, u);
-                                       });
+        rows(std::true_type{});
       } else {
-        detail::ForEachRow<PixelFloat>(input, output, clipped,
-                                       [&](const PixelFloat* src, PixelFloat* dst, std::int32_t n) {
-                                         FloatRow<kBase, false>(src, dst, n, *this, ramp, u);
-                                       });
+        rows(std::false_type{});
       }
     });
   });

@@ -1,11 +1,16 @@
 // The 8-bit and 16-bit passes: one table load per pixel gives the whole output
 // pixel, then integer arithmetic rescales its alpha and, when blending, mixes
-// the source back in. No floating point per pixel.
+// the source back in. No floating point per pixel. The plain rows here are the
+// reference; a SIMD variant's rows (simd_rows.h) do the same per pixel and
+// leave the row's end to them.
 
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "channel.h"
 #include "engine/tone_mapper.h"
+#include "pass_kernels.h"
 #include "pass_frame.h"
 
 namespace qv {
@@ -64,22 +69,46 @@ void IntegerRow(const Pixel* __restrict src, Pixel* __restrict dst, std::int32_t
   }
 }
 
+// The variant's row for a compile-time Base On (1 to 6) and blend choice.
 template <class Pixel>
-void RunIntegerPass(const Pixel* table, const ToneParams& params, const ImageView& input,
-                    const ImageView& output, const PixelRect& rect) {
+auto FastRow(const detail::PassKernels& kernels, BaseOn base, bool blend) {
+  if constexpr (std::is_same_v<Pixel, Pixel8>) {
+    return kernels.row8[base - 1][blend];
+  } else {
+    return kernels.row16[base - 1][blend];
+  }
+}
+
+// `fast` is the variant's kernels, or null for the plain rows alone. A fast
+// row tones what it can of each row and the plain row finishes it.
+template <class Pixel>
+void RunIntegerPass(const detail::PassKernels* fast, const Pixel* table, const ToneParams& params,
+                    const ImageView& input, const ImageView& output, const PixelRect& rect) {
   const std::uint32_t k = BlendWeight<Pixel>(params.blend);
   const PixelRect clipped = detail::ClipToView(rect, input);
   if (clipped.Empty()) return;
+  if (fast != nullptr && k == IntegerDepth<Pixel>::kMax) {
+    // All weight on the source: (s * max + a * 0) / max is s, channel by
+    // channel, for every channel value (16-bit ones above 32768 included).
+    detail::ForEachRow<Pixel>(input, output, clipped, [](const Pixel* src, Pixel* dst, std::int32_t n) {
+      std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(Pixel));
+    });
+    return;
+  }
   VisitBaseOn(params.baseOn, [&](auto base) {
     constexpr BaseOn kBase = decltype(base)::value;
+    auto rows = [&](auto blend) {
+      constexpr bool kBlend = decltype(blend)::value;
+      const auto fastRow = fast != nullptr ? FastRow<Pixel>(*fast, kBase, kBlend) : nullptr;
+      detail::ForEachRow<Pixel>(input, output, clipped, [&](const Pixel* src, Pixel* dst, std::int32_t n) {
+        const std::int32_t done = fastRow != nullptr ? fastRow(src, dst, n, table, k) : 0;
+        IntegerRow<Pixel, kBase, kBlend>(src + done, dst + done, n - done, table, k);
+      });
+    };
     if (k != 0) {
-      detail::ForEachRow<Pixel>(input, output, clipped, [&](const Pixel* src, Pixel* dst, std::int32_t n) {
-        IntegerRow<Pixel, kBase, true>(src, dst, n, table, k);
-      });
+      rows(std::true_type{});
     } else {
-      detail::ForEachRow<Pixel>(input, output, clipped, [&](const Pixel* src, Pixel* dst, std::int32_t n) {
-        IntegerRow<Pixel, kBase, false>(src, dst, n, table, k);
-      });
+      rows(std::false_type{});
     }
   });
 }
@@ -87,11 +116,11 @@ void RunIntegerPass(const Pixel* table, const ToneParams& params, const ImageVie
 }  // namespace
 
 void ToneMapper::Process8(const ImageView& input, const ImageView& output, const PixelRect& rect) const {
-  RunIntegerPass<Pixel8>(table8_.data(), settings_.params, input, output, rect);
+  RunIntegerPass<Pixel8>(kernels_, table8_.data(), settings_.params, input, output, rect);
 }
 
 void ToneMapper::Process16(const ImageView& input, const ImageView& output, const PixelRect& rect) const {
-  RunIntegerPass<Pixel16>(table16_.data(), settings_.params, input, output, rect);
+  RunIntegerPass<Pixel16>(kernels_, table16_.data(), settings_.params, input, output, rect);
 }
 
 }  // namespace qv

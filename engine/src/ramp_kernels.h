@@ -72,6 +72,12 @@ struct InlineRamp {
   PixelFloat operator()(const ToneMapper& mapper, float tone) const { return RampOf<Tones>(mapper, tone); }
 };
 
+// The tone count of an inline ramp; 0 for a plain function pointer.
+template <class Ramp>
+inline constexpr ToneCount kInlineRampTones = 0;
+template <ToneCount Tones>
+inline constexpr ToneCount kInlineRampTones<InlineRamp<Tones>> = Tones;
+
 // Calls fn with an inlinable functor for the known ramps, or with the function
 // pointer itself for any other.
 template <class Fn>

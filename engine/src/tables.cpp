@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 #include "channel.h"
+#include "pass_kernels.h"
 #include "ramp_segments.h"
 
 namespace qv::detail {
@@ -43,13 +45,16 @@ template <class Pixel, ToneCount Tones>
 void FillTable(std::vector<Pixel>& table, const ToneParams& p, const LevelsCoefficients& c) {
   constexpr std::uint32_t kMax = TableDepth<Pixel>::kMax;
   constexpr double max = kMax;
+  // pow(x, 1) is x exactly, so Gamma 1 skips the power (most of a table's
+  // cost) without changing a bit.
+  const bool identityPower = c.exponent == 1.0;
   for (std::uint32_t i = 0; i <= kMax; ++i) {
     const double x = static_cast<double>(i) / max;
     Pixel entry{};
     if constexpr (Tones == kMonotone) {
       entry = TableDepth<Pixel>::FromFloat(p.midtones);
     } else if constexpr (IsRampWithSegments(Tones)) {
-      double t = std::pow(x, c.exponent) * c.scale + c.offset;
+      double t = (identityPower ? x : std::pow(x, c.exponent)) * c.scale + c.offset;
       // A levelled tone that is not a number counts as 0, the Shadows end.
       if (!(t >= 0.0)) {
         t = 0.0;
@@ -67,8 +72,32 @@ void FillTable(std::vector<Pixel>& table, const ToneParams& p, const LevelsCoeff
 }
 
 template <class Pixel>
-std::vector<Pixel> BuildTable(const ToneParams& params, const LevelsCoefficients& levels) {
+TableConstants ConstantsOf(const ToneParams& params, const LevelsCoefficients& levels) {
+  TableConstants c{};
+  c.colours = MakeRampColours(params);
+  const Pixel midtones = TableDepth<Pixel>::FromFloat(params.midtones);
+  c.monotone[0] = midtones.red, c.monotone[1] = midtones.green, c.monotone[2] = midtones.blue;
+  c.exponent = levels.exponent;
+  c.scale = levels.scale;
+  c.offset = levels.offset;
+  c.identityPower = levels.exponent == 1.0;
+  c.opacityRange = levels.opacityRange;
+  c.shadowsOpacity = params.shadowsOpacity;
+  return c;
+}
+
+template <class Pixel>
+std::vector<Pixel> BuildTable(const ToneParams& params, const LevelsCoefficients& levels, const PassKernels* fast) {
   std::vector<Pixel> table(TableDepth<Pixel>::kMax + 1);
+  if (fast != nullptr) {
+    const int tones = params.tones >= kMonotone && params.tones <= kPentone ? params.tones : kUncolouredTones;
+    if constexpr (std::is_same_v<Pixel, Pixel8>) {
+      fast->table8[tones](table.data(), ConstantsOf<Pixel>(params, levels));
+    } else {
+      fast->table16[tones](table.data(), ConstantsOf<Pixel>(params, levels));
+    }
+    return table;
+  }
   switch (params.tones) {
     case kMonotone: FillTable<Pixel, kMonotone>(table, params, levels); break;
     case kDuotone: FillTable<Pixel, kDuotone>(table, params, levels); break;
@@ -81,12 +110,13 @@ std::vector<Pixel> BuildTable(const ToneParams& params, const LevelsCoefficients
 
 }  // namespace
 
-std::vector<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels) {
-  return BuildTable<Pixel8>(params, levels);
+std::vector<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels, const PassKernels* fast) {
+  return BuildTable<Pixel8>(params, levels, fast);
 }
 
-std::vector<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels) {
-  return BuildTable<Pixel16>(params, levels);
+std::vector<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels,
+                                  const PassKernels* fast) {
+  return BuildTable<Pixel16>(params, levels, fast);
 }
 
 }  // namespace qv::detail

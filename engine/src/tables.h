@@ -11,8 +11,13 @@
 
 namespace qv::detail {
 
-// Both may throw std::bad_alloc.
-std::vector<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels);
-std::vector<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels);
+struct PassKernels;
+
+// Both may throw std::bad_alloc. `fast` is a SIMD variant's kernels, which
+// fill the same entries faster, or null for the plain build.
+std::vector<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels,
+                                const PassKernels* fast = nullptr);
+std::vector<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels,
+                                  const PassKernels* fast = nullptr);
 
 }  // namespace qv::detail

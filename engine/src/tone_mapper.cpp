@@ -1,19 +1,26 @@
 #include "engine/tone_mapper.h"
 
+#include "pass_kernels.h"
 #include "tables.h"
 
 namespace qv {
 
-ToneMapper::ToneMapper(const ToneMapperSettings& settings)
-    : settings_(settings), levels_{}, ramp_(nullptr) {
+ToneMapper::ToneMapper(const ToneMapperSettings& settings) : ToneMapper(settings, DefaultPassVariant()) {}
+
+ToneMapper::ToneMapper(const ToneMapperSettings& settings, PassVariant variant)
+    : settings_(settings),
+      levels_{},
+      ramp_(nullptr),
+      variant_(AvailablePassVariant(variant)),
+      kernels_(detail::KernelsOf(variant_)) {
   SeparateInputPoints(settings_.params);
   levels_ = ComputeLevels(settings_.params);
   // Chosen at every depth, so that Ramp() is always callable; only the float
   // pass uses it.
   ramp_ = SelectRamp(settings_.params.tones);
   switch (settings_.depth) {
-    case kDepth8: table8_ = detail::BuildTable8(settings_.params, levels_); break;
-    case kDepth16: table16_ = detail::BuildTable16(settings_.params, levels_); break;
+    case kDepth8: table8_ = detail::BuildTable8(settings_.params, levels_, kernels_); break;
+    case kDepth16: table16_ = detail::BuildTable16(settings_.params, levels_, kernels_); break;
     default: break;
   }
 }

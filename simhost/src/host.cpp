@@ -168,7 +168,7 @@ PF_InData HostState::MakeInData() {
   in.width = layer.width();
   in.height = layer.height();
   in.global_data = global_data;
-  in.pica_basicP = &basic_suite;
+  in.pica_basicP = options.provide_basic_suite ? &basic_suite : nullptr;
   return in;
 }
 
@@ -273,9 +273,12 @@ void HostState::DisposePreRenderData(FrameReport& report) {
 
 void HostState::CheckRenderWorlds() {
   std::lock_guard lock(mu);
+  // Without strict mode nothing would be recorded: skip the work too.
+  if (!options.strict) return;
   const std::string where = CommandName(PF_Cmd_SMART_RENDER) + ": ";
   for (const auto& [id, input] : input_worlds) {
     const auto& now = input.world->raw_bytes();
+    if (now.size() != input.before.size()) continue;  // no snapshot was taken
     const auto changed = std::inner_product(now.begin(), now.end(), input.before.begin(), std::size_t{0},
                                             std::plus<>(), std::not_equal_to<>());
     if (changed != 0) {
@@ -532,7 +535,12 @@ FrameReport Host::RenderPending() {
     s.pending.reset();
     report.rendered = true;
     report.render_err = err;
-    if (s.output_world) report.output = std::move(*s.output_world);
+    if (s.options.reuse_worlds) {
+      if (s.output_world) s.kept_output = std::move(s.output_world);
+      for (auto& [id, input] : s.input_worlds) s.kept_inputs.insert_or_assign(id, std::move(input));
+    } else if (s.output_world) {
+      report.output = std::move(*s.output_world);
+    }
     s.output_world.reset();
     s.input_worlds.clear();
   }
@@ -584,7 +592,16 @@ PF_Err Host::Run(A_long first_frame, A_long frame_count, const std::function<voi
 PF_Err Host::LastError() const { return state_->last_error; }
 const PF_OutData& Host::LastOutData() const { return state_->out_data; }
 PF_Handle Host::GlobalData() const { return state_->global_data; }
+
+std::optional<std::vector<unsigned char>> Host::HandleBytes(const void* handle) const {
+  std::lock_guard lock(state_->mu);
+  const auto it = state_->handles.find(static_cast<PF_Handle>(const_cast<void*>(handle)));
+  if (it == state_->handles.end() || !it->second.live) return std::nullopt;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(it->second.data.get());
+  return std::vector<unsigned char>(bytes, bytes + it->second.size);
+}
 const World* Host::RawOutput() const { return state_->raw_output.get(); }
+const World* Host::KeptOutput() const { return state_->kept_output.get(); }
 
 A_long Host::TimeOf(A_long frame) const { return state_->TimeOf(frame); }
 void Host::SetCurrentFrame(A_long frame) { state_->current_frame = frame; }
@@ -594,17 +611,20 @@ void Host::SetCurrentFrame(A_long frame) { state_->current_frame = frame; }
 void Host::SetInput(World image) {
   std::lock_guard lock(state_->mu);
   state_->input_all = std::move(image);
+  ++state_->input_generation;
 }
 
 void Host::SetInputAt(A_long time, World image) {
   std::lock_guard lock(state_->mu);
   state_->input_at.insert_or_assign(time, std::move(image));
+  ++state_->input_generation;
 }
 
 void Host::ClearInput() {
   std::lock_guard lock(state_->mu);
   state_->input_all.reset();
   state_->input_at.clear();
+  ++state_->input_generation;
 }
 
 // ---- Parameters ------------------------------------------------------------------

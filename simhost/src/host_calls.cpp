@@ -476,6 +476,10 @@ A_char* Strcpy(A_char* dest, const A_char* src) {
 
 bool IsEmpty(const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; }
 
+bool SameRect(const PF_LRect& a, const PF_LRect& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
 PF_LRect Intersect(const PF_LRect& a, const PF_LRect& b) {
   const PF_LRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
                    std::min(a.bottom, b.bottom)};
@@ -546,17 +550,33 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
   auto& input = h->input_worlds[checkout_id];
   if (!input.world) {
     const World& layer = h->LayerAt(h->ToHostTime(c->what_time, c->time_scale));
-    try {
-      // Clipped again in case the test changed the image since pre-render.
-      input.world = std::make_unique<World>(
-          layer.Crop(Intersect(c->result.result_rect, layer.bounds()), h->options.row_padding_bytes));
-      input.before = input.world->raw_bytes();
-    } catch (const std::bad_alloc&) {
-      h->input_worlds.erase(checkout_id);
-      return PF_Err_OUT_OF_MEMORY;
+    // Clipped again in case the test changed the image since pre-render.
+    const PF_LRect rect = Intersect(c->result.result_rect, layer.bounds());
+    const auto kept = h->kept_inputs.find(checkout_id);
+    if (h->options.reuse_worlds && kept != h->kept_inputs.end() && kept->second.layer == &layer &&
+        kept->second.input_generation == h->input_generation && SameRect(kept->second.rect, rect) &&
+        kept->second.world->format() == layer.format()) {
+      input = std::move(kept->second);
+      h->kept_inputs.erase(kept);
+    } else {
+      try {
+        input.world = std::make_unique<World>(layer.Crop(rect, h->options.row_padding_bytes));
+        if (h->options.strict) input.before = input.world->raw_bytes();
+      } catch (const std::bad_alloc&) {
+        h->input_worlds.erase(checkout_id);
+        return PF_Err_OUT_OF_MEMORY;
+      }
+      input.layer = &layer;
+      input.input_generation = h->input_generation;
+      input.rect = rect;
     }
   }
   *pixels = input.world->effect_world();
+  if (h->options.alter_world) {
+    input.altered = *input.world->effect_world();
+    h->options.alter_world(input.altered, false);
+    *pixels = &input.altered;
+  }
   return PF_Err_NONE;
 }
 
@@ -599,15 +619,28 @@ PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
       const std::int64_t length = std::int64_t{to} - from;
       return static_cast<A_long>(std::clamp<std::int64_t>(length, 0, std::numeric_limits<A_long>::max()));
     };
-    try {
-      h->output_world = std::make_unique<World>(span(r.left, r.right), span(r.top, r.bottom), h->pending->format,
-                                                h->options.row_padding_bytes);
-    } catch (const std::exception&) {  // too large to make
-      return PF_Err_OUT_OF_MEMORY;
+    const A_long width = span(r.left, r.right);
+    const A_long height = span(r.top, r.bottom);
+    const auto& kept = h->kept_output;
+    if (h->options.reuse_worlds && kept && kept->width() == width && kept->height() == height &&
+        kept->format() == h->pending->format) {
+      h->output_world = std::move(h->kept_output);
+    } else {
+      try {
+        h->output_world =
+            std::make_unique<World>(width, height, h->pending->format, h->options.row_padding_bytes);
+      } catch (const std::exception&) {  // too large to make
+        return PF_Err_OUT_OF_MEMORY;
+      }
+      h->output_world->FillPixelBytes(h->options.output_fill);
     }
-    h->output_world->FillPixelBytes(h->options.output_fill);
   }
   *output = h->output_world->effect_world();
+  if (h->options.alter_world) {
+    h->output_altered = *h->output_world->effect_world();
+    h->options.alter_world(h->output_altered, true);
+    *output = &h->output_altered;
+  }
   return PF_Err_NONE;
 }
 

@@ -4,6 +4,7 @@
 #define SIMHOST_SRC_HOST_STATE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -33,7 +34,13 @@ struct HandleRecord {
 
 struct InputCheckout {
   std::unique_ptr<World> world;
-  std::vector<unsigned char> before;  // every byte as handed out
+  std::vector<unsigned char> before;  // every byte as handed out (strict mode only)
+  PF_EffectWorld altered{};           // the record handed out when options.alter_world is set
+  // What the crop was made from, so that a kept crop (options.reuse_worlds)
+  // is used again only for the same layer and rectangle.
+  const World* layer = nullptr;
+  std::uint64_t input_generation = 0;
+  PF_LRect rect{};
 };
 
 struct PendingFrame {
@@ -100,10 +107,14 @@ struct HostState {
   std::optional<World> input_all;
   std::map<A_long, World> input_at;
   mutable std::optional<World> blank_layer;
+  std::uint64_t input_generation = 0;  // counts changes of the input images
 
   std::optional<PendingFrame> pending;
   std::map<A_long, InputCheckout> input_worlds;  // by checkout id, during a render
   std::unique_ptr<World> output_world;           // during a render
+  PF_EffectWorld output_altered{};               // handed out when options.alter_world is set
+  std::map<A_long, InputCheckout> kept_inputs;   // between renders, with options.reuse_worlds
+  std::unique_ptr<World> kept_output;            // likewise
   std::unique_ptr<World> raw_output;             // of the last raw command
 
   // ---- Helpers; "Locked" ones expect mu to be held.

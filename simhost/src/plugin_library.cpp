@@ -3,7 +3,10 @@
 #include "simhost/pipl.h"
 
 #ifdef _WIN32
+// MinGW's C++ library already asks <windows.h> not to define min and max.
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
@@ -39,7 +42,9 @@ PF_EntryPointFunc PluginLibrary::FindEntryPoint(const std::string& name) const {
 }
 
 std::optional<std::vector<std::uint8_t>> PluginLibrary::ReadPipl(std::string* error) const {
-  HRSRC found = FindResourceA(Module(native_), MAKEINTRESOURCEA(kPiplResourceId), kPiplResourceType);
+  // The host asks for the resource in US English.
+  HRSRC found = FindResourceExA(Module(native_), kPiplResourceType, MAKEINTRESOURCEA(kPiplResourceId),
+                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
   HGLOBAL loaded = found ? LoadResource(Module(native_), found) : nullptr;
   const void* data = loaded ? LockResource(loaded) : nullptr;
   if (!data) {

@@ -8,6 +8,7 @@
 
 #include "engine/image_view.h"
 #include "engine/levels.h"
+#include "engine/pass_variant.h"
 #include "engine/pixel.h"
 #include "engine/ramp.h"
 #include "engine/tone_params.h"
@@ -15,12 +16,20 @@
 
 namespace qv {
 
+namespace detail {
+struct PassKernels;
+}
+
 class ToneMapper {
  public:
   // Prepares the levels coefficients and, for the settings' depth, the lookup
   // table (8 and 16 bits). May throw std::bad_alloc while allocating the
-  // table; nothing else throws.
+  // table; nothing else throws. The passes run on DefaultPassVariant().
   explicit ToneMapper(const ToneMapperSettings& settings);
+  // The same, with the passes on `variant` if this machine has it, else on
+  // the widest available variant below it (see passVariant()). Every variant
+  // writes the same bytes; this is for tests and measurements.
+  ToneMapper(const ToneMapperSettings& settings, PassVariant variant);
 
   // The settings as given, except that an Input White equal to Input Black has
   // been raised by 0.000001.
@@ -32,6 +41,9 @@ class ToneMapper {
   // blue.
   std::span<const Pixel8> table8() const { return table8_; }
   std::span<const Pixel16> table16() const { return table16_; }
+
+  // The variant the passes run on, chosen when the mapper was built.
+  PassVariant passVariant() const { return variant_; }
 
   // The float ramp of the settings' tone count.
   PixelFloat Ramp(float tone) const { return ramp_(*this, tone); }
@@ -60,6 +72,8 @@ class ToneMapper {
   std::vector<Pixel8> table8_;
   std::vector<Pixel16> table16_;
   RampFunction ramp_;
+  PassVariant variant_;
+  const detail::PassKernels* kernels_;  // null: the plain passes alone
 };
 
 // True when both views have the same width and height.

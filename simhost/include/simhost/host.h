@@ -74,6 +74,23 @@ struct HostOptions {
 
   // host_new_handle gives null for larger requests.
   A_HandleSize max_handle_size = A_HandleSize{1} << 31;
+
+  // Off: in_data->pica_basicP is null, as from a host that offers no suites.
+  bool provide_basic_suite = true;
+
+  // Called on the world record (not the pixels) that checkout_layer_pixels
+  // (is_output false) or checkout_output (true) is about to hand out, to play
+  // a host whose worlds are odd: rowbytes that do not fit the pixels, null
+  // data, a negative size. The host's own world stays as it was.
+  std::function<void(PF_EffectWorld& world, bool is_output)> alter_world;
+
+  // Keeps the render worlds from one frame to the next, so that a benchmark
+  // measures the effect rather than the host: an input crop is copied again
+  // only when the layer or the granted rectangle changed, and an output world
+  // of the same size and format is handed out again without being filled.
+  // FrameReport::output then stays empty. Without strict mode the host also
+  // skips its checks of the worlds (input snapshot, guard bytes).
+  bool reuse_worlds = false;
 };
 
 // A layer checkout made in pre-render, as requested and as granted.
@@ -162,7 +179,11 @@ class Host {
   PF_Err LastError() const;
   const PF_OutData& LastOutData() const;
   PF_Handle GlobalData() const;
+  // The bytes of a live handle made by the plug-in (pre-render data, global
+  // data), whether or not it is locked; nothing for any other pointer.
+  std::optional<std::vector<unsigned char>> HandleBytes(const void* handle) const;
   const World* RawOutput() const;  // the output world of the last SendCommand, if any
+  const World* KeptOutput() const;  // with reuse_worlds: the last render's output world, if any
 
   A_long TimeOf(A_long frame) const;
   void SetCurrentFrame(A_long frame);  // the time of commands other than frames (default 0)

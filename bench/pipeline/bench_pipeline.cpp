@@ -1,0 +1,311 @@
+// Speed of a whole frame through the plug-in's entry point (pre-render and
+// render, as the simulated host sends them), beside the engine's pass alone on
+// the same frame and a memcpy of it, at the same thread count:
+//
+//   Frame8/Tritone/gamma1/3840x2160/threads:2   ns_per_px  x_memcpy  x_pass
+//   Pass8/Tritone/gamma1/3840x2160/threads:2    ns_per_px  x_memcpy
+//   Memcpy/4Bpp/3840x2160/threads:2             ns_per_px  (x_memcpy = 1)
+//
+// x_pass is the frame's time over the pass's: what the entry point, the
+// parameter snapshot, the checkouts, the per-frame table and the host's own
+// bookkeeping add to the toning itself. The host runs without its checks and
+// keeps its worlds from frame to frame, so that its share stays small.
+// Threads: the host runs the bands on that many threads of its own, started
+// per frame; the pass and the memcpy cut the frame into the same bands on as
+// many threads, started per run the same way.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "engine/tone_mapper.h"
+#include "render/bands.h"
+#include "shell/entry_point.h"
+#include "shell/pipl.h"
+#include "simhost/host.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Names built by appending: GCC 12 warns falsely (-Wrestrict) on
+// "literal" + std::string when optimising.
+std::string Join(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (std::string_view part : parts) out += part;
+  return out;
+}
+
+struct FrameSize {
+  A_long width, height;
+  std::string Name() const { return Join({std::to_string(width), "x", std::to_string(height)}); }
+  double Pixels() const { return static_cast<double>(width) * height; }
+};
+
+struct Depth {
+  const char* name;
+  PF_PixelFormat format;
+  qv::PixelDepth depth;
+};
+
+constexpr Depth kDepths[] = {{"8", PF_PixelFormat_ARGB32, qv::kDepth8},
+                             {"16", PF_PixelFormat_ARGB64, qv::kDepth16},
+                             {"Float", PF_PixelFormat_ARGB128, qv::kDepthFloat}};
+
+std::span<const std::uint8_t> Pipl() {
+  const std::span<const unsigned char> bytes = qv::PiplBytes();
+  return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+}
+
+// job(i) for every band i on `threads` threads started for the purpose.
+void OnThreads(int threads, const std::function<void(int)>& job) {
+  std::vector<std::thread> workers;
+  for (int i = 0; i < threads; ++i) workers.emplace_back(job, i);
+  for (std::thread& t : workers) t.join();
+}
+
+// Pixels over each depth's whole range, from a fast generator: 4K frames are
+// made once and shared by every benchmark of their size and depth.
+const simhost::World& InputFrame(FrameSize size, const Depth& d) {
+  static std::map<std::tuple<A_long, A_long, PF_PixelFormat>, simhost::World> frames;
+  const auto key = std::make_tuple(size.width, size.height, d.format);
+  if (const auto it = frames.find(key); it != frames.end()) return it->second;
+  simhost::World world(size.width, size.height, d.format);
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return static_cast<std::uint32_t>(state >> 32);
+  };
+  for (A_long y = 0; y < size.height; ++y) {
+    if (d.depth == qv::kDepth8) {
+      for (PF_Pixel8& p : world.Row<PF_Pixel8>(y)) {
+        const std::uint32_t bytes = next();
+        std::memcpy(&p, &bytes, sizeof p);
+      }
+    } else if (d.depth == qv::kDepth16) {
+      for (PF_Pixel16& p : world.Row<PF_Pixel16>(y)) {
+        p = {A_u_short(next() % 32769), A_u_short(next() % 32769), A_u_short(next() % 32769),
+             A_u_short(next() % 32769)};
+      }
+    } else {
+      for (PF_PixelFloat& p : world.Row<PF_PixelFloat>(y)) {
+        p = {next() * 0x1p-32f, next() * 0x1p-32f, next() * 0x1p-32f, next() * 0x1p-32f};
+      }
+    }
+  }
+  return frames.emplace(key, std::move(world)).first->second;
+}
+
+simhost::HostOptions BenchOptions(int threads) {
+  simhost::HostOptions options;
+  options.strict = false;
+  options.reuse_worlds = true;
+  options.num_threads = threads;
+  options.row_padding_bytes = 0;
+  return options;
+}
+
+// The record the plug-in makes from the default parameters ("Tritone", gamma
+// 1), read from its pre-render data, so that the pass tones exactly as the
+// frame does.
+qv::ToneParams DefaultRecord() {
+  simhost::Host host(&EntryPointFunc, Pipl(), BenchOptions(1));
+  host.GlobalSetup();
+  host.ParamsSetup();
+  qv::ToneParams record{};
+  if (host.PreRender(0) == PF_Err_NONE) {
+    if (const auto bytes = host.HandleBytes(host.Pending()->pre_render_output.pre_render_data);
+        bytes && bytes->size() == sizeof record) {
+      std::memcpy(&record, bytes->data(), sizeof record);
+    }
+  }
+  host.DropPending();
+  host.GlobalSetdown();
+  return record;
+}
+
+qv::ImageView ViewOf(const simhost::World& world, qv::PixelDepth depth) {
+  const PF_EffectWorld& w = *world.effect_world();
+  return {depth, const_cast<void*>(w.data), w.width, w.height, w.rowbytes / world.bytes_per_pixel()};
+}
+
+// The engine's pass over the frame, cut into the render's bands.
+struct PassRun {
+  PassRun(FrameSize size, const Depth& d)
+      : input(InputFrame(size, d)),
+        output(size.width, size.height, d.format),
+        mapper(qv::ToneMapperSettings{d.depth, DefaultRecord()}),
+        in(ViewOf(input, d.depth)),
+        out(ViewOf(output, d.depth)) {}
+
+  void operator()(int threads) {
+    const qv::PixelRect frame{0, 0, in.width, in.height};
+    OnThreads(threads, [&](int i) { mapper.Process(in, out, qv::BandOf(frame, i, threads)); });
+  }
+
+  const simhost::World& input;
+  simhost::World output;
+  const qv::ToneMapper mapper;
+  const qv::ImageView in, out;
+};
+
+// Mean time of `run`, over at least 5 runs and 300 ms, measured once per key
+// and kept, so that every benchmark compares with the same baseline.
+double MeanNanoseconds(const std::string& key, const std::function<void()>& run) {
+  static std::map<std::string, double> cache;
+  if (const auto it = cache.find(key); it != cache.end()) return it->second;
+  run();  // pages faulted in, caches warm
+  int runs = 0;
+  const auto start = Clock::now();
+  auto elapsed = Clock::duration::zero();
+  while (runs < 5 || elapsed < std::chrono::milliseconds(300)) {
+    run();
+    benchmark::ClobberMemory();
+    ++runs;
+    elapsed = Clock::now() - start;
+  }
+  return cache[key] = std::chrono::duration<double, std::nano>(elapsed).count() / runs;
+}
+
+double MemcpyNanoseconds(FrameSize size, std::size_t pixel_bytes, int threads) {
+  const std::string key =
+      Join({"memcpy ", size.Name(), " ", std::to_string(pixel_bytes), " ", std::to_string(threads)});
+  const std::size_t row = static_cast<std::size_t>(size.width) * pixel_bytes;
+  std::vector<unsigned char> from(row * static_cast<std::size_t>(size.height), 1), to(from.size());
+  return MeanNanoseconds(key, [&] {
+    const qv::PixelRect frame{0, 0, size.width, size.height};
+    OnThreads(threads, [&](int i) {
+      const qv::PixelRect band = qv::BandOf(frame, i, threads);
+      const std::size_t top = static_cast<std::size_t>(band.top) * row;
+      std::memcpy(to.data() + top, from.data() + top, static_cast<std::size_t>(band.bottom - band.top) * row);
+    });
+  });
+}
+
+double PassNanoseconds(PassRun& pass, FrameSize size, const Depth& d, int threads) {
+  return MeanNanoseconds(Join({"pass ", d.name, " ", size.Name(), " ", std::to_string(threads)}),
+                         [&] { pass(threads); });
+}
+
+void Report(benchmark::State& state, Clock::duration elapsed, FrameSize size, std::size_t pixel_bytes,
+            int threads) {
+  const double per_frame =
+      std::chrono::duration<double, std::nano>(elapsed).count() / static_cast<double>(state.iterations());
+  state.counters["ns_per_px"] = per_frame / size.Pixels();
+  state.counters["x_memcpy"] = per_frame / MemcpyNanoseconds(size, pixel_bytes, threads);
+}
+
+void BenchFrame(benchmark::State& state, Depth d, FrameSize size, int threads) {
+  const simhost::World& input = InputFrame(size, d);
+  simhost::Host host(&EntryPointFunc, Pipl(), BenchOptions(threads));
+  host.SetInput(input);
+  if (host.GlobalSetup() != PF_Err_NONE || host.ParamsSetup() != PF_Err_NONE) {
+    state.SkipWithError("setup failed");
+    return;
+  }
+  // Once, with worlds of its own: the frame the host gets is the pass's.
+  host.options().reuse_worlds = false;
+  const simhost::FrameReport first = host.RenderFrame(0);
+  PassRun pass(size, d);
+  pass(threads);
+  if (first.err() != PF_Err_NONE || !first.output || !first.output->SamePixels(pass.output)) {
+    state.SkipWithError("the frame is not the pass's output");
+    return;
+  }
+  host.options().reuse_worlds = true;
+  host.RenderFrame(0);  // the kept worlds are made here, not while timing
+  host.ClearCalls();
+
+  const std::size_t pixel_bytes = static_cast<std::size_t>(input.bytes_per_pixel());
+  MemcpyNanoseconds(size, pixel_bytes, threads);
+  const double pass_ns = PassNanoseconds(pass, size, d, threads);
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    const simhost::FrameReport frame = host.RenderFrame(0);
+    if (frame.err() != PF_Err_NONE) {
+      state.SkipWithError("a frame failed");
+      break;
+    }
+    host.ClearCalls();
+  }
+  const auto elapsed = Clock::now() - start;
+  Report(state, elapsed, size, pixel_bytes, threads);
+  state.counters["x_pass"] =
+      std::chrono::duration<double, std::nano>(elapsed).count() / static_cast<double>(state.iterations()) / pass_ns;
+  host.GlobalSetdown();
+}
+
+void BenchPass(benchmark::State& state, Depth d, FrameSize size, int threads) {
+  PassRun pass(size, d);
+  const std::size_t pixel_bytes = static_cast<std::size_t>(pass.input.bytes_per_pixel());
+  MemcpyNanoseconds(size, pixel_bytes, threads);
+  pass(threads);
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    pass(threads);
+    benchmark::ClobberMemory();
+  }
+  Report(state, Clock::now() - start, size, pixel_bytes, threads);
+}
+
+void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixel_bytes, int threads) {
+  const std::size_t row = static_cast<std::size_t>(size.width) * pixel_bytes;
+  std::vector<unsigned char> from(row * static_cast<std::size_t>(size.height), 1), to(from.size());
+  const qv::PixelRect frame{0, 0, size.width, size.height};
+  MemcpyNanoseconds(size, pixel_bytes, threads);
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    OnThreads(threads, [&](int i) {
+      const qv::PixelRect band = qv::BandOf(frame, i, threads);
+      const std::size_t top = static_cast<std::size_t>(band.top) * row;
+      std::memcpy(to.data() + top, from.data() + top, static_cast<std::size_t>(band.bottom - band.top) * row);
+    });
+    benchmark::ClobberMemory();
+  }
+  Report(state, Clock::now() - start, size, pixel_bytes, threads);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (FrameSize size : {FrameSize{1920, 1080}, FrameSize{3840, 2160}}) {
+    for (const Depth& d : kDepths) {
+      for (int threads : {1, 2}) {
+        const std::string tail = Join({"/Tritone/gamma1/", size.Name(), "/threads:", std::to_string(threads)});
+        benchmark::RegisterBenchmark(Join({"Frame", d.name, tail}).c_str(), BenchFrame, d, size, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(Join({"Pass", d.name, tail}).c_str(), BenchPass, d, size, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+      }
+    }
+    for (std::size_t bytes : {std::size_t{4}, std::size_t{8}, std::size_t{16}}) {
+      for (int threads : {1, 2}) {
+        const std::string name =
+            Join({"Memcpy/", std::to_string(bytes), "Bpp/", size.Name(), "/threads:", std::to_string(threads)});
+        benchmark::RegisterBenchmark(name.c_str(), BenchMemcpy, size, bytes, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+      }
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

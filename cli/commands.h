@@ -1,0 +1,38 @@
+#pragma once
+
+// The tool's commands. Each returns the exit status, or throws UsageError
+// (status 2) or RunError (status 1) with one line for the user.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/plugin_session.h"
+#include "core/raster.h"
+#include "image_io.h"
+
+namespace qv::cli {
+
+struct RenderOptions {
+  std::string input;
+  std::string output;
+  std::vector<std::string> sets;   // "NAME=VALUE" in order
+  std::string frames;              // empty: not given
+  std::optional<Depth> depth;      // default: each file's own
+  std::optional<AlphaConvention> alpha;   // default: each file format's own
+  ChannelsMode channels = ChannelsMode::kAuto;
+  std::optional<OIIO::TypeDesc> type;     // default: the input's sample type
+  bool quiet = false;
+};
+
+struct DemoOptions {
+  std::string input;   // empty: the built-in test chart
+  std::string output;
+};
+
+int RunRender(const SessionOptions& session, const RenderOptions& options);
+int RunParams(const SessionOptions& session);
+int RunInfo(const SessionOptions& session);
+int RunDemo(const SessionOptions& session, const DemoOptions& options);
+
+}  // namespace qv::cli

@@ -1,0 +1,104 @@
+#include "raster.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qv::cli {
+namespace {
+
+template <class T>
+T FromDouble(double v) {
+  if constexpr (std::is_same_v<T, float>) {
+    return static_cast<float>(v);
+  } else {
+    return static_cast<T>(std::clamp(std::lround(v), 0L, static_cast<long>(Image<T>::kMax)));
+  }
+}
+
+// Calls fn(colour sample, alpha) for every colour sample of an image with alpha.
+template <class T, class Fn>
+void ForEachColourUnderAlpha(Image<T>& image, Fn&& fn) {
+  if (!HasAlpha(image.channels)) return;
+  const std::size_t n = static_cast<std::size_t>(image.channels);
+  for (std::size_t i = 0; i < image.samples.size(); i += n) {
+    const T alpha = image.samples[i + n - 1];
+    for (std::size_t c = 0; c + 1 < n; ++c) fn(image.samples[i + c], alpha);
+  }
+}
+
+template <class T>
+void UnassociateImage(Image<T>& image) {
+  ForEachColourUnderAlpha(image, [](T& colour, T alpha) {
+    if (!(alpha > T(0))) return;
+    if constexpr (std::is_same_v<T, float>) {
+      colour = colour / alpha;
+    } else {
+      colour = FromDouble<T>(static_cast<double>(colour) * Image<T>::kMax / alpha);
+    }
+  });
+}
+
+template <class T>
+void AssociateImage(Image<T>& image) {
+  ForEachColourUnderAlpha(image, [](T& colour, T alpha) {
+    if constexpr (std::is_same_v<T, float>) {
+      colour = colour * alpha;
+    } else {
+      colour = FromDouble<T>(static_cast<double>(colour) * alpha / Image<T>::kMax);
+    }
+  });
+}
+
+}  // namespace
+
+Depth DepthOf(const Raster& raster) {
+  switch (raster.index()) {
+    case 0:
+      return Depth::k8;
+    case 1:
+      return Depth::k16;
+    default:
+      return Depth::kFloat;
+  }
+}
+
+std::int32_t WidthOf(const Raster& raster) {
+  return std::visit([](const auto& image) { return image.width; }, raster);
+}
+std::int32_t HeightOf(const Raster& raster) {
+  return std::visit([](const auto& image) { return image.height; }, raster);
+}
+std::int32_t ChannelsOf(const Raster& raster) {
+  return std::visit([](const auto& image) { return image.channels; }, raster);
+}
+
+void Unassociate(Raster& raster) {
+  std::visit([](auto& image) { UnassociateImage(image); }, raster);
+}
+
+void Associate(Raster& raster) {
+  std::visit([](auto& image) { AssociateImage(image); }, raster);
+}
+
+int ChooseChannels(ChannelsMode mode, int input_channels, ResultNeeds needs) {
+  switch (mode) {
+    case ChannelsMode::kAuto: {
+      const bool colour = HasColour(input_channels) || needs.colour;
+      const bool alpha = HasAlpha(input_channels) || needs.alpha;
+      return (colour ? 3 : 1) + (alpha ? 1 : 0);
+    }
+    case ChannelsMode::kKeep:
+      return input_channels;
+    case ChannelsMode::kGrey:
+      return 1;
+    case ChannelsMode::kGreyAlpha:
+      return 2;
+    case ChannelsMode::kRgb:
+      return 3;
+    case ChannelsMode::kRgba:
+      return 4;
+  }
+  return input_channels;
+}
+
+}  // namespace qv::cli

@@ -1,0 +1,66 @@
+#pragma once
+
+// Image files through OpenImageIO. The effect works on straight (unassociated)
+// colour, so that is what these functions hand over and take back, whatever
+// the file holds.
+
+#include <OpenImageIO/imageio.h>
+
+#include <optional>
+#include <string>
+
+#include "core/raster.h"
+
+namespace qv::cli {
+
+enum class AlphaConvention { kStraight, kAssociated };
+
+// How files of a format hold colour under alpha: associated (premultiplied)
+// for OpenEXR, whose convention it is, straight for every other format.
+AlphaConvention DefaultConvention(const std::string& format_name);
+
+// The depth a file renders at: 8-bit samples at 8 bits, 16-bit at 16, every
+// other type (half, float, 32-bit integers) as float.
+Depth FileDepth(OIIO::TypeDesc type);
+
+struct InputImage {
+  Raster raster;           // straight colour
+  OIIO::ImageSpec spec;    // the file's own description: sample type, channels, metadata
+  AlphaConvention alpha;   // the convention the file was read with
+};
+
+// Reads the first image of `path` at `depth` (default: FileDepth of the file)
+// with 1 to 4 channels (grey, grey and alpha, RGB, RGBA). Colour comes as
+// stored, never premultiplied on the way; under the associated convention it
+// is divided by alpha where alpha is above 0. `alpha` overrides the format's
+// convention. Throws RunError, one line: the file cannot be opened or read,
+// or its layout is not one of the four.
+InputImage ReadImage(const std::string& path, std::optional<Depth> depth,
+                     std::optional<AlphaConvention> alpha);
+
+// Fails early, before anything is rendered, when `path` cannot be written:
+// its directory is missing, it names a directory, or no format writer knows
+// its extension. Throws RunError.
+void CheckWritable(const std::string& path);
+
+// Whether the format `path` names can store an alpha channel.
+bool FormatHoldsAlpha(const std::string& path);
+
+struct WriteSettings {
+  OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;  // sample type in the file (the writer may widen it)
+  std::optional<AlphaConvention> alpha;          // default: the format's convention
+  const OIIO::ImageSpec* like = nullptr;         // a source whose data window and metadata carry over
+};
+
+// Writes `raster` (straight colour) to `path` in the format its extension
+// names. The pixels go to a temporary file in the same directory that is
+// renamed over `path` once complete, so `path` is either untouched or whole.
+// Under the associated convention colour is multiplied by alpha first.
+// Throws RunError; no temporary file stays behind.
+void WriteImage(const std::string& path, Raster raster, const WriteSettings& settings);
+
+// On SIGINT, SIGTERM and SIGHUP, removes the temporary file being written
+// before the process ends.
+void RemoveTemporaryFileOnSignals();
+
+}  // namespace qv::cli

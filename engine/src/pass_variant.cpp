@@ -1,0 +1,95 @@
+#include "engine/pass_variant.h"
+
+#include <cstdlib>
+
+#include "pass_kernels.h"
+
+namespace qv {
+namespace {
+
+struct VariantName {
+  PassVariant variant;
+  const char* name;
+};
+
+constexpr VariantName kNames[] = {{PassVariant::kScalar, "scalar"},
+                                  {PassVariant::kSse41, "sse41"},
+                                  {PassVariant::kAvx2, "avx2"},
+                                  {PassVariant::kAvx512, "avx512"}};
+
+// What the processor and the operating system support (the compiler's check
+// includes the operating system's saving of the wider registers).
+bool ProcessorSupports(PassVariant variant) {
+#if QV_SIMD && (defined(__x86_64__) || defined(__i386__))
+  __builtin_cpu_init();
+  switch (variant) {
+    case PassVariant::kScalar: return true;
+    case PassVariant::kSse41: return __builtin_cpu_supports("sse4.1");
+    case PassVariant::kAvx2: return __builtin_cpu_supports("avx2");
+    case PassVariant::kAvx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vl");
+  }
+  return false;
+#else
+  return variant == PassVariant::kScalar;
+#endif
+}
+
+}  // namespace
+
+const char* PassVariantName(PassVariant variant) {
+  for (const VariantName& n : kNames) {
+    if (n.variant == variant) return n.name;
+  }
+  return "unknown";
+}
+
+std::optional<PassVariant> ParsePassVariant(std::string_view name) {
+  for (const VariantName& n : kNames) {
+    if (name == n.name) return n.variant;
+  }
+  return std::nullopt;
+}
+
+bool PassVariantAvailable(PassVariant variant) {
+  return (variant == PassVariant::kScalar || detail::KernelsOf(variant) != nullptr) && ProcessorSupports(variant);
+}
+
+PassVariant AvailablePassVariant(PassVariant wanted) {
+  for (auto v = static_cast<std::int32_t>(wanted); v > 0; --v) {
+    if (PassVariantAvailable(static_cast<PassVariant>(v))) return static_cast<PassVariant>(v);
+  }
+  return PassVariant::kScalar;
+}
+
+PassVariant BestPassVariant() { return AvailablePassVariant(PassVariant::kAvx512); }
+
+PassVariant ChoosePassVariant(const char* forced) {
+  const std::optional<PassVariant> named = forced != nullptr ? ParsePassVariant(forced) : std::nullopt;
+  return named ? AvailablePassVariant(*named) : BestPassVariant();
+}
+
+PassVariant DefaultPassVariant() {
+  static const PassVariant chosen = ChoosePassVariant(std::getenv(kPassVariantEnvironment));
+  return chosen;
+}
+
+namespace detail {
+
+const PassKernels* KernelsOf(PassVariant variant) {
+#if QV_SIMD
+  switch (variant) {
+    case PassVariant::kSse41: return Sse41Kernels();
+    case PassVariant::kAvx2: return Avx2Kernels();
+    case PassVariant::kAvx512: return Avx512Kernels();
+    case PassVariant::kScalar: break;
+  }
+#else
+  (void)variant;
+#endif
+  return nullptr;
+}
+
+}  // namespace detail
+}  // namespace qv

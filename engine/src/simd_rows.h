@@ -1,0 +1,417 @@
+#pragma once
+
+// The SIMD row kernels and table builds, written once over an instruction-set
+// type `I` that each variant file defines in its own anonymous namespace
+// (SSE4.1, AVX2, AVX-512). Every template here is instantiated with that
+// internal type, so each variant's code stays private to its file and is
+// compiled with its own flags. Included only by the variant files.
+//
+// Every kernel repeats the plain code's arithmetic exactly: integer products
+// are exact in their lanes, divisions by 255 are exact multiply-and-shift
+// forms, and the float kernels and table builds do the single and double
+// operations of the plain code in the same order (no fused multiply-add:
+// contraction is off). powf and pow, which have no vector form that rounds
+// like the library's, run per lane.
+
+#include <math.h>
+
+#include <cstdint>
+
+#include "pass_kernels.h"
+
+namespace qv::detail::simd {
+
+// ---------------------------------------------------------------- integers
+
+// x / 255 for every 16-bit lane x <= 65535: (x * 0x8081) >> 23, taken as the
+// high half of the 16-bit product, then 7 more bits. Exact over that range
+// (the error term x * 127 / (255 * 2^23) stays below 1/255). Lanes of 32
+// bits whose upper half is zero give their quotient in the lower half.
+template <class I>
+inline typename I::V DivideBy255(typename I::V x) {
+  return I::template Srli16<7>(I::MulhiU16(x, I::Set16(0x8081)));
+}
+
+// 8-bit pixels, one per 32-bit lane: alpha in bits 0-7, then red, green, blue.
+// The tone comes back in the lane, 0 to 255.
+template <class I, BaseOn B>
+inline typename I::V Tone8(typename I::V s) {
+  using V = typename I::V;
+  const V byte = I::Set32(0xff);
+  if constexpr (B == kBaseLuminance) {
+    // 16-bit words: (alpha, green) and (red, blue); 76 R + 150 G + 29 B is at
+    // most 65025.
+    const V evens = I::Set32(0x00ff00ff);
+    const V ag = I::And(s, evens), rb = I::And(I::template Srli32<8>(s), evens);
+    const V sum = I::Add32(I::Madd16(ag, I::Set32(150u << 16)), I::Madd16(rb, I::Set32(76u | 29u << 16)));
+    return DivideBy255<I>(sum);
+  } else if constexpr (B == kBaseRed) {
+    return I::And(I::template Srli32<8>(s), byte);
+  } else if constexpr (B == kBaseGreen) {
+    return I::And(I::template Srli32<16>(s), byte);
+  } else if constexpr (B == kBaseBlue) {
+    return I::template Srli32<24>(s);
+  } else if constexpr (B == kBaseAlpha) {
+    return I::And(s, byte);
+  } else {
+    // Byte 0 of r, g, b holds red, green, blue; the other bytes are ignored.
+    const V r = I::template Srli32<8>(s), g = I::template Srli32<16>(s), b = I::template Srli32<24>(s);
+    const V hi = I::MaxU8(I::MaxU8(r, g), b), lo = I::MinU8(I::MinU8(r, g), b);
+    return I::template Srli32<1>(I::Add32(I::And(hi, byte), I::And(lo, byte)));
+  }
+}
+
+template <class I, BaseOn B, bool Blend>
+inline typename I::V Tone8Pixels(typename I::V s, const Pixel8* table, typename I::V keep, typename I::V k) {
+  using V = typename I::V;
+  const V byte = I::Set32(0xff);
+  const V p = I::Gather32(table, Tone8<I, B>(s));
+  // Alpha times opacity: at most 65025, exact in the low 16-bit word.
+  const V a = DivideBy255<I>(I::MulloI16(I::And(s, byte), I::And(p, byte)));
+  const V d = I::Or(I::AndNot(byte, p), a);
+  if constexpr (!Blend) {
+    return d;
+  } else {
+    // Per channel d * (255 - k) + s * k <= 255 * 255: exact in 16 bits.
+    const V zero = I::Zero();
+    const V lo = DivideBy255<I>(
+        I::Add16(I::MulloI16(I::UnpackLo8(d, zero), keep), I::MulloI16(I::UnpackLo8(s, zero), k)));
+    const V hi = DivideBy255<I>(
+        I::Add16(I::MulloI16(I::UnpackHi8(d, zero), keep), I::MulloI16(I::UnpackHi8(s, zero), k)));
+    return I::PackUs16(lo, hi);
+  }
+}
+
+template <class I, BaseOn B, bool Blend>
+std::int32_t Row8(const Pixel8* src, Pixel8* dst, std::int32_t columns, const Pixel8* table, std::uint32_t k) {
+  using V = typename I::V;
+  constexpr std::int32_t kStep = I::kLanes32;
+  const V keep = I::Set16(kMax8 - k), weight = I::Set16(k);
+  std::int32_t x = 0;
+  for (; x + kStep <= columns; x += kStep) {
+    I::Store(dst + x, Tone8Pixels<I, B, Blend>(I::Load(src + x), table, keep, weight));
+  }
+  if constexpr (I::kMaskedTail) {
+    // Masked-off lanes load as 0, whose tone indexes the table like any
+    // other, and are not stored.
+    if (x < columns) {
+      const std::int32_t n = columns - x;
+      I::StoreN32(dst + x, Tone8Pixels<I, B, Blend>(I::LoadN32(src + x, n), table, keep, weight), n);
+      x = columns;
+    }
+  }
+  return x;
+}
+
+// 16-bit pixels, one per 64-bit lane: alpha in bits 0-15, then red, green,
+// blue. The tone comes back as the 64-bit lane, 0 to 32768 (out-of-range
+// channels held at the last table index).
+template <class I, BaseOn B>
+inline typename I::V Tone16(typename I::V s) {
+  using V = typename I::V;
+  const V word = I::Set64(0xffff), top = I::Set64(kMax16);
+  if constexpr (B == kBaseLuminance) {
+    // Channels biased by -32768 into signed words, so that one signed
+    // multiply-add takes channels up to 65535:
+    // 9798 R + 19235 G + 3735 B = madd + 32768 * (9798 + 19235 + 3735)
+    //                           = madd + 2^30, below 2^31.
+    const V m = I::Madd16(I::Xor(s, I::Set16(0x8000)),
+                          I::Set64(9798ull << 16 | 19235ull << 32 | 3735ull << 48));
+    const V sum = I::Add32(I::Add32(m, I::template Srli64<32>(m)), I::Set64(1u << 30));
+    // The upper 32 bits of each lane are left over; the min with 0 clears them.
+    return I::MinU32(I::template Srli32<15>(sum), top);
+  } else if constexpr (B == kBaseRed) {
+    return I::MinU32(I::And(I::template Srli64<16>(s), word), top);
+  } else if constexpr (B == kBaseGreen) {
+    return I::MinU32(I::And(I::template Srli64<32>(s), word), top);
+  } else if constexpr (B == kBaseBlue) {
+    return I::MinU32(I::template Srli64<48>(s), top);
+  } else if constexpr (B == kBaseAlpha) {
+    return I::MinU32(I::And(s, word), top);
+  } else {
+    const V r = I::template Srli64<16>(s), g = I::template Srli64<32>(s), b = I::template Srli64<48>(s);
+    const V hi = I::MaxU16(I::MaxU16(r, g), b), lo = I::MinU16(I::MinU16(r, g), b);
+    return I::MinU32(I::template Srli64<1>(I::Add64(I::And(hi, word), I::And(lo, word))), top);
+  }
+}
+
+template <class I, BaseOn B, bool Blend>
+inline typename I::V Tone16Pixels(typename I::V s, const Pixel16* table, typename I::V weights) {
+  using V = typename I::V;
+  const V p = I::Gather64(table, Tone16<I, B>(s));
+  // (alpha * opacity) >> 15 from the 32-bit product's two halves; the product
+  // is below 2^31, so the quotient fits 16 bits before it is held at 32768.
+  const V a = I::MinU16(
+      I::Or(I::template Slli16<1>(I::MulhiU16(s, p)), I::template Srli16<15>(I::MulloI16(s, p))),
+      I::Set16(kMax16));
+  const V d = I::InsertAlpha16(p, a);
+  if constexpr (!Blend) {
+    return d;
+  } else {
+    // d * (32768 - k) + s * k with both weights in 1 to 32767 (k = 32768 never
+    // reaches a kernel): biased channels as above, one signed multiply-add,
+    // and the bias 32768 * 32768 = 2^30 added back. The sum is below 2^31.
+    const V bias = I::Set16(0x8000), back = I::Set32(1u << 30);
+    const V db = I::Xor(d, bias), sb = I::Xor(s, bias);
+    const V lo = I::template Srli32<15>(I::Add32(I::Madd16(I::UnpackLo16(db, sb), weights), back));
+    const V hi = I::template Srli32<15>(I::Add32(I::Madd16(I::UnpackHi16(db, sb), weights), back));
+    return I::PackUs32(lo, hi);
+  }
+}
+
+template <class I, BaseOn B, bool Blend>
+std::int32_t Row16(const Pixel16* src, Pixel16* dst, std::int32_t columns, const Pixel16* table,
+                   std::uint32_t k) {
+  using V = typename I::V;
+  constexpr std::int32_t kStep = I::kLanes64;
+  const V weights = I::Set32((kMax16 - k) | k << 16);
+  std::int32_t x = 0;
+  for (; x + kStep <= columns; x += kStep) {
+    I::Store(dst + x, Tone16Pixels<I, B, Blend>(I::Load(src + x), table, weights));
+  }
+  if constexpr (I::kMaskedTail) {
+    if (x < columns) {
+      const std::int32_t n = columns - x;
+      I::StoreN64(dst + x, Tone16Pixels<I, B, Blend>(I::LoadN64(src + x, n), table, weights), n);
+      x = columns;
+    }
+  }
+  return x;
+}
+
+// ------------------------------------------------------------------- float
+//
+// Four vectors of I::kLanesF floats hold I::kLanesF pixels; transposed within
+// each 128-bit lane they become one vector per channel (pixels in a shuffled
+// but consistent order, undone by the same transpose on the way out).
+
+template <class I>
+struct Planes {
+  typename I::F alpha, red, green, blue;
+};
+
+template <class I, BaseOn B>
+inline typename I::F ToneFloat(const Planes<I>& s) {
+  if constexpr (B == kBaseLuminance) {
+    return I::AddF(I::AddF(I::MulF(s.red, I::SetF(0.299f)), I::MulF(s.green, I::SetF(0.587f))),
+                   I::MulF(s.blue, I::SetF(0.114f)));
+  } else if constexpr (B == kBaseRed) {
+    return s.red;
+  } else if constexpr (B == kBaseGreen) {
+    return s.green;
+  } else if constexpr (B == kBaseBlue) {
+    return s.blue;
+  } else if constexpr (B == kBaseAlpha) {
+    return s.alpha;
+  } else {
+    // MaxF(x, y) is x > y ? x : y, so MaxF(b, a) is the plain pass's
+    // a < b ? b : a, NaN channels included; likewise for MinF.
+    const auto hi = I::MaxF(s.blue, I::MaxF(s.green, s.red));
+    const auto lo = I::MinF(s.blue, I::MinF(s.green, s.red));
+    return I::MulF(I::AddF(hi, lo), I::SetF(0.5f));
+  }
+}
+
+// x < 0 gives 0, x > 1 gives 1, anything else (NaN too) stays.
+template <class I>
+inline typename I::F ClampUnitF(typename I::F x) {
+  const auto zero = I::SetF(0.0f), one = I::SetF(1.0f);
+  return I::SelectF(I::LtF(x, zero), zero, I::SelectF(I::GtF(x, one), one, x));
+}
+
+template <class I>
+inline typename I::D OpacityD(typename I::D x, const FloatRampConstants& c) {
+  const auto zero = I::SetD(0.0), one = I::SetD(1.0);
+  const auto v = I::AddD(I::MulD(x, I::SetD(c.opacityRange)), I::SetD(c.shadowsOpacity));
+  return I::SelectD(I::LtD(v, zero), zero, I::SelectD(I::GtD(v, one), one, v));
+}
+
+// The opacity line in double precision, clamped, rounded to single.
+template <class I>
+inline typename I::F OpacityF(typename I::F x, const FloatRampConstants& c) {
+  return I::JoinF(OpacityD<I>(I::LowD(x), c), OpacityD<I>(I::HighD(x), c));
+}
+
+template <class I, ToneCount Tones>
+inline void RampColour(typename I::F tone, const FloatRampConstants& c, Planes<I>& out) {
+  using F = typename I::F;
+  if constexpr (Tones == kMonotone) {
+    out.red = I::SetF(c.colours.stops[0][0]);
+    out.green = I::SetF(c.colours.stops[0][1]);
+    out.blue = I::SetF(c.colours.stops[0][2]);
+  } else {
+    constexpr int kSegments = Tones == kDuotone ? 1 : Tones == kTritone ? 2 : 4;
+    F level = tone;
+    if (!c.identityPower) {
+      float lanes[I::kLanesF];
+      I::StoreF(lanes, tone);
+      for (float& lane : lanes) lane = powf(lane, c.exponent);
+      level = I::LoadF(lanes);
+    }
+    const F t = I::AddF(I::MulF(level, I::SetF(c.scale)), I::SetF(c.offset));
+    // Segment by the borders at or below t: the last one passed wins.
+    F lower = I::SetF(0.0f);
+    F from[3], span[3];
+    for (int ch = 0; ch < 3; ++ch) {
+      from[ch] = I::SetF(c.colours.stops[0][ch]);
+      span[ch] = I::SetF(c.colours.spans[0][ch]);
+    }
+    for (int border = 1; border < kSegments; ++border) {
+      const float at = static_cast<float>(border) / kSegments;
+      const auto passed = I::GeF(t, I::SetF(at));
+      lower = I::SelectF(passed, I::SetF(at), lower);
+      for (int ch = 0; ch < 3; ++ch) {
+        from[ch] = I::SelectF(passed, I::SetF(c.colours.stops[border][ch]), from[ch]);
+        span[ch] = I::SelectF(passed, I::SetF(c.colours.spans[border][ch]), span[ch]);
+      }
+    }
+    const F position = I::MulF(I::SetF(static_cast<float>(kSegments)), I::SubF(t, lower));
+    // Below 0 and NaN: Shadows; above 1: Highlights; otherwise the segment.
+    const auto inside = I::GeF(t, I::SetF(0.0f)), above = I::GtF(t, I::SetF(1.0f));
+    F* channels[3] = {&out.red, &out.green, &out.blue};
+    for (int ch = 0; ch < 3; ++ch) {
+      const F mixed = I::AddF(I::MulF(span[ch], position), from[ch]);
+      *channels[ch] = I::SelectF(inside, I::SelectF(above, I::SetF(c.colours.stops[kSegments][ch]), mixed),
+                                 I::SetF(c.colours.stops[0][ch]));
+    }
+  }
+  // Monotone takes the opacity of the tone itself, the others of the tone
+  // clamped to 0 to 1.
+  out.alpha = OpacityF<I>(Tones == kMonotone ? tone : ClampUnitF<I>(tone), c);
+}
+
+template <class I, BaseOn B, ToneCount Tones, bool Blend>
+std::int32_t RowFloat(const PixelFloat* src, PixelFloat* dst, std::int32_t columns, const FloatRampConstants& c) {
+  using F = typename I::F;
+  constexpr std::int32_t kStep = I::kLanesF;  // pixels per step: four vectors
+  constexpr std::int32_t kQuarter = I::kLanesF / 4;
+  const F u = I::SetF(c.blend), keep = I::SetF(c.keep);
+  std::int32_t x = 0;
+  for (; x + kStep <= columns; x += kStep) {
+    const float* in = &src[x].alpha;
+    Planes<I> s{I::LoadF(in), I::LoadF(in + 4 * kQuarter), I::LoadF(in + 8 * kQuarter), I::LoadF(in + 12 * kQuarter)};
+    I::Transpose4(s.alpha, s.red, s.green, s.blue);
+    Planes<I> d;
+    RampColour<I, Tones>(ToneFloat<I, B>(s), c, d);
+    d.alpha = I::MulF(d.alpha, s.alpha);
+    if constexpr (Blend) {
+      d.alpha = I::AddF(I::MulF(keep, d.alpha), I::MulF(u, s.alpha));
+      d.red = I::AddF(I::MulF(u, s.red), I::MulF(keep, d.red));
+      d.green = I::AddF(I::MulF(u, s.green), I::MulF(keep, d.green));
+      d.blue = I::AddF(I::MulF(u, s.blue), I::MulF(keep, d.blue));
+    }
+    I::Transpose4(d.alpha, d.red, d.green, d.blue);
+    float* out = &dst[x].alpha;
+    I::StoreF(out, d.alpha);
+    I::StoreF(out + 4 * kQuarter, d.red);
+    I::StoreF(out + 8 * kQuarter, d.green);
+    I::StoreF(out + 12 * kQuarter, d.blue);
+  }
+  return x;
+}
+
+// ------------------------------------------------------------------ tables
+//
+// The lookup tables in double precision, I::kLanesD entries at a time, with
+// the plain build's operations in its order.
+
+// The store rule: below 0 or NaN gives 0, above the maximum the maximum,
+// anything else truncated toward zero.
+template <class I>
+inline void StoreChannel(std::int32_t* lanes, typename I::D v, double max) {
+  const auto zero = I::SetD(0.0), top = I::SetD(max);
+  const auto held = I::SelectD(I::GeD(v, zero), v, zero);
+  I::StoreTrunc32(lanes, I::SelectD(I::GtD(held, top), top, held));
+}
+
+template <class I, class Pixel, ToneCount Tones>
+void BuildTable(Pixel* table, const TableConstants& c) {
+  using D = typename I::D;
+  using Channel = decltype(Pixel::alpha);
+  constexpr std::uint32_t kMax = sizeof(Pixel) == sizeof(Pixel8) ? kMax8 : kMax16;
+  constexpr std::int32_t kLanes = I::kLanesD;
+  constexpr bool kSegmented = Tones == kDuotone || Tones == kTritone || Tones == kPentone;
+  const double max = kMax;
+  const D maxD = I::SetD(max), half = I::SetD(0.5), zero = I::SetD(0.0), one = I::SetD(1.0);
+  std::int32_t lanes[4][kLanes] = {};
+  for (std::uint32_t first = 0; first <= kMax; first += kLanes) {
+    // Lanes past the last entry compute values that are not stored.
+    const D x = I::DivD(I::AddD(I::SetD(static_cast<double>(first)), I::IotaD()), maxD);
+    StoreChannel<I>(lanes[0],
+                    I::AddD(I::MulD(I::AddD(I::MulD(x, I::SetD(c.opacityRange)), I::SetD(c.shadowsOpacity)), maxD),
+                            half),
+                    max);
+    if constexpr (kSegmented) {
+      constexpr int kSegments = Tones == kDuotone ? 1 : Tones == kTritone ? 2 : 4;
+      D level = x;
+      if (!c.identityPower) {
+        double powers[kLanes];
+        I::StoreD(powers, x);
+        for (double& v : powers) v = pow(v, c.exponent);
+        level = I::LoadD(powers);
+      }
+      D t = I::AddD(I::MulD(level, I::SetD(c.scale)), I::SetD(c.offset));
+      t = I::SelectD(I::GeD(t, zero), I::SelectD(I::GtD(t, one), one, t), zero);
+      D lower = zero;
+      D from[3], span[3];
+      for (int ch = 0; ch < 3; ++ch) {
+        from[ch] = I::SetD(c.colours.stops[0][ch]);
+        span[ch] = I::SetD(c.colours.spans[0][ch]);
+      }
+      for (int border = 1; border < kSegments; ++border) {
+        const double at = static_cast<double>(border) / kSegments;
+        const auto passed = I::GeD(t, I::SetD(at));
+        lower = I::SelectD(passed, I::SetD(at), lower);
+        for (int ch = 0; ch < 3; ++ch) {
+          from[ch] = I::SelectD(passed, I::SetD(c.colours.stops[border][ch]), from[ch]);
+          span[ch] = I::SelectD(passed, I::SetD(c.colours.spans[border][ch]), span[ch]);
+        }
+      }
+      const D position = I::MulD(I::SetD(static_cast<double>(kSegments)), I::SubD(t, lower));
+      for (int ch = 0; ch < 3; ++ch) {
+        StoreChannel<I>(lanes[ch + 1], I::AddD(I::MulD(I::AddD(I::MulD(span[ch], position), from[ch]), maxD), half),
+                        max);
+      }
+    }
+    const std::uint32_t count = kMax + 1 - first < kLanes ? kMax + 1 - first : kLanes;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      Pixel& entry = table[first + i];
+      entry.alpha = static_cast<Channel>(lanes[0][i]);
+      if constexpr (Tones == kMonotone) {
+        entry.red = static_cast<Channel>(c.monotone[0]);
+        entry.green = static_cast<Channel>(c.monotone[1]);
+        entry.blue = static_cast<Channel>(c.monotone[2]);
+      } else {
+        entry.red = static_cast<Channel>(lanes[1][i]);
+        entry.green = static_cast<Channel>(lanes[2][i]);
+        entry.blue = static_cast<Channel>(lanes[3][i]);
+      }
+    }
+  }
+}
+
+// ------------------------------------------------------------ kernel table
+
+template <class I>
+constexpr PassKernels MakeKernels() {
+  PassKernels k{};
+  [&]<int... Bs>(std::integer_sequence<int, Bs...>) {
+    ((k.row8[Bs][0] = &Row8<I, Bs + 1, false>, k.row8[Bs][1] = &Row8<I, Bs + 1, true>,
+      k.row16[Bs][0] = &Row16<I, Bs + 1, false>, k.row16[Bs][1] = &Row16<I, Bs + 1, true>,
+      k.rowFloat[Bs][0][0] = &RowFloat<I, Bs + 1, kMonotone, false>,
+      k.rowFloat[Bs][0][1] = &RowFloat<I, Bs + 1, kMonotone, true>,
+      k.rowFloat[Bs][1][0] = &RowFloat<I, Bs + 1, kDuotone, false>,
+      k.rowFloat[Bs][1][1] = &RowFloat<I, Bs + 1, kDuotone, true>,
+      k.rowFloat[Bs][2][0] = &RowFloat<I, Bs + 1, kTritone, false>,
+      k.rowFloat[Bs][2][1] = &RowFloat<I, Bs + 1, kTritone, true>,
+      k.rowFloat[Bs][3][0] = &RowFloat<I, Bs + 1, kPentone, false>,
+      k.rowFloat[Bs][3][1] = &RowFloat<I, Bs + 1, kPentone, true>),
+     ...);
+  }(std::make_integer_sequence<int, kBaseOnCount>{});
+  [&]<int... Ts>(std::integer_sequence<int, Ts...>) {
+    ((k.table8[Ts] = &BuildTable<I, Pixel8, Ts>, k.table16[Ts] = &BuildTable<I, Pixel16, Ts>), ...);
+  }(std::make_integer_sequence<int, kToneCounts + 1>{});
+  return k;
+}
+
+}  // namespace qv::detail::simd

@@ -1,0 +1,242 @@
+#include "entry_case.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <sstream>
+#include <variant>
+
+#include "byte_source.h"
+#include "engine/tone_mapper.h"
+#include "shell/entry_point.h"
+#include "shell/params.h"
+#include "shell/pipl.h"
+#include "worlds.h"
+
+namespace qv::fuzz {
+namespace {
+
+constexpr PF_PixelFormat kFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_BGRA32, PF_PixelFormat_ARGB64,
+                                       PF_PixelFormat_ARGB128, PF_PixelFormat_GPU_BGRA128};
+
+// Keyframes are two frames apart, so frame 1 falls halfway between them.
+constexpr A_long kLaterKeyFrame = 2;
+
+std::int32_t LayerExtent(ByteSource& in) {
+  return static_cast<std::int32_t>(in.Byte() < 224 ? in.Range(0, 24) : in.Range(0, 200));
+}
+
+// A rectangle anywhere near the layer, or (for the host's request, which it
+// clips itself) anywhere at all.
+PF_LRect DecodeRect(ByteSource& in, bool any) {
+  if (any) return {in.Int(-8, 40), in.Int(-8, 40), in.Int(-8, 260), in.Int(-8, 260)};
+  const auto c = [&in] { return static_cast<A_long>(in.Range(-8, 260)); };
+  return {c(), c(), c(), c()};
+}
+
+simhost::ParamValue DecodeValue(ByteSource& in, const ParamKind& kind) {
+  if (const auto* popup = std::get_if<PopupParam>(&kind)) {
+    return simhost::PopupValue{in.Int(1, popup->NumChoices())};
+  }
+  if (std::holds_alternative<ColorParam>(kind)) {
+    return PF_Pixel{in.Byte(), in.Byte(), in.Byte(), in.Byte()};
+  }
+  if (const auto* slider = std::get_if<FloatSliderParam>(&kind)) {
+    // Around the slider's range: the host lets a user type far beyond it.
+    const double span = static_cast<double>(slider->slider_max) - slider->slider_min;
+    return in.Double(slider->slider_min - span / 4, slider->slider_max + span / 4);
+  }
+  // A percentage: mostly whole percents a little past 0 to 100, sometimes any
+  // 16.16 value.
+  if (in.Byte() < 192) return simhost::FixedValue{FixedFromWhole(static_cast<A_long>(in.Range(-20, 120)))};
+  return simhost::FixedValue{in.Raw<PF_Fixed>()};
+}
+
+// ---- What the effect should have rendered -----------------------------------
+
+ToneParams ExpectedParams(const simhost::Host& host, A_long time) {
+  const auto popup = [&](ParamIndex i) { return std::get<simhost::PopupValue>(host.ParamValueAt(i, time)).value; };
+  const auto colour = [&](ParamIndex i) {
+    const PF_Pixel c = std::get<PF_Pixel>(host.ParamValueAt(i, time));
+    return FromPixel8(Pixel8{c.alpha, c.red, c.green, c.blue});
+  };
+  const auto slider = [&](ParamIndex i) { return std::get<double>(host.ParamValueAt(i, time)); };
+  const auto fraction = [&](ParamIndex i) {
+    return static_cast<double>(std::get<simhost::FixedValue>(host.ParamValueAt(i, time)).value) / 65536.0 * 0.01;
+  };
+  ToneParams p{};
+  p.baseOn = popup(kParamBaseOn);
+  p.tones = popup(kParamTones);
+  p.highlights = colour(kParamHighlights);
+  p.brights = colour(kParamBrights);
+  p.midtones = colour(kParamMidtones);
+  p.darktones = colour(kParamDarktones);
+  p.shadows = colour(kParamShadows);
+  p.inputBlack = slider(kParamInputBlack);
+  p.inputWhite = slider(kParamInputWhite);
+  p.gamma = slider(kParamGamma);
+  p.outputBlack = slider(kParamOutputBlack);
+  p.outputWhite = slider(kParamOutputWhite);
+  p.highlightsOpacity = fraction(kParamHighlightsOpacity);
+  p.shadowsOpacity = fraction(kParamShadowsOpacity);
+  p.blend = fraction(kParamBlend);
+  return p;
+}
+
+ImageView ViewOf(simhost::World& world, PixelDepth depth) {
+  const PF_EffectWorld& w = *world.effect_world();
+  return {depth, w.data, w.width, w.height, w.rowbytes / world.bytes_per_pixel()};
+}
+
+simhost::World MakeLayer(const EntryCase& c) {
+  return MakeWorld(c.options.layer_width, c.options.layer_height, c.options.pixel_format,
+                   c.options.row_padding_bytes, c.pixels);
+}
+
+void CheckFrame(const EntryCase& c, simhost::Host& host, const simhost::World& layer,
+                const simhost::FrameReport& frame, std::vector<std::string>& problems, EntryCoverage& coverage) {
+  const std::string at = "frame " + std::to_string(frame.frame) + ": ";
+  if (frame.pre_render_err != PF_Err_NONE) {
+    problems.push_back(at + "pre-render failed with " + std::to_string(frame.pre_render_err));
+    return;
+  }
+  if (!frame.delete_called) problems.push_back(at + "the pre-render data was not disposed of");
+  if (!frame.rendered) return;
+
+  const PF_Err expected_err = c.unknown_format ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE;
+  if (frame.render_err != expected_err) {
+    problems.push_back(at + "render returned " + std::to_string(frame.render_err) + ", expected " +
+                       std::to_string(expected_err));
+  }
+  if (frame.render_err == expected_err) ++(frame.render_err == PF_Err_NONE ? coverage.frames_rendered : coverage.renders_refused);
+  if (!frame.output) return;  // failed before the output was checked out
+  simhost::World untouched = *frame.output;
+  untouched.FillPixelBytes(c.options.output_fill);
+  if (frame.render_err != PF_Err_NONE) {
+    if (!frame.output->SamePixels(untouched)) problems.push_back(at + "a failed render wrote output pixels");
+    return;
+  }
+  if (frame.layer_checkouts.size() != 1) {
+    problems.push_back(at + "pre-render checked out the layer " + std::to_string(frame.layer_checkouts.size()) +
+                       " times");
+    return;
+  }
+  // The input as the host handed it out: the layer cut to the granted area.
+  simhost::World input = layer.Crop(frame.layer_checkouts.front().result.result_rect, 0);
+  const PixelDepth depth = DepthOf(c.options.pixel_format);
+  simhost::World expected = untouched;
+  const ToneMapper mapper({depth, ExpectedParams(host, frame.time)});
+  const ImageView in = ViewOf(input, depth);
+  // A host that reports no thread asks for no band: nothing is toned.
+  if (c.options.num_threads > 0) mapper.Process(in, ViewOf(expected, depth), in.Bounds());
+  if (input.width() > 0 && input.height() > 0 && input.width() == expected.width() &&
+      input.height() == expected.height()) {
+    ++coverage.frames_compared;
+  }
+  if (!frame.output->SamePixels(expected)) {
+    problems.push_back(at + "the output differs from the engine's toning of the input");
+  }
+}
+
+}  // namespace
+
+EntryCase DecodeEntryCase(std::span<const std::uint8_t> bytes) {
+  ByteSource in(bytes);
+  EntryCase c;
+  simhost::HostOptions& o = c.options;
+  o.layer_width = LayerExtent(in);
+  o.layer_height = LayerExtent(in);
+  o.pixel_format = kFormats[in.Byte() % std::size(kFormats)];
+  o.row_padding_bytes = static_cast<A_long>(in.Range(0, 4) * 16);
+  o.num_threads = static_cast<A_long>(in.Byte() < 224 ? in.Range(1, 8) : in.Range(0, 70));
+  if (in.Byte() < 48) o.request_rect = DecodeRect(in, true);
+  if (in.Byte() < 32) o.initial_output_rect = DecodeRect(in, false);
+  o.output_fill = in.Byte();
+  if (in.Byte() < 12) {
+    const auto code = in.Raw<PF_PixelFormat>();
+    c.unknown_format = simhost::BytesPerPixel(code) != 0 ? PF_PixelFormat_INVALID : code;
+  }
+  c.frames = static_cast<std::int32_t>(in.Range(1, 3));
+  c.dropped_frames = in.Byte() & in.Byte();  // each frame dropped one time in four
+  for (const ParamFacts& facts : kParamFacts) {
+    if (std::holds_alternative<GroupStartParam>(facts.kind) || std::holds_alternative<GroupEndParam>(facts.kind)) {
+      continue;
+    }
+    ParamSetting setting{facts.index, DecodeValue(in, facts.kind), std::nullopt};
+    if (in.Byte() < 32) setting.later = DecodeValue(in, facts.kind);
+    c.params.push_back(std::move(setting));
+  }
+  c.pixels = PixelSource::Decode(in);
+  return c;
+}
+
+std::vector<std::string> CheckEntryCase(const EntryCase& c, EntryCoverage* coverage) {
+  std::vector<std::string> problems;
+  EntryCoverage seen;
+  try {
+    simhost::Host host(&EntryPointFunc, PiplBytes(), c.options);
+    const simhost::World layer = MakeLayer(c);
+    host.SetInput(layer);
+    if (c.unknown_format) host.SetPixelFormatAnswer(*c.unknown_format);
+    for (const ParamSetting& p : c.params) {
+      if (p.later) {
+        host.SetParamKey(p.index, 0, p.value);
+        host.SetParamKey(p.index, host.TimeOf(kLaterKeyFrame), *p.later);
+      } else {
+        host.SetParam(p.index, p.value);
+      }
+    }
+    const auto expect_success = [&](const char* command, PF_Err err) {
+      if (err != PF_Err_NONE) problems.push_back(std::string(command) + " returned " + std::to_string(err));
+    };
+    expect_success("GLOBAL_SETUP", host.GlobalSetup());
+    expect_success("PARAMS_SETUP", host.ParamsSetup());
+    expect_success("UPDATE_PARAMS_UI", host.UpdateParamsUI());
+    for (std::int32_t f = 0; f < c.frames; ++f) {
+      const bool dropped = (c.dropped_frames >> f) & 1;
+      const simhost::FrameReport frame = dropped ? host.PreRenderOnly(f) : host.RenderFrame(f);
+      CheckFrame(c, host, layer, frame, problems, seen);
+    }
+    expect_success("GLOBAL_SETDOWN", host.GlobalSetdown());
+    for (const std::string& v : host.Violations()) problems.push_back("host: " + v);
+    if (!host.LiveHandles().empty()) problems.push_back("handles outlived global setdown");
+  } catch (const std::exception& e) {
+    problems.push_back(std::string("the session threw: ") + e.what());
+  }
+  if (coverage != nullptr) *coverage = seen;
+  return problems;
+}
+
+std::string Describe(const EntryCase& c) {
+  const simhost::HostOptions& o = c.options;
+  std::ostringstream s;
+  s.precision(17);
+  s << "layer " << o.layer_width << 'x' << o.layer_height << " format " << simhost::BitsPerChannel(o.pixel_format)
+    << "-bit (0x" << std::hex << static_cast<std::uint32_t>(o.pixel_format) << std::dec << ") padding "
+    << o.row_padding_bytes << ", " << o.num_threads << " threads, " << c.frames << " frames (dropped mask "
+    << c.dropped_frames << ")";
+  if (o.request_rect) {
+    s << ", request " << o.request_rect->left << ',' << o.request_rect->top << ',' << o.request_rect->right << ','
+      << o.request_rect->bottom;
+  }
+  const PF_LRect& r = o.initial_output_rect;
+  s << ", output rect " << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom;
+  if (c.unknown_format) s << ", format answer 0x" << std::hex << static_cast<std::uint32_t>(*c.unknown_format) << std::dec;
+  s << "; values";
+  for (const ParamSetting& p : c.params) {
+    s << ' ' << p.index << '=';
+    std::visit(
+        [&s](const auto& v) {
+          using V = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<V, simhost::PopupValue>) s << "popup " << v.value;
+          else if constexpr (std::is_same_v<V, simhost::FixedValue>) s << "fixed " << v.value;
+          else if constexpr (std::is_same_v<V, PF_Pixel>) s << "argb " << int(v.alpha) << '/' << int(v.red) << '/' << int(v.green) << '/' << int(v.blue);
+          else s << v;
+        },
+        p.value);
+    if (p.later) s << " (keyed)";
+  }
+  return s.str();
+}
+
+}  // namespace qv::fuzz

@@ -1,0 +1,28 @@
+#pragma once
+
+// Pixel contents for fuzzed worlds: either raw bytes repeated (every bit
+// pattern: NaN and infinite floats, 16-bit channels above 32768) or ordinary
+// pixels drawn from a seed, with a few out-of-range ones mixed in.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "byte_source.h"
+#include "engine/pixel.h"
+
+namespace qv::fuzz {
+
+struct PixelSource {
+  bool raw = false;
+  std::uint64_t seed = 0;
+  std::vector<std::uint8_t> bytes;  // for raw: repeated to fill; none gives zeros
+
+  // Reads the choice, the seed and (up to a bound) the rest of the input.
+  static PixelSource Decode(ByteSource& in);
+};
+
+// Fills `out`, a run of pixels of `depth` (an unknown depth gets random bytes).
+void FillPixels(std::span<std::uint8_t> out, PixelDepth depth, const PixelSource& source);
+
+}  // namespace qv::fuzz

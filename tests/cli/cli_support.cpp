@@ -1,0 +1,250 @@
+#include "cli_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "core/sixteen_bit.h"
+#include "engine/tone_mapper.h"
+
+namespace qv::cli::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+template <class T>
+OIIO::TypeDesc TypeOf() {
+  if constexpr (std::is_same_v<T, std::uint8_t>) {
+    return OIIO::TypeDesc::UINT8;
+  } else if constexpr (std::is_same_v<T, std::uint16_t>) {
+    return OIIO::TypeDesc::UINT16;
+  } else {
+    return OIIO::TypeDesc::FLOAT;
+  }
+}
+
+// Per sample type: the engine's depth and pixel, and the file <-> host conversions.
+template <class T>
+struct HostSide;
+template <>
+struct HostSide<std::uint8_t> {
+  using Pixel = Pixel8;
+  static constexpr PixelDepth kDepth = kDepth8;
+  static std::uint8_t In(std::uint8_t v) { return v; }
+  static std::uint8_t Out(std::uint8_t v) { return v; }
+};
+template <>
+struct HostSide<std::uint16_t> {
+  using Pixel = Pixel16;
+  static constexpr PixelDepth kDepth = kDepth16;
+  static std::uint16_t In(std::uint16_t v) { return FileToHost16(v); }
+  static std::uint16_t Out(std::uint16_t v) { return HostToFile16(v); }
+};
+template <>
+struct HostSide<float> {
+  using Pixel = PixelFloat;
+  static constexpr PixelDepth kDepth = kDepthFloat;
+  static float In(float v) { return v; }
+  static float Out(float v) { return v; }
+};
+
+}  // namespace
+
+ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
+                const std::vector<std::string>& environment) {
+  static int counter = 0;
+  std::string stem = "cli_tests_";
+  stem += std::to_string(getpid());
+  stem += '_';
+  stem += std::to_string(counter++);
+  const fs::path out = fs::temp_directory_path() / (stem + ".out");
+  const fs::path err = fs::temp_directory_path() / (stem + ".err");
+  // Appended piece by piece: GCC 12 mistakes `"literal" + std::string` for an
+  // overlapping copy at -O2.
+  std::string command = "cd ";
+  command += ShellQuoted(directory.string());
+  command += " && env -u QUORVANDILE_PLUGIN";
+  const auto word = [&command](const std::string& text) {
+    command += ' ';
+    command += ShellQuoted(text);
+  };
+  for (const std::string& variable : environment) word(variable);
+  word(QV_CLI_TOOL);
+  for (const std::string& arg : args) word(arg);
+  command += " > ";
+  command += ShellQuoted(out.string());
+  command += " 2> ";
+  command += ShellQuoted(err.string());
+  command += " < /dev/null";
+  const int raw = std::system(command.c_str());
+  ToolRun run;
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = Slurp(out);
+  run.err = Slurp(err);
+  fs::remove(out);
+  fs::remove(err);
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "cli_tests_XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::Files() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+template <class T>
+void WriteFile(const fs::path& path, const Image<T>& image, OIIO::TypeDesc type) {
+  auto output = OIIO::ImageOutput::create(path.string());
+  if (!output) throw std::runtime_error("no writer for " + path.string());
+  OIIO::ImageSpec spec(image.width, image.height, image.channels, type);
+  if (HasAlpha(image.channels)) spec.alpha_channel = image.channels - 1;
+  if (image.channels == 2) spec.channelnames = {"Y", "A"};
+  spec.attribute("oiio:UnassociatedAlpha", 1);
+  if (!output->open(path.string(), spec) || !output->write_image(TypeOf<T>(), image.samples.data()) ||
+      !output->close()) {
+    throw std::runtime_error("cannot write " + path.string() + ": " + output->geterror());
+  }
+}
+
+template <class T>
+Image<T> ReadFile(const fs::path& path, OIIO::ImageSpec* spec) {
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto input = OIIO::ImageInput::open(path.string(), &config);
+  if (!input) throw std::runtime_error("cannot read " + path.string() + ": " + OIIO::geterror());
+  const OIIO::ImageSpec& file = input->spec();
+  Image<T> image(file.width, file.height, file.nchannels);
+  if (!input->read_image(0, 0, 0, file.nchannels, TypeOf<T>(), image.samples.data())) {
+    throw std::runtime_error("cannot read " + path.string() + ": " + input->geterror());
+  }
+  if (spec) *spec = file;
+  return image;
+}
+
+PixelFloat Colour(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  return FromPixel8(Pixel8{255, red, green, blue});
+}
+
+ToneParams DefaultToneParams() {
+  ToneParams p{};
+  p.baseOn = kBaseLightness;
+  p.tones = kTritone;
+  p.highlights = Colour(255, 255, 255);
+  p.brights = Colour(192, 170, 120);
+  p.midtones = Colour(128, 100, 70);
+  p.darktones = Colour(64, 50, 10);
+  p.shadows = Colour(0, 0, 0);
+  p.inputBlack = 0;
+  p.inputWhite = 1;
+  p.gamma = 1;
+  p.outputBlack = 0;
+  p.outputWhite = 1;
+  p.highlightsOpacity = 1;
+  p.shadowsOpacity = 0;
+  p.blend = 0;
+  return p;
+}
+
+template <class T>
+Image<T> EngineRender(const Image<T>& input, const ToneParams& params) {
+  using Side = HostSide<T>;
+  using Pixel = typename Side::Pixel;
+  const std::size_t count = static_cast<std::size_t>(input.width) * static_cast<std::size_t>(input.height);
+  std::vector<Pixel> source(count), result(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const T* s = input.samples.data() + i * static_cast<std::size_t>(input.channels);
+    const bool colour = HasColour(input.channels);
+    Pixel& p = source[i];
+    p.red = Side::In(s[0]);
+    p.green = Side::In(colour ? s[1] : s[0]);
+    p.blue = Side::In(colour ? s[2] : s[0]);
+    p.alpha = Side::In(HasAlpha(input.channels) ? s[input.channels - 1] : Image<T>::kMax);
+  }
+  const ToneMapper mapper(ToneMapperSettings{Side::kDepth, params});
+  const ImageView in{Side::kDepth, source.data(), input.width, input.height, input.width};
+  const ImageView out{Side::kDepth, result.data(), input.width, input.height, input.width};
+  mapper.Process(in, out, in.Bounds());
+  Image<T> rgba(input.width, input.height, 4);
+  for (std::size_t i = 0; i < count; ++i) {
+    T* d = rgba.samples.data() + i * 4;
+    d[0] = Side::Out(result[i].red);
+    d[1] = Side::Out(result[i].green);
+    d[2] = Side::Out(result[i].blue);
+    d[3] = Side::Out(result[i].alpha);
+  }
+  return rgba;
+}
+
+Image<float> Premultiplied(const Image<float>& straight) {
+  Image<float> out = straight;
+  for (std::size_t i = 0; i < out.samples.size(); i += 4) {
+    for (std::size_t c = 0; c < 3; ++c) out.samples[i + c] *= out.samples[i + 3];
+  }
+  return out;
+}
+
+Image<float> Unpremultiplied(const Image<float>& associated) {
+  Image<float> out = associated;
+  for (std::size_t i = 0; i < out.samples.size(); i += 4) {
+    if (out.samples[i + 3] > 0) {
+      for (std::size_t c = 0; c < 3; ++c) out.samples[i + c] /= out.samples[i + 3];
+    }
+  }
+  return out;
+}
+
+template void WriteFile(const fs::path&, const Image<std::uint8_t>&, OIIO::TypeDesc);
+template void WriteFile(const fs::path&, const Image<std::uint16_t>&, OIIO::TypeDesc);
+template void WriteFile(const fs::path&, const Image<float>&, OIIO::TypeDesc);
+template Image<std::uint8_t> ReadFile(const fs::path&, OIIO::ImageSpec*);
+template Image<std::uint16_t> ReadFile(const fs::path&, OIIO::ImageSpec*);
+template Image<float> ReadFile(const fs::path&, OIIO::ImageSpec*);
+template Image<std::uint8_t> EngineRender(const Image<std::uint8_t>&, const ToneParams&);
+template Image<std::uint16_t> EngineRender(const Image<std::uint16_t>&, const ToneParams&);
+template Image<float> EngineRender(const Image<float>&, const ToneParams&);
+
+}  // namespace qv::cli::test

@@ -1,0 +1,71 @@
+#pragma once
+
+// Running the tool as a user does, on files made for the test, and the
+// pixels the engine gives for the same input.
+
+#include <OpenImageIO/imageio.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/raster.h"
+#include "test_images.h"
+#include "engine/tone_params.h"
+
+namespace qv::cli::test {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs the built tool with `args` in `directory`, with `environment`
+// ("NAME=value" each) added and QUORVANDILE_PLUGIN unset unless given there.
+ToolRun RunTool(const std::filesystem::path& directory, const std::vector<std::string>& args,
+                const std::vector<std::string>& environment = {});
+
+// Lines of `text`, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  // The names of the files in it, sorted.
+  std::vector<std::string> Files() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Writes `image` as stored (no premultiplication on the way) in `type`.
+template <class T>
+void WriteFile(const std::filesystem::path& path, const Image<T>& image, OIIO::TypeDesc type);
+
+// Reads a file as stored, converted to T's sample type; `spec` gets the file's description.
+template <class T>
+Image<T> ReadFile(const std::filesystem::path& path, OIIO::ImageSpec* spec = nullptr);
+
+// The effect's parameters at their registered defaults, as the plug-in turns them into ToneParams.
+ToneParams DefaultToneParams();
+// A colour parameter as the plug-in turns it into a ramp colour.
+PixelFloat Colour(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+// What the engine makes of `input` (straight colour, any of the four
+// layouts, file sample ranges) with `params`, as RGBA in file sample ranges:
+// the same conversions to the host's pixels and back that a render takes.
+template <class T>
+Image<T> EngineRender(const Image<T>& input, const ToneParams& params);
+
+// Associated <-> straight colour for float RGBA, as an EXR file holds it.
+Image<float> Premultiplied(const Image<float>& straight);
+Image<float> Unpremultiplied(const Image<float>& associated);
+
+}  // namespace qv::cli::test

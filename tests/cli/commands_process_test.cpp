@@ -1,0 +1,92 @@
+// quorvandile params, info, demo and --help, run as processes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cli_support.h"
+#include "core/plugin_session.h"
+
+namespace qv::cli::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+TEST(ParamsCommand, ListsEveryControlAsThePluginRegisteredIt) {
+  TempDir dir;
+  const ToolRun run = RunTool(dir.path(), {"params"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  PluginSession session(SessionOptions{QV_PLUGIN_FILE, 1, true});
+  const auto lines = Lines(run.out);
+  for (const ParamEntry& param : session.params().entries()) {
+    const std::string index = std::to_string(param.index) + " ";
+    const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(index, 0) == 0; });
+    ASSERT_NE(line, lines.end()) << param.name;
+    if (!param.name.empty()) {
+      EXPECT_THAT(*line, HasSubstr(param.name));
+    }
+    EXPECT_THAT(*line, HasSubstr(KindName(param)));
+    if (param.HasValue()) {
+      EXPECT_THAT(*line, HasSubstr(FormatValue(param, DefaultValue(param)))) << param.name;
+    }
+    for (const std::string& item : param.items) EXPECT_THAT(run.out, HasSubstr(item));
+  }
+}
+
+TEST(InfoCommand, ShowsTheAboutTextAndTheDecodedRegistration) {
+  TempDir dir;
+  const ToolRun run = RunTool(dir.path(), {"info"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  PluginSession session(SessionOptions{QV_PLUGIN_FILE, 1, true});
+  const std::string about = session.About();
+  EXPECT_THAT(run.out, StartsWith(about.substr(0, about.find('\n')) + "\n"));
+  EXPECT_THAT(run.out, HasSubstr(about.substr(about.find('\n') + 1)));
+  const simhost::PiplInfo& pipl = session.pipl();
+  for (const std::string& text : {pipl.name, pipl.category, pipl.match_name, pipl.entry_point}) {
+    EXPECT_THAT(run.out, HasSubstr(text));
+  }
+  EXPECT_THAT(run.out, HasSubstr("= 1.0.0 release, build 1"));
+  EXPECT_THAT(run.out, HasSubstr("PF_OutFlag_DEEP_COLOR_AWARE"));
+  EXPECT_THAT(run.out, HasSubstr("PF_OutFlag2_SUPPORTS_SMART_RENDER"));
+}
+
+TEST(DemoCommand, WritesAContactSheetOfTheChart) {
+  TempDir dir;
+  const ToolRun run = RunTool(dir.path(), {"demo", "-o", "sheet.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, HasSubstr("Wrote sheet.png"));
+  OIIO::ImageSpec spec;
+  const Image<std::uint8_t> sheet = ReadFile<std::uint8_t>(dir / "sheet.png", &spec);
+  EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT8);
+  EXPECT_EQ(sheet.channels, 3);
+  EXPECT_GE(sheet.width, 4 * 320);  // four panels side by side
+  EXPECT_GE(sheet.height, 3 * 216);  // three rows
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"sheet.png"});
+}
+
+TEST(DemoCommand, UsesAGivenPicture) {
+  TempDir dir;
+  WriteFile(dir / "photo.tif", VariedImage<std::uint16_t>(64, 32, 3, 5), OIIO::TypeDesc::UINT16);
+  const ToolRun run = RunTool(dir.path(), {"demo", "photo.tif", "-o", "sheet.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Image<std::uint8_t> chart = ReadFile<std::uint8_t>(dir / "sheet.png");
+  ASSERT_EQ(RunTool(dir.path(), {"demo", "-o", "chart.png"}).status, 0);
+  EXPECT_NE(chart.samples, ReadFile<std::uint8_t>(dir / "chart.png").samples);
+}
+
+TEST(Help, DocumentsTheAlphaConventions) {
+  TempDir dir;
+  const ToolRun run = RunTool(dir.path(), {"render", "--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_THAT(run.out, HasSubstr("--alpha"));
+  EXPECT_THAT(run.out, HasSubstr("OpenEXR holds associated (premultiplied) colour"));
+  EXPECT_THAT(run.out, HasSubstr("never premultiplied"));
+  EXPECT_THAT(run.out, HasSubstr("--set"));
+  const ToolRun top = RunTool(dir.path(), {"--help"});
+  EXPECT_EQ(top.status, 0);
+  for (const char* command : {"render", "params", "info", "demo"}) EXPECT_THAT(top.out, HasSubstr(command));
+}
+
+}  // namespace
+}  // namespace qv::cli::test

@@ -1,0 +1,47 @@
+// An effect library that fails where the tests ask it to, for the tool's
+// error paths: QV_TEST_FAIL_AT names the command (global_setup, params_setup,
+// render), or "misuse" to break a host rule at parameter setup. It carries
+// the real registration resource so that the host loads it as it loads the
+// effect.
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+#include "host_api/ae_all.h"
+#include "shell/pipl.h"
+#include "shell/plugin_facts.h"
+
+namespace {
+
+[[gnu::used, gnu::section(".pipl")]] const auto kPiplSection = qv::pipl::kResource;
+
+bool FailAt(const char* where) {
+  const char* chosen = std::getenv("QV_TEST_FAIL_AT");
+  return chosen && std::strcmp(chosen, where) == 0;
+}
+
+PF_Err Refuse(PF_InData* in, PF_OutData* out, const char* message) {
+  out->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+  in->utils->ansi.sprintf(out->return_msg, "%s", message);
+  return PF_Err_OUT_OF_MEMORY;
+}
+
+}  // namespace
+
+extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef*[], PF_LayerDef*, void*) {
+  switch (cmd) {
+    case PF_Cmd_GLOBAL_SETUP:
+      out->my_version = qv::facts::kVersionWord;
+      out->out_flags = qv::facts::kOutFlags;
+      out->out_flags2 = qv::facts::kOutFlags2;
+      return FailAt("global_setup") ? Refuse(in, out, "No tone memory left at setup.") : PF_Err_NONE;
+    case PF_Cmd_PARAMS_SETUP:
+      if (FailAt("params_setup")) return Refuse(in, out, "Cannot register the tone controls.");
+      out->num_params = FailAt("misuse") ? 5 : 1;  // five claimed, none added: the host objects
+      return PF_Err_NONE;
+    case PF_Cmd_SMART_PRE_RENDER:
+      return FailAt("render") ? Refuse(in, out, "Cannot tone this frame.") : PF_Err_BAD_CALLBACK_PARAM;
+    default:
+      return PF_Err_NONE;
+  }
+}

@@ -1,0 +1,179 @@
+// Whole frames through the entry point: the output is the engine's toning of
+// the input, pixel for pixel, in every format the host renders in, on any
+// number of host threads.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "frame_support.h"
+#include "reference.h"
+
+namespace qv::testing {
+namespace {
+
+using simhost::FrameReport;
+using simhost::Host;
+using simhost::HostOptions;
+using simhost::World;
+using ::testing::IsEmpty;
+
+const std::vector<A_long> kThreadCounts = {1, 2, 3, 4, 7, 64};
+
+// Rows padded by 48 bytes, a multiple of every pixel size, so that a pass
+// that walks rows by width instead of rowbytes reads and writes the wrong
+// pixels, and the host sees any write into the padding.
+constexpr A_long kPadding = 48;
+
+HostOptions FrameOptions() {
+  HostOptions options;
+  options.row_padding_bytes = kPadding;
+  options.output_fill = 0xEE;
+  return options;
+}
+
+class FrameTest : public ::testing::TestWithParam<PF_PixelFormat> {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(host_.GlobalSetup(), PF_Err_NONE);
+    ASSERT_EQ(host_.ParamsSetup(), PF_Err_NONE);
+  }
+
+  Host& host() { return host_; }
+
+  Host host_ = LinkedHost(FrameOptions());
+};
+
+// 13 rows: 64 threads cut them into more bands than rows, 7 into uneven ones.
+TEST_P(FrameTest, OutputIsTheEnginesToningOnAnyNumberOfThreads) {
+  const PF_PixelFormat format = GetParam();
+  const World layer = RandomLayer(29, 13, format, 11, 16);
+  host().SetInput(layer);
+  std::mt19937 rng(7);
+  std::vector<HostValues> settings = {HostValues{}};
+  for (int i = 0; i < 4; ++i) settings.push_back(RandomValues(rng));
+  for (std::size_t s = 0; s < settings.size(); ++s) {
+    SCOPED_TRACE("settings " + std::to_string(s));
+    Apply(host(), settings[s]);
+    const World expected = EngineToned(layer, ExpectedParams(settings[s]));
+    ASSERT_FALSE(expected.SamePixels(Filled(layer, 0xEE)));
+    std::optional<World> first;
+    for (A_long threads : kThreadCounts) {
+      SCOPED_TRACE(std::to_string(threads) + " threads");
+      host().options().num_threads = threads;
+      FrameReport frame = host().RenderFrame(static_cast<A_long>(s));
+      ASSERT_EQ(frame.err(), PF_Err_NONE);
+      ASSERT_TRUE(frame.output);
+      EXPECT_EQ(frame.output->rowbytes(), layer.width() * layer.bytes_per_pixel() + kPadding);
+      EXPECT_TRUE(frame.output->SamePixels(expected));
+      if (!first) {
+        first = std::move(frame.output);
+      } else {
+        EXPECT_EQ(frame.output->raw_bytes(), first->raw_bytes()) << "byte for byte, padding included";
+      }
+    }
+  }
+  EXPECT_THAT(host().Violations(), IsEmpty()) << "no write outside the pixels, none to the input";
+}
+
+// The same frames agree with the independent per-pixel transcription of the
+// toning rules, so a fault shared by the engine and the pipeline shows too.
+TEST_P(FrameTest, OutputAgreesWithTheReferenceTranscription) {
+  const PF_PixelFormat format = GetParam();
+  const World layer = RandomLayer(23, 9, format, 5);
+  host().SetInput(layer);
+  std::mt19937 rng(3);
+  for (int s = 0; s < 4; ++s) {
+    const HostValues values = s == 0 ? HostValues{} : RandomValues(rng);
+    Apply(host(), values);
+    const test::Reference reference(ExpectedParams(values));
+    const FrameReport frame = host().RenderFrame(s);
+    ASSERT_EQ(frame.err(), PF_Err_NONE);
+    ASSERT_TRUE(frame.output);
+    int mismatches = 0;
+    for (A_long y = 0; y < layer.height(); ++y) {
+      for (A_long x = 0; x < layer.width(); ++x) {
+        switch (DepthOfTestFormat(format)) {
+          case kDepth8: {
+            const PF_Pixel8& s8 = layer.At<PF_Pixel8>(x, y);
+            const Pixel8 want = reference.ToneInteger(Pixel8{s8.alpha, s8.red, s8.green, s8.blue});
+            mismatches += std::memcmp(&want, &frame.output->At<PF_Pixel8>(x, y), sizeof want) != 0;
+            break;
+          }
+          case kDepth16: {
+            const PF_Pixel16& s16 = layer.At<PF_Pixel16>(x, y);
+            const Pixel16 want = reference.ToneInteger(Pixel16{s16.alpha, s16.red, s16.green, s16.blue});
+            mismatches += std::memcmp(&want, &frame.output->At<PF_Pixel16>(x, y), sizeof want) != 0;
+            break;
+          }
+          default: {
+            const PF_PixelFloat& sf = layer.At<PF_PixelFloat>(x, y);
+            const PixelFloat want = reference.ToneFloat(PixelFloat{sf.alpha, sf.red, sf.green, sf.blue});
+            mismatches += std::memcmp(&want, &frame.output->At<PF_PixelFloat>(x, y), sizeof want) != 0;
+          }
+        }
+      }
+    }
+    EXPECT_EQ(mismatches, 0) << "settings " << s;
+  }
+  EXPECT_THAT(host().Violations(), IsEmpty());
+}
+
+// No thread asked for: the host runs no band, the output stays as the host
+// filled it, and the result is the iteration's own.
+TEST_P(FrameTest, ZeroThreadsWriteNothingAndReturnTheIterationsResult) {
+  const World layer = RandomLayer(8, 5, GetParam(), 2);
+  host().SetInput(layer);
+  host().options().num_threads = 0;
+  FrameReport frame = host().RenderFrame(0);
+  EXPECT_EQ(frame.err(), PF_Err_NONE);
+  ASSERT_TRUE(frame.output);
+  EXPECT_TRUE(frame.output->SamePixels(Filled(layer, 0xEE)));
+  EXPECT_EQ(host().CountOf("iterate_generic"), 1u);
+
+  host().InjectFault({.op = "iterate_generic", .error = 0x99});
+  frame = host().RenderFrame(1);
+  EXPECT_EQ(frame.err(), 0x99);
+  ASSERT_TRUE(frame.output);
+  EXPECT_TRUE(frame.output->SamePixels(Filled(layer, 0xEE)));
+  EXPECT_THAT(host().Violations(), IsEmpty());
+}
+
+// The benchmark's host keeps its worlds between frames: the frames it renders
+// must still be the right ones, a new input image must reach them, and the
+// output world must really be kept.
+TEST_P(FrameTest, KeptWorldsStillGiveTheRightFrames) {
+  const World first = RandomLayer(12, 6, GetParam(), 3);
+  const World second = RandomLayer(12, 6, GetParam(), 4);
+  host().options().reuse_worlds = true;
+  host().SetInput(first);
+  ASSERT_EQ(host().RenderFrame(0).err(), PF_Err_NONE);
+  const World* kept = host().KeptOutput();
+  ASSERT_NE(kept, nullptr);
+  EXPECT_TRUE(kept->SamePixels(EngineToned(first, ExpectedParams(HostValues{}))));
+
+  host().SetInput(second);
+  const FrameReport frame = host().RenderFrame(1);
+  ASSERT_EQ(frame.err(), PF_Err_NONE);
+  EXPECT_FALSE(frame.output) << "the output stays with the host";
+  EXPECT_EQ(host().KeptOutput(), kept);
+  EXPECT_TRUE(kept->SamePixels(EngineToned(second, ExpectedParams(HostValues{}))));
+
+  host().options().request_rect = PF_LRect{2, 1, 12, 6};
+  ASSERT_EQ(host().RenderFrame(2).err(), PF_Err_NONE);
+  ASSERT_NE(host().KeptOutput(), nullptr);
+  EXPECT_TRUE(host().KeptOutput()->SamePixels(
+      EngineToned(second.Crop(PF_LRect{2, 1, 12, 6}, 0), ExpectedParams(HostValues{}))));
+  EXPECT_THAT(host().Violations(), IsEmpty());
+}
+
+// All five formats of the table: "argb" and "bgra" render as 8 bits, "ae16"
+// as 16 bits, "ae32" and "BGra" as float.
+INSTANTIATE_TEST_SUITE_P(Formats, FrameTest,
+                         ::testing::Values(PF_PixelFormat_ARGB32, PF_PixelFormat_BGRA32, PF_PixelFormat_ARGB64,
+                                           PF_PixelFormat_ARGB128, PF_PixelFormat_GPU_BGRA128),
+                         [](const auto& info) { return FormatName(info.param); });
+
+}  // namespace
+}  // namespace qv::testing
