@@ -49,9 +49,18 @@ constexpr std::array<Real, 32> kAwkward = {
     Real(32768.5),
 };
 
-constexpr std::array<std::int32_t, 12> kAwkwardInts = {
-    0, -1, 1, 2, 7, 255, 256, 32768, 32769, 65535,
-    std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()};
+constexpr std::array<std::int32_t, 12> kAwkwardInts = {0,
+                                                       -1,
+                                                       1,
+                                                       2,
+                                                       7,
+                                                       255,
+                                                       256,
+                                                       32768,
+                                                       32769,
+                                                       65535,
+                                                       std::numeric_limits<std::int32_t>::min(),
+                                                       std::numeric_limits<std::int32_t>::max()};
 
 template <class Real>
 Real Pick(ByteSource& in, Real lo, Real hi) {

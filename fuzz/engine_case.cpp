@@ -21,9 +21,12 @@ constexpr std::size_t kGuardBytes = 64;
 // so its buffer is as large as any the engine could mistake it for.
 std::size_t PixelSize(PixelDepth depth) {
   switch (depth) {
-    case kDepth8: return sizeof(Pixel8);
-    case kDepth16: return sizeof(Pixel16);
-    default: return sizeof(PixelFloat);
+    case kDepth8:
+      return sizeof(Pixel8);
+    case kDepth16:
+      return sizeof(Pixel16);
+    default:
+      return sizeof(PixelFloat);
   }
 }
 
@@ -63,13 +66,15 @@ PixelRect DecodeRect(ByteSource& in, const ViewSpec& v) {
   switch (in.Byte() % 8) {
     case 0:
     case 1:
-    case 2: return {0, 0, v.width, v.height};
+    case 2:
+      return {0, 0, v.width, v.height};
     case 3:
     case 4:
     case 5:
       return {RectCoordinate(in, v.width), RectCoordinate(in, v.height), RectCoordinate(in, v.width),
               RectCoordinate(in, v.height)};
-    default: return {in.Int(-4, 8), in.Int(-4, 8), in.Int(-4, 400), in.Int(-4, 400)};
+    default:
+      return {in.Int(-4, 8), in.Int(-4, 8), in.Int(-4, 400), in.Int(-4, 400)};
   }
 }
 
@@ -116,8 +121,7 @@ struct FencedOutput {
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = Sentinel(i);
   }
   ImageView View() {
-    return {spec.depth, spec.null_data ? nullptr : bytes.data() + kGuardBytes, spec.width, spec.height,
-            spec.stride};
+    return {spec.depth, spec.null_data ? nullptr : bytes.data() + kGuardBytes, spec.width, spec.height, spec.stride};
   }
   ViewSpec spec;
   std::vector<std::uint8_t> bytes;
@@ -127,9 +131,9 @@ struct FencedOutput {
 // nothing when the call must write nothing.
 PixelRect WritableRect(const EngineCase& c) {
   const PixelDepth depth = c.settings.depth;
-  const bool writes = depth >= kDepth8 && depth <= kDepthFloat && c.input.depth == depth &&
-                      c.output.depth == depth && c.input.width == c.output.width &&
-                      c.input.height == c.output.height && !c.input.null_data && !c.output.null_data;
+  const bool writes = depth >= kDepth8 && depth <= kDepthFloat && c.input.depth == depth && c.output.depth == depth &&
+                      c.input.width == c.output.width && c.input.height == c.output.height && !c.input.null_data &&
+                      !c.output.null_data;
   if (!writes) return {0, 0, 0, 0};
   const PixelRect r{std::max(c.rect.left, 0), std::max(c.rect.top, 0), std::min(c.rect.right, c.input.width),
                     std::min(c.rect.bottom, c.input.height)};
@@ -185,8 +189,7 @@ bool ReferenceCovers(const ToneParams& p) {
   const double exponent = 1.0 / p.gamma;
   const double d = std::pow(p.inputBlack, exponent), e = std::pow(white, exponent);
   const double span = e - d;
-  return std::isfinite(d) && std::isfinite(e) && span != 0 &&
-         std::isfinite((p.outputWhite - p.outputBlack) / span) &&
+  return std::isfinite(d) && std::isfinite(e) && span != 0 && std::isfinite((p.outputWhite - p.outputBlack) / span) &&
          std::isfinite((p.outputBlack * e - p.outputWhite * d) / span);
 }
 
@@ -392,10 +395,17 @@ std::vector<std::string> CheckEngineCase(const EngineCase& c, EngineCoverage* co
   if (coverage != nullptr) *coverage = {!writable.Empty(), compare, variants};
   if (compare) {
     switch (c.settings.depth) {
-      case kDepth8: CompareWithReference<Pixel8>(c, input, whole, writable, problems); break;
-      case kDepth16: CompareWithReference<Pixel16>(c, input, whole, writable, problems); break;
-      case kDepthFloat: CompareWithReference<PixelFloat>(c, input, whole, writable, problems); break;
-      default: break;
+      case kDepth8:
+        CompareWithReference<Pixel8>(c, input, whole, writable, problems);
+        break;
+      case kDepth16:
+        CompareWithReference<Pixel16>(c, input, whole, writable, problems);
+        break;
+      case kDepthFloat:
+        CompareWithReference<PixelFloat>(c, input, whole, writable, problems);
+        break;
+      default:
+        break;
     }
   }
   return problems;
@@ -405,14 +415,14 @@ std::string Describe(const EngineCase& c) {
   const ToneParams& p = c.settings.params;
   std::ostringstream s;
   s.precision(17);
-  s << "depth " << c.settings.depth << ", base on " << p.baseOn << ", tones " << p.tones << ", levels "
-    << p.inputBlack << ' ' << p.inputWhite << ' ' << p.gamma << ' ' << p.outputBlack << ' ' << p.outputWhite
-    << ", opacity " << p.highlightsOpacity << ' ' << p.shadowsOpacity << ", blend " << p.blend << "; input "
-    << c.input.width << 'x' << c.input.height << " stride " << c.input.stride << " depth " << c.input.depth
+  s << "depth " << c.settings.depth << ", base on " << p.baseOn << ", tones " << p.tones << ", levels " << p.inputBlack
+    << ' ' << p.inputWhite << ' ' << p.gamma << ' ' << p.outputBlack << ' ' << p.outputWhite << ", opacity "
+    << p.highlightsOpacity << ' ' << p.shadowsOpacity << ", blend " << p.blend << "; input " << c.input.width << 'x'
+    << c.input.height << " stride " << c.input.stride << " depth " << c.input.depth
     << (c.input.null_data ? " null" : "") << "; output " << c.output.width << 'x' << c.output.height << " stride "
-    << c.output.stride << " depth " << c.output.depth << (c.output.null_data ? " null" : "") << "; rect "
-    << c.rect.left << ',' << c.rect.top << ',' << c.rect.right << ',' << c.rect.bottom << "; " << c.bands
-    << " bands; " << (c.pixels.raw ? "raw pixels" : "ordinary pixels");
+    << c.output.stride << " depth " << c.output.depth << (c.output.null_data ? " null" : "") << "; rect " << c.rect.left
+    << ',' << c.rect.top << ',' << c.rect.right << ',' << c.rect.bottom << "; " << c.bands << " bands; "
+    << (c.pixels.raw ? "raw pixels" : "ordinary pixels");
   return s.str();
 }
 

@@ -32,7 +32,7 @@ struct EngineCase {
   ViewSpec output;
   PixelRect rect{};
   std::int32_t bands = 1;  // the rectangle is toned again cut into this many bands
-  PixelSource pixels;  // the input's contents
+  PixelSource pixels;      // the input's contents
 };
 
 EngineCase DecodeEngineCase(std::span<const std::uint8_t> bytes);

@@ -89,12 +89,12 @@ ImageView ViewOf(simhost::World& world, PixelDepth depth) {
 }
 
 simhost::World MakeLayer(const EntryCase& c) {
-  return MakeWorld(c.options.layer_width, c.options.layer_height, c.options.pixel_format,
-                   c.options.row_padding_bytes, c.pixels);
+  return MakeWorld(c.options.layer_width, c.options.layer_height, c.options.pixel_format, c.options.row_padding_bytes,
+                   c.pixels);
 }
 
-void CheckFrame(const EntryCase& c, simhost::Host& host, const simhost::World& layer,
-                const simhost::FrameReport& frame, std::vector<std::string>& problems, EntryCoverage& coverage) {
+void CheckFrame(const EntryCase& c, simhost::Host& host, const simhost::World& layer, const simhost::FrameReport& frame,
+                std::vector<std::string>& problems, EntryCoverage& coverage) {
   const std::string at = "frame " + std::to_string(frame.frame) + ": ";
   if (frame.pre_render_err != PF_Err_NONE) {
     problems.push_back(at + "pre-render failed with " + std::to_string(frame.pre_render_err));
@@ -108,7 +108,8 @@ void CheckFrame(const EntryCase& c, simhost::Host& host, const simhost::World& l
     problems.push_back(at + "render returned " + std::to_string(frame.render_err) + ", expected " +
                        std::to_string(expected_err));
   }
-  if (frame.render_err == expected_err) ++(frame.render_err == PF_Err_NONE ? coverage.frames_rendered : coverage.renders_refused);
+  if (frame.render_err == expected_err)
+    ++(frame.render_err == PF_Err_NONE ? coverage.frames_rendered : coverage.renders_refused);
   if (!frame.output) return;  // failed before the output was checked out
   simhost::World untouched = *frame.output;
   untouched.FillPixelBytes(c.options.output_fill);
@@ -221,17 +222,22 @@ std::string Describe(const EntryCase& c) {
   }
   const PF_LRect& r = o.initial_output_rect;
   s << ", output rect " << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom;
-  if (c.unknown_format) s << ", format answer 0x" << std::hex << static_cast<std::uint32_t>(*c.unknown_format) << std::dec;
+  if (c.unknown_format)
+    s << ", format answer 0x" << std::hex << static_cast<std::uint32_t>(*c.unknown_format) << std::dec;
   s << "; values";
   for (const ParamSetting& p : c.params) {
     s << ' ' << p.index << '=';
     std::visit(
         [&s](const auto& v) {
           using V = std::decay_t<decltype(v)>;
-          if constexpr (std::is_same_v<V, simhost::PopupValue>) s << "popup " << v.value;
-          else if constexpr (std::is_same_v<V, simhost::FixedValue>) s << "fixed " << v.value;
-          else if constexpr (std::is_same_v<V, PF_Pixel>) s << "argb " << int(v.alpha) << '/' << int(v.red) << '/' << int(v.green) << '/' << int(v.blue);
-          else s << v;
+          if constexpr (std::is_same_v<V, simhost::PopupValue>)
+            s << "popup " << v.value;
+          else if constexpr (std::is_same_v<V, simhost::FixedValue>)
+            s << "fixed " << v.value;
+          else if constexpr (std::is_same_v<V, PF_Pixel>)
+            s << "argb " << int(v.alpha) << '/' << int(v.red) << '/' << int(v.green) << '/' << int(v.blue);
+          else
+            s << v;
         },
         p.value);
     if (p.later) s << " (keyed)";

@@ -41,9 +41,9 @@ EntryCase DecodeEntryCase(std::span<const std::uint8_t> bytes);
 
 // What a checked session exercised.
 struct EntryCoverage {
-  int frames_rendered = 0;   // renders that succeeded
-  int frames_compared = 0;   // of which the output had pixels, compared with the engine's
-  int renders_refused = 0;   // renders that failed as they must (unknown format)
+  int frames_rendered = 0;  // renders that succeeded
+  int frames_compared = 0;  // of which the output had pixels, compared with the engine's
+  int renders_refused = 0;  // renders that failed as they must (unknown format)
 };
 
 // Runs the session and returns every broken rule, one line each; empty when

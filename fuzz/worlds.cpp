@@ -7,9 +7,12 @@ namespace qv::fuzz {
 
 PixelDepth DepthOf(PF_PixelFormat format) {
   switch (simhost::BytesPerPixel(format)) {
-    case 8: return kDepth16;
-    case 16: return kDepthFloat;
-    default: return kDepth8;
+    case 8:
+      return kDepth16;
+    case 16:
+      return kDepthFloat;
+    default:
+      return kDepth8;
   }
 }
 

@@ -9,7 +9,8 @@
 // x_pass is the frame's time over the pass's: what the entry point, the
 // parameter snapshot, the checkouts, the per-frame table and the host's own
 // bookkeeping add to the toning itself. The host runs without its checks and
-// keeps its worlds from frame to frame, so that its share stays small.
+// keeps its worlds from frame to frame, so that its share stays small. The
+// ratios come from baselines run beside every timed iteration (see Totals).
 // Threads: the host runs the bands on that many threads of its own, started
 // per frame; the pass and the memcpy cut the frame into the same bands on as
 // many threads, started per run the same way.
@@ -162,50 +163,49 @@ struct PassRun {
   const qv::ImageView in, out;
 };
 
-// Mean time of `run`, over at least 5 runs and 300 ms, measured once per key
-// and kept, so that every benchmark compares with the same baseline.
-double MeanNanoseconds(const std::string& key, const std::function<void()>& run) {
-  static std::map<std::string, double> cache;
-  if (const auto it = cache.find(key); it != cache.end()) return it->second;
-  run();  // pages faulted in, caches warm
-  int runs = 0;
-  const auto start = Clock::now();
-  auto elapsed = Clock::duration::zero();
-  while (runs < 5 || elapsed < std::chrono::milliseconds(300)) {
-    run();
-    benchmark::ClobberMemory();
-    ++runs;
-    elapsed = Clock::now() - start;
-  }
-  return cache[key] = std::chrono::duration<double, std::nano>(elapsed).count() / runs;
-}
+// A memcpy of the frame's bytes, cut into the same bands.
+struct CopyRun {
+  CopyRun(FrameSize size, std::size_t pixel_bytes)
+      : row(static_cast<std::size_t>(size.width) * pixel_bytes),
+        frame{0, 0, size.width, size.height},
+        from(row * static_cast<std::size_t>(size.height), 1),
+        to(from.size()) {}
 
-double MemcpyNanoseconds(FrameSize size, std::size_t pixel_bytes, int threads) {
-  const std::string key =
-      Join({"memcpy ", size.Name(), " ", std::to_string(pixel_bytes), " ", std::to_string(threads)});
-  const std::size_t row = static_cast<std::size_t>(size.width) * pixel_bytes;
-  std::vector<unsigned char> from(row * static_cast<std::size_t>(size.height), 1), to(from.size());
-  return MeanNanoseconds(key, [&] {
-    const qv::PixelRect frame{0, 0, size.width, size.height};
+  void operator()(int threads) {
     OnThreads(threads, [&](int i) {
       const qv::PixelRect band = qv::BandOf(frame, i, threads);
       const std::size_t top = static_cast<std::size_t>(band.top) * row;
       std::memcpy(to.data() + top, from.data() + top, static_cast<std::size_t>(band.bottom - band.top) * row);
     });
-  });
+    benchmark::ClobberMemory();
+  }
+
+  std::size_t row;
+  qv::PixelRect frame;
+  std::vector<unsigned char> from, to;
+};
+
+double Nanoseconds(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
+
+template <class Run>
+Clock::duration Timed(Run& run, int threads) {
+  const auto start = Clock::now();
+  run(threads);
+  return Clock::now() - start;
 }
 
-double PassNanoseconds(PassRun& pass, FrameSize size, const Depth& d, int threads) {
-  return MeanNanoseconds(Join({"pass ", d.name, " ", size.Name(), " ", std::to_string(threads)}),
-                         [&] { pass(threads); });
-}
+// The machine is shared: rather than compare with baselines measured at
+// another moment, every timed iteration has its baselines run beside it,
+// outside the timing, and the ratios are of the sums.
+struct Totals {
+  Clock::duration measured{}, memcpy{}, pass{};
+};
 
-void Report(benchmark::State& state, Clock::duration elapsed, FrameSize size, std::size_t pixel_bytes,
-            int threads) {
-  const double per_frame =
-      std::chrono::duration<double, std::nano>(elapsed).count() / static_cast<double>(state.iterations());
+void Report(benchmark::State& state, const Totals& totals, FrameSize size, bool with_pass) {
+  const double per_frame = Nanoseconds(totals.measured) / static_cast<double>(state.iterations());
   state.counters["ns_per_px"] = per_frame / size.Pixels();
-  state.counters["x_memcpy"] = per_frame / MemcpyNanoseconds(size, pixel_bytes, threads);
+  state.counters["x_memcpy"] = Nanoseconds(totals.measured) / Nanoseconds(totals.memcpy);
+  if (with_pass) state.counters["x_pass"] = Nanoseconds(totals.measured) / Nanoseconds(totals.pass);
 }
 
 void BenchFrame(benchmark::State& state, Depth d, FrameSize size, int threads) {
@@ -228,54 +228,51 @@ void BenchFrame(benchmark::State& state, Depth d, FrameSize size, int threads) {
   host.options().reuse_worlds = true;
   host.RenderFrame(0);  // the kept worlds are made here, not while timing
   host.ClearCalls();
+  CopyRun copy(size, static_cast<std::size_t>(input.bytes_per_pixel()));
+  copy(threads);
 
-  const std::size_t pixel_bytes = static_cast<std::size_t>(input.bytes_per_pixel());
-  MemcpyNanoseconds(size, pixel_bytes, threads);
-  const double pass_ns = PassNanoseconds(pass, size, d, threads);
-  const auto start = Clock::now();
+  Totals totals;
   for (auto _ : state) {
+    const auto start = Clock::now();
     const simhost::FrameReport frame = host.RenderFrame(0);
+    totals.measured += Clock::now() - start;
     if (frame.err() != PF_Err_NONE) {
       state.SkipWithError("a frame failed");
       break;
     }
+    state.PauseTiming();
     host.ClearCalls();
+    totals.pass += Timed(pass, threads);
+    totals.memcpy += Timed(copy, threads);
+    state.ResumeTiming();
   }
-  const auto elapsed = Clock::now() - start;
-  Report(state, elapsed, size, pixel_bytes, threads);
-  state.counters["x_pass"] =
-      std::chrono::duration<double, std::nano>(elapsed).count() / static_cast<double>(state.iterations()) / pass_ns;
+  Report(state, totals, size, true);
   host.GlobalSetdown();
 }
 
 void BenchPass(benchmark::State& state, Depth d, FrameSize size, int threads) {
   PassRun pass(size, d);
-  const std::size_t pixel_bytes = static_cast<std::size_t>(pass.input.bytes_per_pixel());
-  MemcpyNanoseconds(size, pixel_bytes, threads);
+  CopyRun copy(size, static_cast<std::size_t>(pass.input.bytes_per_pixel()));
   pass(threads);
-  const auto start = Clock::now();
+  copy(threads);
+  Totals totals;
   for (auto _ : state) {
-    pass(threads);
+    totals.measured += Timed(pass, threads);
     benchmark::ClobberMemory();
+    state.PauseTiming();
+    totals.memcpy += Timed(copy, threads);
+    state.ResumeTiming();
   }
-  Report(state, Clock::now() - start, size, pixel_bytes, threads);
+  Report(state, totals, size, false);
 }
 
 void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixel_bytes, int threads) {
-  const std::size_t row = static_cast<std::size_t>(size.width) * pixel_bytes;
-  std::vector<unsigned char> from(row * static_cast<std::size_t>(size.height), 1), to(from.size());
-  const qv::PixelRect frame{0, 0, size.width, size.height};
-  MemcpyNanoseconds(size, pixel_bytes, threads);
-  const auto start = Clock::now();
-  for (auto _ : state) {
-    OnThreads(threads, [&](int i) {
-      const qv::PixelRect band = qv::BandOf(frame, i, threads);
-      const std::size_t top = static_cast<std::size_t>(band.top) * row;
-      std::memcpy(to.data() + top, from.data() + top, static_cast<std::size_t>(band.bottom - band.top) * row);
-    });
-    benchmark::ClobberMemory();
-  }
-  Report(state, Clock::now() - start, size, pixel_bytes, threads);
+  CopyRun copy(size, pixel_bytes);
+  copy(threads);
+  Totals totals;
+  for (auto _ : state) totals.measured += Timed(copy, threads);
+  totals.memcpy = totals.measured;
+  Report(state, totals, size, false);
 }
 
 }  // namespace

@@ -149,7 +149,6 @@ std::vector<HandleInfo> HostState::LiveHandlesLocked() const {
 }
 
 void HostState::ResetCallbackTables() {
-  basic_suite = BasicSuiteTable();
   utils = UtilCallbacksTable();
   pre_render_callbacks = PreRenderCallbacksTable();
   smart_render_callbacks = SmartRenderCallbacksTable();
@@ -168,7 +167,7 @@ PF_InData HostState::MakeInData() {
   in.width = layer.width();
   in.height = layer.height();
   in.global_data = global_data;
-  in.pica_basicP = options.provide_basic_suite ? &basic_suite : nullptr;
+  in.pica_basicP = options.provide_basic_suite ? ProcessBasicSuite() : nullptr;
   return in;
 }
 

@@ -661,7 +661,10 @@ void UnregisterHost(HostState* host) {
   std::erase(Registry(), host);
 }
 
-SPBasicSuite BasicSuiteTable() { return SPBasicSuite{AcquireSuite, ReleaseSuite}; }
+SPBasicSuite* ProcessBasicSuite() {
+  static SPBasicSuite table{AcquireSuite, ReleaseSuite};
+  return &table;
+}
 PF_InteractCallbacks InteractCallbacksTable() { return PF_InteractCallbacks{CheckoutParam, CheckinParam, AddParam}; }
 PF_UtilCallbacks UtilCallbacksTable() { return PF_UtilCallbacks{PF_ANSICallbacks{Sprintf, Strcpy}}; }
 PF_PreRenderCallbacks PreRenderCallbacksTable() { return PF_PreRenderCallbacks{CheckoutLayer}; }

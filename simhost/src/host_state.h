@@ -72,7 +72,6 @@ struct HostState {
 
   // Callback tables handed to the plug-in by address; refreshed before every
   // call since the plug-in could write to them.
-  SPBasicSuite basic_suite{};
   PF_UtilCallbacks utils{};
   PF_PreRenderCallbacks pre_render_callbacks{};
   PF_SmartRenderCallbacks smart_render_callbacks{};
@@ -161,7 +160,11 @@ void RegisterHost(HostState* host);
 void UnregisterHost(HostState* host);
 
 // The host's callback tables, as freshly made.
-SPBasicSuite BasicSuiteTable();
+// The basic suite, one for the whole process as a real host has it: a
+// plug-in may keep its address beyond the host that handed it out (a delete
+// callback has nothing else to reach the handle suite by). Its functions find
+// their host through the thread or the effect reference.
+SPBasicSuite* ProcessBasicSuite();
 PF_InteractCallbacks InteractCallbacksTable();
 PF_UtilCallbacks UtilCallbacksTable();
 PF_PreRenderCallbacks PreRenderCallbacksTable();

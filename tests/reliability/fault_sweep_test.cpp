@@ -57,7 +57,7 @@ struct OpFacts {
 constexpr OpFacts kOpFacts[] = {
     {"AcquireSuite", true, true},
     {"ReleaseSuite", true, false},
-    {"host_new_handle", false, true},  // failure is a null handle
+    {"host_new_handle", false, true},   // failure is a null handle
     {"host_lock_handle", false, true},  // failure is a null address
     {"host_unlock_handle", false, false},
     {"host_dispose_handle", false, false},
@@ -242,7 +242,6 @@ struct StepRun {
   std::unique_ptr<Host> host;
   std::size_t first_record = 0;  // Calls() index where the step began
   int first_command = 0;         // Commands() index where the step began
-  PF_Handle global_before = nullptr;
   std::optional<FrameReport> frame;
 
   std::vector<CallRecord> Records() const {
@@ -261,7 +260,6 @@ StepRun RunStep(const Step& step, const std::vector<Fault>& faults) {
   step.prepare(*run.host);
   run.first_record = run.host->Calls().size();
   run.first_command = static_cast<int>(run.host->Commands().size());
-  run.global_before = run.host->GlobalData();
   for (const Fault& f : faults) run.host->InjectFault(f);
   run.frame = step.run(*run.host);
   return run;
@@ -324,7 +322,8 @@ std::vector<std::string> Check(const Step& step, const StepRun& clean, const Ste
   const PF_Err clean_err = clean_commands[static_cast<std::size_t>(in.target)].err;
   switch (in.expect.kind) {
     case Expect::kHostCode:
-      if (target.err != kInjectedError) fail(target.name + " returned " + std::to_string(target.err) + ", not the host's code");
+      if (target.err != kInjectedError)
+        fail(target.name + " returned " + std::to_string(target.err) + ", not the host's code");
       break;
     case Expect::kEffectCode:
       if (target.err != in.expect.code) {
@@ -362,7 +361,8 @@ std::vector<std::string> Check(const Step& step, const StepRun& clean, const Ste
   for (const std::string& v : run.host->Violations()) {
     // A setdown that could not reach the handle suite says so with its
     // result; the host then finds the global handle undisposed.
-    const bool global_left = v.starts_with("after GLOBAL_SETDOWN: handle") && v.ends_with("made during GLOBAL_SETUP, was never disposed");
+    const bool global_left =
+        v.starts_with("after GLOBAL_SETDOWN: handle") && v.ends_with("made during GLOBAL_SETUP, was never disposed");
     if (!(setdown_failed && global_left)) fail("host: " + v);
   }
 
@@ -375,13 +375,15 @@ std::vector<std::string> Check(const Step& step, const StepRun& clean, const Ste
   std::size_t stranded = 0;
   const auto live = run.host->LiveHandles();
   for (const simhost::HandleInfo& h : live) {
-    const bool global = h.created_in_call >= 0 && commands[static_cast<std::size_t>(h.created_in_call)].name == "GLOBAL_SETUP";
+    const bool global =
+        h.created_in_call >= 0 && commands[static_cast<std::size_t>(h.created_in_call)].name == "GLOBAL_SETUP";
     if (global && global_held) continue;
     if (in.expect.kind == Expect::kNoChannel) {
       ++stranded;
       continue;
     }
-    fail("handle h" + std::to_string(h.id) + " of " + std::to_string(h.size) + " bytes is live and the host does not hold it");
+    fail("handle h" + std::to_string(h.id) + " of " + std::to_string(h.size) +
+         " bytes is live and the host does not hold it");
   }
   if (stranded > 1) fail("more than the frame's one handle stranded");
   for (const simhost::HandleInfo& h : live) {
@@ -393,12 +395,14 @@ std::vector<std::string> Check(const Step& step, const StepRun& clean, const Ste
     if (f.pre_render_err != PF_Err_NONE) {
       const PF_LRect& r = f.pre_render_output.result_rect;
       const PF_LRect& m = f.pre_render_output.max_result_rect;
-      if (r.right != 0 || r.bottom != 0 || m.right != 0 || m.bottom != 0) fail("a failed pre-render set output rectangles");
+      if (r.right != 0 || r.bottom != 0 || m.right != 0 || m.bottom != 0)
+        fail("a failed pre-render set output rectangles");
       if (f.pre_render_output.pre_render_data != nullptr) fail("a failed pre-render handed the host pre-render data");
     }
     if (f.rendered && f.output) {
       if (f.render_err != PF_Err_NONE && !Untouched(*f.output)) fail("a failed render wrote output pixels");
-      if (f.render_err == PF_Err_NONE && !(clean.frame && clean.frame->output && f.output->SamePixels(*clean.frame->output))) {
+      if (f.render_err == PF_Err_NONE &&
+          !(clean.frame && clean.frame->output && f.output->SamePixels(*clean.frame->output))) {
         fail("a render that succeeded despite the fault differs from the clean render");
       }
     }
@@ -463,12 +467,16 @@ TEST(FaultSweep, EveryHostFailureIsReportedAndCleanedUp) {
       if (facts->reports_error || !facts->hands_out_object) {
         // Operations that cannot fail are run too: nothing may change.
         (facts->reports_error ? tally.error_runs : tally.cannot_fail_runs)++;
-        attempt({where + " fails with an error", {FaultAt(records, i, false, kInjectedError)}, r.call,
+        attempt({where + " fails with an error",
+                 {FaultAt(records, i, false, kInjectedError)},
+                 r.call,
                  Expected(command_name(r.call), r.op, false)});
       }
       if (facts->hands_out_object) {
         ++tally.null_runs;
-        attempt({where + " gives null", {FaultAt(records, i, true, kInjectedError)}, r.call,
+        attempt({where + " gives null",
+                 {FaultAt(records, i, true, kInjectedError)},
+                 r.call,
                  Expected(command_name(r.call), r.op, true)});
       }
     }
@@ -481,7 +489,8 @@ TEST(FaultSweep, EveryHostFailureIsReportedAndCleanedUp) {
     }
     for (const auto& [key, faults] : refusals) {
       ++tally.refusals;
-      attempt({"\"" + key.second + "\" refused", faults, key.first, Expected(command_name(key.first), "AcquireSuite", false)});
+      attempt({"\"" + key.second + "\" refused", faults, key.first,
+               Expected(command_name(key.first), "AcquireSuite", false)});
     }
     tallies.emplace_back(step.name, tally);
   }

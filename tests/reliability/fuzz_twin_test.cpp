@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -84,9 +84,8 @@ TEST(FuzzTwin, EngineCases) {
   // The decoder must keep reaching the passes, not only their early returns.
   EXPECT_GT(wrote, kEngineCases / 3);
   EXPECT_GT(compared, kEngineCases / 10);
-  const bool any_fast = std::any_of(std::begin(kPassVariants), std::end(kPassVariants), [](PassVariant v) {
-    return v != PassVariant::kScalar && PassVariantAvailable(v);
-  });
+  const bool any_fast = std::any_of(std::begin(kPassVariants), std::end(kPassVariants),
+                                    [](PassVariant v) { return v != PassVariant::kScalar && PassVariantAvailable(v); });
   if (any_fast) {
     EXPECT_GT(variant_runs, kEngineCases / 2);
   }

@@ -30,8 +30,9 @@ void RunSession(std::uint64_t seed) {
   Host host(&EntryPointFunc, PiplBytes(), options);
   for (A_long f = 0; f < kFrames; ++f) {
     const PF_PixelFormat format = kFormats[static_cast<std::size_t>(f) % std::size(kFormats)];
-    host.SetInputAt(host.TimeOf(f),
-                    fuzz::MakeWorld(40, 24, format, 0, fuzz::PixelSource{false, seed + static_cast<std::uint64_t>(f), {}}));
+    host.SetInputAt(
+        host.TimeOf(f),
+        fuzz::MakeWorld(40, 24, format, 0, fuzz::PixelSource{false, seed + static_cast<std::uint64_t>(f), {}}));
   }
   host.SetParamKey(kParamTones, 0, simhost::PopupValue{1});
   host.SetParamKey(kParamTones, host.TimeOf(kFrames / 3), simhost::PopupValue{3});

@@ -44,8 +44,11 @@ constexpr ParamIndex kColourIndices[] = {kParamHighlights, kParamBrights, kParam
 constexpr struct {
   ParamIndex index;
   double value;
-} kLevels[] = {{kParamInputBlack, 0.1}, {kParamInputWhite, 0.9}, {kParamGamma, 1.3},
-               {kParamOutputBlack, 0.05}, {kParamOutputWhite, 0.95}};
+} kLevels[] = {{kParamInputBlack, 0.1},
+               {kParamInputWhite, 0.9},
+               {kParamGamma, 1.3},
+               {kParamOutputBlack, 0.05},
+               {kParamOutputWhite, 0.95}};
 constexpr A_long kHighlightsOpacity = 80, kShadowsOpacity = 20, kBlend = 30;
 
 double Fraction(A_long percent) { return static_cast<double>(FixedFromWhole(percent)) / 65536.0 * 0.01; }
