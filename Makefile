@@ -5,7 +5,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PRESET ?= release
 
-.PHONY: deps build build-windows test test-windows demo bench clean
+.PHONY: deps build build-windows test test-windows test-sanitizers demo bench fuzz clean
 
 deps:
 	./scripts/install-deps.sh
@@ -28,6 +28,7 @@ RUN_WINDOWS_TESTS = ctest --preset windows -j $(JOBS) || { ./scripts/wine-run.sh
 test: build-windows
 	ctest --preset $(PRESET) -j $(JOBS)
 	$(RUN_WINDOWS_TESTS)
+	JOBS=$(JOBS) ./scripts/test-sanitizers.sh
 
 test-windows: build-windows
 	$(RUN_WINDOWS_TESTS)
@@ -35,8 +36,18 @@ test-windows: build-windows
 demo: build
 	./build/$(PRESET)/cli/quorvandile demo -o build/contact-sheet.png
 
+# Every test under AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer,
+# and the multi-threaded render tests under ThreadSanitizer.
+test-sanitizers: deps
+	JOBS=$(JOBS) ./scripts/test-sanitizers.sh
+
 bench: build
 	./build/$(PRESET)/bench/engine/bench_passes
+	./build/$(PRESET)/bench/pipeline/bench_pipeline
+
+# The fuzzers, FUZZ_SECONDS (default 300) each, from the checked-in corpus.
+fuzz: deps
+	./scripts/fuzz.sh
 
 clean:
 	rm -rf build

@@ -8,7 +8,13 @@ namespace {
 // On ELF systems the resource travels as a section named ".pipl", found by name
 // in the file without loading it. `used` and `retain` keep the otherwise
 // unreferenced bytes; internal linkage keeps the symbol out of the exports.
-__attribute__((section(".pipl"), used, retain)) constexpr std::array<unsigned char,
+// AddressSanitizer would pad the array with a red zone inside the section.
+#if defined(__clang__)
+#define QV_PIPL_NO_SANITIZE __attribute__((no_sanitize("address")))
+#else
+#define QV_PIPL_NO_SANITIZE
+#endif
+QV_PIPL_NO_SANITIZE __attribute__((section(".pipl"), used, retain)) constexpr std::array<unsigned char,
                                                                    qv::pipl::kResourceSize>
     kPiplSection = qv::pipl::kResource;
 

@@ -5,10 +5,14 @@
 
 // GCC 12's AVX-512 header fills "undefined" vectors by self-initialisation,
 // which its own uninitialised-use warning then reports at every use.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 #include "simd_rows.h"
 

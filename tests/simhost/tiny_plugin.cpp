@@ -8,6 +8,10 @@
 
 namespace {
 
+// AddressSanitizer would pad the array with a red zone inside the section.
+#if defined(__clang__)
+__attribute__((no_sanitize("address")))
+#endif
 [[gnu::used, gnu::section(".pipl")]] const auto kPiplSection = std::to_array(simhost_test::kTestPipl);
 
 const PF_HandleSuite2* AcquireHandles(PF_InData* in) {
