@@ -10,9 +10,11 @@ namespace {
 
 // AddressSanitizer would pad the array with a red zone inside the section.
 #if defined(__clang__)
-__attribute__((no_sanitize("address")))
+#define TINY_NO_ASAN __attribute__((no_sanitize("address")))
+#else
+#define TINY_NO_ASAN
 #endif
-[[gnu::used, gnu::section(".pipl")]] const auto kPiplSection = std::to_array(simhost_test::kTestPipl);
+[[gnu::used, gnu::section(".pipl")]] TINY_NO_ASAN const auto kPiplSection = std::to_array(simhost_test::kTestPipl);
 
 const PF_HandleSuite2* AcquireHandles(PF_InData* in) {
   const void* suite = nullptr;
