@@ -117,7 +117,7 @@ int RunInfo(const SessionOptions& session_options) {
   Row("Category", pipl.category);
   Row("Entry point (Win64)", pipl.entry_point);
   Row("PiPL version", Version(pipl.pipl_version));
-  Row("Effect spec version", Version(pipl.spec_version));
+  Row("Effect API version", Version(pipl.spec_version));
   Row("Effect version", Hex(pipl.effect_version) + " = " + DecodeVersion(pipl.effect_version));
   Row("Info flags", Hex(pipl.info_flags));
   Row("Global out flags", Hex(pipl.global_out_flags) + " = " + FlagNames(pipl.global_out_flags, kOutFlags));

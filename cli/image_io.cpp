@@ -60,12 +60,12 @@ void* Samples(Raster& raster) {
 }
 
 // Names and the alpha channel for each layout.
-void SetLayout(OIIO::ImageSpec& spec, int channels) {
+void SetLayout(OIIO::ImageSpec& image_spec, int channels) {
   static const std::array<std::vector<std::string>, 5> kNames = {
       std::vector<std::string>{}, {"Y"}, {"Y", "A"}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
-  spec.nchannels = channels;
-  spec.channelnames = kNames[static_cast<std::size_t>(channels)];
-  spec.alpha_channel = HasAlpha(channels) ? channels - 1 : -1;
+  image_spec.nchannels = channels;
+  image_spec.channelnames = kNames[static_cast<std::size_t>(channels)];
+  image_spec.alpha_channel = HasAlpha(channels) ? channels - 1 : -1;
 }
 
 // Metadata that describes the picture rather than the file it came in.
@@ -147,19 +147,19 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   auto input = OIIO::ImageInput::open(path, &config);
   if (!input) throw RunError(Because("cannot read", path, FirstLine(OIIO::geterror())));
   InputImage image{Image<std::uint8_t>{}, input->spec(), AlphaConvention::kStraight};
-  const OIIO::ImageSpec& spec = image.spec;
-  if (spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
-  if (spec.nchannels < 1 || spec.nchannels > 4) {
+  const OIIO::ImageSpec& image_spec = image.image_spec;
+  if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
+  if (image_spec.nchannels < 1 || image_spec.nchannels > 4) {
     throw RunError(Because("cannot render", path,
-                           "unsupported layout of " + std::to_string(spec.nchannels) +
+                           "unsupported layout of " + std::to_string(image_spec.nchannels) +
                                " channels (grey, grey+alpha, RGB and RGBA are supported)"));
   }
-  if (spec.width < 1 || spec.height < 1 || spec.depth > 1) {
+  if (image_spec.width < 1 || image_spec.height < 1 || image_spec.depth > 1) {
     throw RunError(Because("cannot render", path, "not a two-dimensional image"));
   }
-  const Depth render_depth = depth.value_or(FileDepth(spec.format));
-  image.raster = EmptyRaster(render_depth, spec.width, spec.height, spec.nchannels);
-  if (!input->read_image(0, 0, 0, spec.nchannels, SampleType(render_depth), Samples(image.raster))) {
+  const Depth render_depth = depth.value_or(FileDepth(image_spec.format));
+  image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, image_spec.nchannels);
+  if (!input->read_image(0, 0, 0, image_spec.nchannels, SampleType(render_depth), Samples(image.raster))) {
     throw RunError(Because("cannot read", path, FirstLine(input->geterror())));
   }
   input->close();
@@ -194,32 +194,32 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
   auto output = OIIO::ImageOutput::create(path);
   if (!output) throw RunError(Because("cannot write", path, FirstLine(OIIO::geterror())));
   const int channels = ChannelsOf(raster);
-  OIIO::ImageSpec spec(WidthOf(raster), HeightOf(raster), channels, settings.type);
-  SetLayout(spec, channels);
+  OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type);
+  SetLayout(image_spec, channels);
   if (const OIIO::ImageSpec* like = settings.like) {
-    if (like->width == spec.width && like->height == spec.height) {
-      spec.x = like->x;
-      spec.y = like->y;
-      spec.full_x = like->full_x;
-      spec.full_y = like->full_y;
-      spec.full_width = like->full_width;
-      spec.full_height = like->full_height;
+    if (like->width == image_spec.width && like->height == image_spec.height) {
+      image_spec.x = like->x;
+      image_spec.y = like->y;
+      image_spec.full_x = like->full_x;
+      image_spec.full_y = like->full_y;
+      image_spec.full_width = like->full_width;
+      image_spec.full_height = like->full_height;
     }
     for (const char* name : kCarriedAttributes) {
-      if (const OIIO::ParamValue* value = like->find_attribute(name)) spec.attribute(name, value->type(), value->data());
+      if (const OIIO::ParamValue* value = like->find_attribute(name)) image_spec.attribute(name, value->type(), value->data());
     }
   }
-  spec.attribute("Software", "quorvandile");
+  image_spec.attribute("Software", "quorvandile");
   const AlphaConvention alpha = settings.alpha.value_or(DefaultConvention(output->format_name()));
   if (alpha == AlphaConvention::kAssociated) {
     Associate(raster);
   } else {
-    spec.attribute("oiio:UnassociatedAlpha", 1);  // PNG and TIFF store the colour as given
+    image_spec.attribute("oiio:UnassociatedAlpha", 1);  // PNG and TIFF store the colour as given
   }
 
   TemporaryFile temporary{fs::path(path)};
   const std::string temporary_path = temporary.path().string();
-  if (!output->open(temporary_path, spec)) {
+  if (!output->open(temporary_path, image_spec)) {
     throw RunError(Because("cannot write", path, FirstLine(output->geterror())));
   }
   const bool written = output->write_image(SampleType(DepthOf(raster)), Samples(raster));

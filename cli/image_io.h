@@ -25,7 +25,7 @@ Depth FileDepth(OIIO::TypeDesc type);
 
 struct InputImage {
   Raster raster;           // straight colour
-  OIIO::ImageSpec spec;    // the file's own description: sample type, channels, metadata
+  OIIO::ImageSpec image_spec;    // the file's own description: sample type, channels, metadata
   AlphaConvention alpha;   // the convention the file was read with
 };
 

@@ -81,9 +81,9 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
         }
       }
       WriteSettings write;
-      write.type = options.type.value_or(input.spec.format);
+      write.type = options.type.value_or(input.image_spec.format);
       write.alpha = options.alpha;
-      write.like = &input.spec;
+      write.like = &input.image_spec;
       WriteImage(out_path, FromWorld(rendered, channels), write);
       progress.FrameDone(out_path, pixels);
     } catch (const RunError& e) {

@@ -116,14 +116,14 @@ std::uint8_t Sentinel(std::size_t i) { return static_cast<std::uint8_t>(0xA5 ^ (
 
 // An output buffer fenced by guard bytes, every byte a known sentinel.
 struct FencedOutput {
-  explicit FencedOutput(const ViewSpec& spec)
-      : spec(spec), bytes(2 * kGuardBytes + PixelCount(spec) * PixelSize(spec.depth)) {
+  explicit FencedOutput(const ViewSpec& shape)
+      : shape(shape), bytes(2 * kGuardBytes + PixelCount(shape) * PixelSize(shape.depth)) {
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = Sentinel(i);
   }
   ImageView View() {
-    return {spec.depth, spec.null_data ? nullptr : bytes.data() + kGuardBytes, spec.width, spec.height, spec.stride};
+    return {shape.depth, shape.null_data ? nullptr : bytes.data() + kGuardBytes, shape.width, shape.height, shape.stride};
   }
-  ViewSpec spec;
+  ViewSpec shape;
   std::vector<std::uint8_t> bytes;
 };
 
@@ -145,15 +145,15 @@ bool Inside(const PixelRect& r, std::int64_t x, std::int64_t y) {
 }
 
 void CheckFence(const FencedOutput& out, const PixelRect& writable, std::vector<std::string>& problems) {
-  const std::size_t pixel = PixelSize(out.spec.depth);
+  const std::size_t pixel = PixelSize(out.shape.depth);
   const std::size_t pixels_end = out.bytes.size() - kGuardBytes;
   for (std::size_t i = 0; i < out.bytes.size(); ++i) {
     if (out.bytes[i] == Sentinel(i)) continue;
     bool allowed = false;
-    if (i >= kGuardBytes && i < pixels_end && out.spec.stride > 0) {
+    if (i >= kGuardBytes && i < pixels_end && out.shape.stride > 0) {
       const std::size_t p = (i - kGuardBytes) / pixel;
-      const auto y = static_cast<std::int64_t>(p / static_cast<std::size_t>(out.spec.stride));
-      const auto x = static_cast<std::int64_t>(p % static_cast<std::size_t>(out.spec.stride));
+      const auto y = static_cast<std::int64_t>(p / static_cast<std::size_t>(out.shape.stride));
+      const auto x = static_cast<std::int64_t>(p % static_cast<std::size_t>(out.shape.stride));
       allowed = Inside(writable, x, y);
     }
     if (!allowed) {
@@ -264,7 +264,7 @@ bool NoThrow(const char* what, std::vector<std::string>& problems, Fn&& fn) {
 // a NaN's sign and payload to the order of the operands, so two correct
 // passes may write different NaNs. Every other byte compares exactly.
 std::optional<std::size_t> Difference(const FencedOutput& a, const FencedOutput& b) {
-  const bool floats = a.spec.depth == kDepthFloat;
+  const bool floats = a.shape.depth == kDepthFloat;
   const std::size_t pixels_end = a.bytes.size() - kGuardBytes;
   for (std::size_t i = 0; i < a.bytes.size(); ++i) {
     if (floats && i >= kGuardBytes && i + sizeof(float) <= pixels_end && (i - kGuardBytes) % sizeof(float) == 0) {
@@ -282,7 +282,7 @@ std::optional<std::size_t> Difference(const FencedOutput& a, const FencedOutput&
 
 // Both outputs' bytes of the pixel (or guard byte) at offset i, in hex.
 std::string Show(const FencedOutput& a, const FencedOutput& b, std::size_t i) {
-  const std::size_t pixel = PixelSize(a.spec.depth);
+  const std::size_t pixel = PixelSize(a.shape.depth);
   const bool in_pixels = i >= kGuardBytes && i < a.bytes.size() - kGuardBytes;
   const std::size_t start = in_pixels ? kGuardBytes + (i - kGuardBytes) / pixel * pixel : i;
   const std::size_t end = std::min(start + (in_pixels ? pixel : 1), a.bytes.size());

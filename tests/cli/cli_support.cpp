@@ -140,18 +140,18 @@ template <class T>
 void WriteFile(const fs::path& path, const Image<T>& image, OIIO::TypeDesc type) {
   auto output = OIIO::ImageOutput::create(path.string());
   if (!output) throw std::runtime_error("no writer for " + path.string());
-  OIIO::ImageSpec spec(image.width, image.height, image.channels, type);
-  if (HasAlpha(image.channels)) spec.alpha_channel = image.channels - 1;
-  if (image.channels == 2) spec.channelnames = {"Y", "A"};
-  spec.attribute("oiio:UnassociatedAlpha", 1);
-  if (!output->open(path.string(), spec) || !output->write_image(TypeOf<T>(), image.samples.data()) ||
+  OIIO::ImageSpec image_spec(image.width, image.height, image.channels, type);
+  if (HasAlpha(image.channels)) image_spec.alpha_channel = image.channels - 1;
+  if (image.channels == 2) image_spec.channelnames = {"Y", "A"};
+  image_spec.attribute("oiio:UnassociatedAlpha", 1);
+  if (!output->open(path.string(), image_spec) || !output->write_image(TypeOf<T>(), image.samples.data()) ||
       !output->close()) {
     throw std::runtime_error("cannot write " + path.string() + ": " + output->geterror());
   }
 }
 
 template <class T>
-Image<T> ReadFile(const fs::path& path, OIIO::ImageSpec* spec) {
+Image<T> ReadFile(const fs::path& path, OIIO::ImageSpec* image_spec) {
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto input = OIIO::ImageInput::open(path.string(), &config);
@@ -161,7 +161,7 @@ Image<T> ReadFile(const fs::path& path, OIIO::ImageSpec* spec) {
   if (!input->read_image(0, 0, 0, file.nchannels, TypeOf<T>(), image.samples.data())) {
     throw std::runtime_error("cannot read " + path.string() + ": " + input->geterror());
   }
-  if (spec) *spec = file;
+  if (image_spec) *image_spec = file;
   return image;
 }
 

@@ -49,9 +49,9 @@ class TempDir {
 template <class T>
 void WriteFile(const std::filesystem::path& path, const Image<T>& image, OIIO::TypeDesc type);
 
-// Reads a file as stored, converted to T's sample type; `spec` gets the file's description.
+// Reads a file as stored, converted to T's sample type; `image_spec` gets the file's description.
 template <class T>
-Image<T> ReadFile(const std::filesystem::path& path, OIIO::ImageSpec* spec = nullptr);
+Image<T> ReadFile(const std::filesystem::path& path, OIIO::ImageSpec* image_spec = nullptr);
 
 // The effect's parameters at their registered defaults, as the plug-in turns them into ToneParams.
 ToneParams DefaultToneParams();

@@ -56,9 +56,9 @@ TEST(DemoCommand, WritesAContactSheetOfTheChart) {
   const ToolRun run = RunTool(dir.path(), {"demo", "-o", "sheet.png"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("Wrote sheet.png"));
-  OIIO::ImageSpec spec;
-  const Image<std::uint8_t> sheet = ReadFile<std::uint8_t>(dir / "sheet.png", &spec);
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT8);
+  OIIO::ImageSpec image_spec;
+  const Image<std::uint8_t> sheet = ReadFile<std::uint8_t>(dir / "sheet.png", &image_spec);
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::UINT8);
   EXPECT_EQ(sheet.channels, 3);
   EXPECT_GE(sheet.width, 4 * 320);  // four panels side by side
   EXPECT_GE(sheet.height, 3 * 216);  // three rows

@@ -45,9 +45,9 @@ TEST_F(Render, Png8WithDefaultsIsTheEngines) {
   WriteFile(dir_ / "in.png", input, OIIO::TypeDesc::UINT8);
   const ToolRun run = Run({"render", "in.png", "-o", "out.png"});
   EXPECT_THAT(run.out, HasSubstr("1 frame, 851 pixels"));
-  OIIO::ImageSpec spec;
-  const auto output = ReadFile<std::uint8_t>(dir_ / "out.png", &spec);
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT8);
+  OIIO::ImageSpec image_spec;
+  const auto output = ReadFile<std::uint8_t>(dir_ / "out.png", &image_spec);
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::UINT8);
   ExpectSamples(output, EngineRender(input, DefaultToneParams()));
   EXPECT_EQ(dir_.Files(), (std::vector<std::string>{"in.png", "out.png"}));
 }
@@ -76,9 +76,9 @@ TEST_F(Render, Tiff16IsTheEnginesAtSixteenBits) {
   ToneParams params = DefaultToneParams();
   params.tones = kDuotone;
   params.inputWhite = 0.8;
-  OIIO::ImageSpec spec;
-  const auto output = ReadFile<std::uint16_t>(dir_ / "out.tif", &spec);
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT16);
+  OIIO::ImageSpec image_spec;
+  const auto output = ReadFile<std::uint16_t>(dir_ / "out.tif", &image_spec);
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::UINT16);
   ExpectSamples(output, EngineRender(input, params));
 }
 
@@ -95,9 +95,9 @@ TEST_F(Render, GreyAndAlphaPngStaysGreyWhenTheResultIsGrey) {
     expected.samples[j] = rgba.samples[i];
     expected.samples[j + 1] = rgba.samples[i + 3];
   }
-  OIIO::ImageSpec spec;
-  const auto output = ReadFile<std::uint16_t>(dir_ / "out.png", &spec);
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT16);
+  OIIO::ImageSpec image_spec;
+  const auto output = ReadFile<std::uint16_t>(dir_ / "out.png", &image_spec);
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::UINT16);
   ExpectSamples(output, expected);
 }
 
@@ -146,9 +146,9 @@ TEST_F(Render, ExrColourIsUnpremultipliedForTheEffectAndPremultipliedAgain) {
   Run({"render", "in.exr", "-o", "out.exr", "--set", "Tones=Pentone"});
   ToneParams params = DefaultToneParams();
   params.tones = kPentone;
-  OIIO::ImageSpec spec;
-  const auto output = ReadFile<float>(dir_ / "out.exr", &spec);
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::FLOAT);
+  OIIO::ImageSpec image_spec;
+  const auto output = ReadFile<float>(dir_ / "out.exr", &image_spec);
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::FLOAT);
   ExpectSamples(output, Premultiplied(EngineRender(Unpremultiplied(associated), params)), 1e-6);
 }
 
@@ -156,10 +156,10 @@ TEST_F(Render, AlphaOptionReadsAndWritesExrAsStraightColour) {
   const Image<float> input = VariedImage<float>(9, 7, 4, 8);
   WriteFile(dir_ / "in.exr", input, OIIO::TypeDesc::HALF);
   Run({"render", "in.exr", "-o", "out.exr", "--alpha", "straight"});
-  OIIO::ImageSpec spec;
+  OIIO::ImageSpec image_spec;
   const auto stored = ReadFile<float>(dir_ / "in.exr");
-  const auto output = ReadFile<float>(dir_ / "out.exr", &spec);
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::HALF);  // half stays half
+  const auto output = ReadFile<float>(dir_ / "out.exr", &image_spec);
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::HALF);  // half stays half
   ExpectSamples(output, EngineRender(stored, DefaultToneParams()), 1.0 / 1024);
 }
 
@@ -176,9 +176,9 @@ TEST_F(Render, DepthOptionRendersAnEightBitFileAsFloat) {
   for (std::size_t i = 0; i < rendered.samples.size(); ++i) {
     expected.samples[i] = static_cast<std::uint8_t>(std::lround(std::clamp(rendered.samples[i], 0.0f, 1.0f) * 255));
   }
-  OIIO::ImageSpec spec;
-  const auto output = ReadFile<std::uint8_t>(dir_ / "out.png", &spec);
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT8);  // the file's type is kept
+  OIIO::ImageSpec image_spec;
+  const auto output = ReadFile<std::uint8_t>(dir_ / "out.png", &image_spec);
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::UINT8);  // the file's type is kept
   ExpectSamples(output, expected, 1);
 }
 
@@ -186,9 +186,9 @@ TEST_F(Render, TypeOptionChoosesTheOutputSampleType) {
   const Image<std::uint8_t> input = VariedImage<std::uint8_t>(8, 8, 4, 10);
   WriteFile(dir_ / "in.png", input, OIIO::TypeDesc::UINT8);
   Run({"render", "in.png", "-o", "out.tif", "--type", "float"});
-  OIIO::ImageSpec spec;
-  const auto output = ReadFile<float>(dir_ / "out.tif", &spec);
-  EXPECT_EQ(spec.format, OIIO::TypeDesc::FLOAT);
+  OIIO::ImageSpec image_spec;
+  const auto output = ReadFile<float>(dir_ / "out.tif", &image_spec);
+  EXPECT_EQ(image_spec.format, OIIO::TypeDesc::FLOAT);
   const Image<std::uint8_t> expected = EngineRender(input, DefaultToneParams());
   for (std::size_t i = 0; i < output.samples.size(); ++i) {
     ASSERT_NEAR(output.samples[i], expected.samples[i] / 255.0f, 1e-6) << i;
@@ -209,9 +209,9 @@ TEST_F(Render, JpegOutputGetsTheColourAloneAndSaysSo) {
   const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", "out.jpg"});
   EXPECT_EQ(run.status, 0);
   EXPECT_THAT(run.err, HasSubstr("out.jpg holds no alpha"));
-  OIIO::ImageSpec spec;
-  ReadFile<std::uint8_t>(dir_ / "out.jpg", &spec);
-  EXPECT_EQ(spec.nchannels, 3);
+  OIIO::ImageSpec image_spec;
+  ReadFile<std::uint8_t>(dir_ / "out.jpg", &image_spec);
+  EXPECT_EQ(image_spec.nchannels, 3);
 }
 
 }  // namespace
