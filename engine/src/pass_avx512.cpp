@@ -4,10 +4,11 @@
 // only on processors (and systems) with those.
 
 // GCC 12's AVX-512 header fills "undefined" vectors by self-initialisation,
-// which its own uninitialised-use warning then reports at every use.
+// which its own uninitialised-use warnings then report at every use.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
 #if defined(__GNUC__) && !defined(__clang__)

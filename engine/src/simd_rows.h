@@ -21,6 +21,26 @@
 
 namespace qv::detail::simd {
 
+// ---------------------------------------------------------------- streaming
+
+// Frames are far larger than the caches, and the hardware prefetcher alone
+// leaves the kernels waiting on memory: each step asks for the source and
+// destination lines this many bytes ahead. The address is worked out as an
+// integer, as it may lie past the row or the frame; a prefetch never faults.
+inline constexpr std::uintptr_t kPrefetchAhead = 2048;
+inline constexpr std::uintptr_t kCacheLine = 64;
+
+// Prefetches for one step of `Bytes` bytes from src and to dst.
+template <std::uintptr_t Bytes>
+inline void PrefetchAhead(const void* src, const void* dst) {
+  const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(src) + kPrefetchAhead;
+  const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(dst) + kPrefetchAhead;
+  for (std::uintptr_t line = 0; line < Bytes; line += kCacheLine) {
+    __builtin_prefetch(reinterpret_cast<const void*>(from + line), 0);
+    __builtin_prefetch(reinterpret_cast<const void*>(to + line), 1);
+  }
+}
+
 // ---------------------------------------------------------------- integers
 
 // x / 255 for every 16-bit lane x <= 65535: (x * 0x8081) >> 23, taken as the
@@ -89,6 +109,7 @@ std::int32_t Row8(const Pixel8* src, Pixel8* dst, std::int32_t columns, const Pi
   const V keep = I::Set16(kMax8 - k), weight = I::Set16(k);
   std::int32_t x = 0;
   for (; x + kStep <= columns; x += kStep) {
+    PrefetchAhead<sizeof(Pixel8) * kStep>(src + x, dst + x);
     I::Store(dst + x, Tone8Pixels<I, B, Blend>(I::Load(src + x), table, keep, weight));
   }
   if constexpr (I::kMaskedTail) {
@@ -167,6 +188,7 @@ std::int32_t Row16(const Pixel16* src, Pixel16* dst, std::int32_t columns, const
   const V weights = I::Set32((kMax16 - k) | k << 16);
   std::int32_t x = 0;
   for (; x + kStep <= columns; x += kStep) {
+    PrefetchAhead<sizeof(Pixel16) * kStep>(src + x, dst + x);
     I::Store(dst + x, Tone16Pixels<I, B, Blend>(I::Load(src + x), table, weights));
   }
   if constexpr (I::kMaskedTail) {
@@ -232,8 +254,10 @@ inline typename I::F OpacityF(typename I::F x, const FloatRampConstants& c) {
   return I::JoinF(OpacityD<I>(I::LowD(x), c), OpacityD<I>(I::HighD(x), c));
 }
 
+// The ramp's colour at `level` (the tone raised to the ramp's exponent) and
+// the opacity of `tone`.
 template <class I, ToneCount Tones>
-inline void RampColour(typename I::F tone, const FloatRampConstants& c, Planes<I>& out) {
+inline void RampColour(typename I::F tone, typename I::F level, const FloatRampConstants& c, Planes<I>& out) {
   using F = typename I::F;
   if constexpr (Tones == kMonotone) {
     out.red = I::SetF(c.colours.stops[0][0]);
@@ -241,13 +265,6 @@ inline void RampColour(typename I::F tone, const FloatRampConstants& c, Planes<I
     out.blue = I::SetF(c.colours.stops[0][2]);
   } else {
     constexpr int kSegments = Tones == kDuotone ? 1 : Tones == kTritone ? 2 : 4;
-    F level = tone;
-    if (!c.identityPower) {
-      float lanes[I::kLanesF];
-      I::StoreF(lanes, tone);
-      for (float& lane : lanes) lane = powf(lane, c.exponent);
-      level = I::LoadF(lanes);
-    }
     const F t = I::AddF(I::MulF(level, I::SetF(c.scale)), I::SetF(c.offset));
     // Segment by the borders at or below t: the last one passed wins.
     F lower = I::SetF(0.0f);
@@ -280,32 +297,71 @@ inline void RampColour(typename I::F tone, const FloatRampConstants& c, Planes<I
   out.alpha = OpacityF<I>(Tones == kMonotone ? tone : ClampUnitF<I>(tone), c);
 }
 
+// The I::kLanesF pixels at `p`, one vector per channel.
+template <class I>
+inline Planes<I> LoadPlanes(const PixelFloat* p) {
+  constexpr std::int32_t kQuarter = I::kLanesF / 4;
+  const float* in = &p->alpha;
+  Planes<I> s{I::LoadF(in), I::LoadF(in + 4 * kQuarter), I::LoadF(in + 8 * kQuarter), I::LoadF(in + 12 * kQuarter)};
+  I::Transpose4(s.alpha, s.red, s.green, s.blue);
+  return s;
+}
+
+// Colours the pixels `s`, whose tones and levels are given, and stores them.
+template <class I, ToneCount Tones, bool Blend>
+inline void ShadePixels(const Planes<I>& s, typename I::F tone, typename I::F level, const FloatRampConstants& c,
+                        PixelFloat* p) {
+  constexpr std::int32_t kQuarter = I::kLanesF / 4;
+  Planes<I> d;
+  RampColour<I, Tones>(tone, level, c, d);
+  d.alpha = I::MulF(d.alpha, s.alpha);
+  if constexpr (Blend) {
+    const auto u = I::SetF(c.blend), keep = I::SetF(c.keep);
+    d.alpha = I::AddF(I::MulF(keep, d.alpha), I::MulF(u, s.alpha));
+    d.red = I::AddF(I::MulF(u, s.red), I::MulF(keep, d.red));
+    d.green = I::AddF(I::MulF(u, s.green), I::MulF(keep, d.green));
+    d.blue = I::AddF(I::MulF(u, s.blue), I::MulF(keep, d.blue));
+  }
+  I::Transpose4(d.alpha, d.red, d.green, d.blue);
+  float* out = &p->alpha;
+  I::StoreF(out, d.alpha);
+  I::StoreF(out + 4 * kQuarter, d.red);
+  I::StoreF(out + 8 * kQuarter, d.green);
+  I::StoreF(out + 12 * kQuarter, d.blue);
+}
+
 template <class I, BaseOn B, ToneCount Tones, bool Blend>
 std::int32_t RowFloat(const PixelFloat* src, PixelFloat* dst, std::int32_t columns, const FloatRampConstants& c) {
-  using F = typename I::F;
   constexpr std::int32_t kStep = I::kLanesF;  // pixels per step: four vectors
-  constexpr std::int32_t kQuarter = I::kLanesF / 4;
-  const F u = I::SetF(c.blend), keep = I::SetF(c.keep);
   std::int32_t x = 0;
-  for (; x + kStep <= columns; x += kStep) {
-    const float* in = &src[x].alpha;
-    Planes<I> s{I::LoadF(in), I::LoadF(in + 4 * kQuarter), I::LoadF(in + 8 * kQuarter), I::LoadF(in + 12 * kQuarter)};
-    I::Transpose4(s.alpha, s.red, s.green, s.blue);
-    Planes<I> d;
-    RampColour<I, Tones>(ToneFloat<I, B>(s), c, d);
-    d.alpha = I::MulF(d.alpha, s.alpha);
-    if constexpr (Blend) {
-      d.alpha = I::AddF(I::MulF(keep, d.alpha), I::MulF(u, s.alpha));
-      d.red = I::AddF(I::MulF(u, s.red), I::MulF(keep, d.red));
-      d.green = I::AddF(I::MulF(u, s.green), I::MulF(keep, d.green));
-      d.blue = I::AddF(I::MulF(u, s.blue), I::MulF(keep, d.blue));
+  if (Tones == kMonotone || c.identityPower) {
+    for (; x + kStep <= columns; x += kStep) {
+      PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x, dst + x);
+      const Planes<I> s = LoadPlanes<I>(src + x);
+      const auto tone = ToneFloat<I, B>(s);
+      ShadePixels<I, Tones, Blend>(s, tone, tone, c, dst + x);
     }
-    I::Transpose4(d.alpha, d.red, d.green, d.blue);
-    float* out = &dst[x].alpha;
-    I::StoreF(out, d.alpha);
-    I::StoreF(out + 4 * kQuarter, d.red);
-    I::StoreF(out + 8 * kQuarter, d.green);
-    I::StoreF(out + 12 * kQuarter, d.blue);
+    return x;
+  }
+  // powf runs per pixel. Called between vector steps it would force every
+  // live vector to be saved and restored around each call; instead a chunk's
+  // tones are worked out first, powered in one plain loop, and then coloured
+  // (the chunk's source is still in the first-level cache).
+  constexpr std::int32_t kChunk = 64;
+  alignas(64) float tones[kChunk], levels[kChunk];
+  while (x + kStep <= columns) {
+    const std::int32_t whole = (columns - x) / kStep * kStep;
+    const std::int32_t n = whole < kChunk ? whole : kChunk;
+    for (std::int32_t i = 0; i < n; i += kStep) {
+      PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x + i, dst + x + i);
+      I::StoreF(tones + i, ToneFloat<I, B>(LoadPlanes<I>(src + x + i)));
+    }
+    for (std::int32_t i = 0; i < n; ++i) levels[i] = powf(tones[i], c.exponent);
+    for (std::int32_t i = 0; i < n; i += kStep) {
+      ShadePixels<I, Tones, Blend>(LoadPlanes<I>(src + x + i), I::LoadF(tones + i), I::LoadF(levels + i), c,
+                                   dst + x + i);
+    }
+    x += n;
   }
   return x;
 }
