@@ -83,5 +83,6 @@ const PassKernels* KernelsOf(PassVariant variant);
 const PassKernels* Sse41Kernels();
 const PassKernels* Avx2Kernels();
 const PassKernels* Avx512Kernels();
+const PassKernels* Avx512VbmiKernels();
 
 }  // namespace qv::detail

@@ -16,17 +16,19 @@ enum class PassVariant : std::int32_t {
   kScalar = 0,  // the reference passes; always available
   kSse41 = 1,
   kAvx2 = 2,
-  kAvx512 = 3,  // AVX-512 F, BW, VL
+  kAvx512 = 3,      // AVX-512 F, BW, VL
+  kAvx512Vbmi = 4,  // and VBMI's byte permutes, for the 8-bit rows
 };
 
 inline constexpr PassVariant kPassVariants[] = {PassVariant::kScalar, PassVariant::kSse41, PassVariant::kAvx2,
-                                                PassVariant::kAvx512};
+                                                PassVariant::kAvx512, PassVariant::kAvx512Vbmi};
 
 // Environment variable that forces a variant for every ToneMapper of the
-// process: "scalar", "sse41", "avx2" or "avx512". Read once per process.
+// process: "scalar", "sse41", "avx2", "avx512" or "avx512vbmi". Read once per
+// process.
 inline constexpr char kPassVariantEnvironment[] = "QUORVANDILE_SIMD";
 
-// "scalar", "sse41", "avx2", "avx512".
+// "scalar", "sse41", "avx2", "avx512", "avx512vbmi".
 const char* PassVariantName(PassVariant variant);
 std::optional<PassVariant> ParsePassVariant(std::string_view name);
 
