@@ -69,6 +69,8 @@ struct Avx512 {
   static V MinU8(V a, V b) { return _mm512_min_epu8(a, b); }
   static V MaxU16(V a, V b) { return _mm512_max_epu16(a, b); }
   static V MinU16(V a, V b) { return _mm512_min_epu16(a, b); }
+  static V AvgU16(V a, V b) { return _mm512_avg_epu16(a, b); }  // (a + b + 1) >> 1
+  static V Sub16(V a, V b) { return _mm512_sub_epi16(a, b); }
   static V MinU32(V a, V b) { return _mm512_min_epu32(a, b); }
   static V MulloI16(V a, V b) { return _mm512_mullo_epi16(a, b); }
   static V MulhiU16(V a, V b) { return _mm512_mulhi_epu16(a, b); }

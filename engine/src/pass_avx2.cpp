@@ -39,6 +39,8 @@ struct Avx2 {
   static V MinU8(V a, V b) { return _mm256_min_epu8(a, b); }
   static V MaxU16(V a, V b) { return _mm256_max_epu16(a, b); }
   static V MinU16(V a, V b) { return _mm256_min_epu16(a, b); }
+  static V AvgU16(V a, V b) { return _mm256_avg_epu16(a, b); }  // (a + b + 1) >> 1
+  static V Sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
   static V MinU32(V a, V b) { return _mm256_min_epu32(a, b); }
   static V MulloI16(V a, V b) { return _mm256_mullo_epi16(a, b); }
   static V MulhiU16(V a, V b) { return _mm256_mulhi_epu16(a, b); }

@@ -126,11 +126,13 @@ std::int32_t Row8(const Pixel8* src, Pixel8* dst, std::int32_t columns, const Pi
 
 // 16-bit pixels, one per 64-bit lane: alpha in bits 0-15, then red, green,
 // blue. The tone comes back as the 64-bit lane, 0 to 32768 (out-of-range
-// channels held at the last table index).
+// channels held at the last table index). The tone is worked out in the
+// lane's low word; the closing minimum with (32768, 0, 0, 0) both holds it and
+// clears the other words.
 template <class I, BaseOn B>
 inline typename I::V Tone16(typename I::V s) {
   using V = typename I::V;
-  const V word = I::Set64(0xffff), top = I::Set64(kMax16);
+  const V top = I::Set64(kMax16);
   if constexpr (B == kBaseLuminance) {
     // Channels biased by -32768 into signed words, so that one signed
     // multiply-add takes channels up to 65535:
@@ -139,20 +141,22 @@ inline typename I::V Tone16(typename I::V s) {
     const V m = I::Madd16(I::Xor(s, I::Set16(0x8000)),
                           I::Set64(9798ull << 16 | 19235ull << 32 | 3735ull << 48));
     const V sum = I::Add32(I::Add32(m, I::template Srli64<32>(m)), I::Set64(1u << 30));
-    // The upper 32 bits of each lane are left over; the min with 0 clears them.
-    return I::MinU32(I::template Srli32<15>(sum), top);
+    // The quotient, below 2^16, is the low word; the rest is left over.
+    return I::MinU16(I::template Srli32<15>(sum), top);
   } else if constexpr (B == kBaseRed) {
-    return I::MinU32(I::And(I::template Srli64<16>(s), word), top);
+    return I::MinU16(I::template Srli64<16>(s), top);
   } else if constexpr (B == kBaseGreen) {
-    return I::MinU32(I::And(I::template Srli64<32>(s), word), top);
+    return I::MinU16(I::template Srli64<32>(s), top);
   } else if constexpr (B == kBaseBlue) {
-    return I::MinU32(I::template Srli64<48>(s), top);
+    return I::MinU16(I::template Srli64<48>(s), top);
   } else if constexpr (B == kBaseAlpha) {
-    return I::MinU32(I::And(s, word), top);
+    return I::MinU16(s, top);
   } else {
     const V r = I::template Srli64<16>(s), g = I::template Srli64<32>(s), b = I::template Srli64<48>(s);
     const V hi = I::MaxU16(I::MaxU16(r, g), b), lo = I::MinU16(I::MinU16(r, g), b);
-    return I::MinU32(I::template Srli64<1>(I::Add64(I::And(hi, word), I::And(lo, word))), top);
+    // (hi + lo) >> 1 in 16 bits: the rounded-up average less the bit it rounded.
+    const V half = I::Sub16(I::AvgU16(hi, lo), I::And(I::Xor(hi, lo), I::Set16(1)));
+    return I::MinU16(half, top);
   }
 }
 
