@@ -83,6 +83,6 @@ const PassKernels* KernelsOf(PassVariant variant);
 const PassKernels* Sse41Kernels();
 const PassKernels* Avx2Kernels();
 const PassKernels* Avx512Kernels();
-const PassKernels* Avx512VbmiKernels();
+const PassKernels* Avx512IclKernels();
 
 }  // namespace qv::detail

@@ -16,7 +16,7 @@ constexpr VariantName kNames[] = {{PassVariant::kScalar, "scalar"},
                                   {PassVariant::kSse41, "sse41"},
                                   {PassVariant::kAvx2, "avx2"},
                                   {PassVariant::kAvx512, "avx512"},
-                                  {PassVariant::kAvx512Vbmi, "avx512vbmi"}};
+                                  {PassVariant::kAvx512Icl, "avx512icl"}};
 
 // What the processor and the operating system support (the compiler's check
 // includes the operating system's saving of the wider registers).
@@ -30,8 +30,9 @@ bool ProcessorSupports(PassVariant variant) {
     case PassVariant::kAvx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
              __builtin_cpu_supports("avx512vl");
-    case PassVariant::kAvx512Vbmi:
-      return ProcessorSupports(PassVariant::kAvx512) && __builtin_cpu_supports("avx512vbmi");
+    case PassVariant::kAvx512Icl:
+      return ProcessorSupports(PassVariant::kAvx512) && __builtin_cpu_supports("avx512vbmi") &&
+             __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("avx512vnni");
   }
   return false;
 #else
@@ -66,7 +67,7 @@ PassVariant AvailablePassVariant(PassVariant wanted) {
   return PassVariant::kScalar;
 }
 
-PassVariant BestPassVariant() { return AvailablePassVariant(PassVariant::kAvx512Vbmi); }
+PassVariant BestPassVariant() { return AvailablePassVariant(PassVariant::kAvx512Icl); }
 
 PassVariant ChoosePassVariant(const char* forced) {
   const std::optional<PassVariant> named = forced != nullptr ? ParsePassVariant(forced) : std::nullopt;
@@ -86,7 +87,7 @@ const PassKernels* KernelsOf(PassVariant variant) {
     case PassVariant::kSse41: return Sse41Kernels();
     case PassVariant::kAvx2: return Avx2Kernels();
     case PassVariant::kAvx512: return Avx512Kernels();
-    case PassVariant::kAvx512Vbmi: return Avx512VbmiKernels();
+    case PassVariant::kAvx512Icl: return Avx512IclKernels();
     case PassVariant::kScalar: break;
   }
 #else

@@ -52,6 +52,30 @@ inline typename I::V DivideBy255(typename I::V x) {
   return I::template Srli16<7>(I::MulhiU16(x, I::Set16(0x8081)));
 }
 
+// acc + a0 * b0 + a1 * b1 in each 32-bit lane (signed 16-bit pairs); a single
+// instruction on variants that have one (I::DotAdd16).
+template <class I>
+inline typename I::V MaddAdd16(typename I::V acc, typename I::V a, typename I::V b) {
+  if constexpr (requires { I::DotAdd16(acc, a, b); }) {
+    return I::DotAdd16(acc, a, b);
+  } else {
+    return I::Add32(acc, I::Madd16(a, b));
+  }
+}
+
+// (a * b) >> 15 in each 16-bit lane, from the 32-bit product's two halves: its
+// bits 15 to 30. A single funnel shift on variants that have one
+// (I::FunnelLeft16<1>(high, low) = high << 1 | low >> 15).
+template <class I>
+inline typename I::V MulShift15(typename I::V a, typename I::V b) {
+  const typename I::V high = I::MulhiU16(a, b), low = I::MulloI16(a, b);
+  if constexpr (requires { I::template FunnelLeft16<1>(high, low); }) {
+    return I::template FunnelLeft16<1>(high, low);
+  } else {
+    return I::Or(I::template Slli16<1>(high), I::template Srli16<15>(low));
+  }
+}
+
 // 8-bit pixels, one per 32-bit lane: alpha in bits 0-7, then red, green, blue.
 // The tone comes back in the lane, 0 to 255.
 template <class I, BaseOn B>
@@ -63,7 +87,7 @@ inline typename I::V Tone8(typename I::V s) {
     // most 65025.
     const V evens = I::Set32(0x00ff00ff);
     const V ag = I::And(s, evens), rb = I::And(I::template Srli32<8>(s), evens);
-    const V sum = I::Add32(I::Madd16(ag, I::Set32(150u << 16)), I::Madd16(rb, I::Set32(76u | 29u << 16)));
+    const V sum = MaddAdd16<I>(I::Madd16(ag, I::Set32(150u << 16)), rb, I::Set32(76u | 29u << 16));
     return DivideBy255<I>(sum);
   } else if constexpr (B == kBaseRed) {
     return I::And(I::template Srli32<8>(s), byte);
@@ -138,9 +162,11 @@ inline typename I::V Tone16(typename I::V s) {
     // multiply-add takes channels up to 65535:
     // 9798 R + 19235 G + 3735 B = madd + 32768 * (9798 + 19235 + 3735)
     //                           = madd + 2^30, below 2^31.
-    const V m = I::Madd16(I::Xor(s, I::Set16(0x8000)),
-                          I::Set64(9798ull << 16 | 19235ull << 32 | 3735ull << 48));
-    const V sum = I::Add32(I::Add32(m, I::template Srli64<32>(m)), I::Set64(1u << 30));
+    // The bias goes into the lower half of each lane only, so that adding
+    // the upper half adds it once.
+    const V m = MaddAdd16<I>(I::Set64(1u << 30), I::Xor(s, I::Set16(0x8000)),
+                             I::Set64(9798ull << 16 | 19235ull << 32 | 3735ull << 48));
+    const V sum = I::Add32(m, I::template Srli64<32>(m));
     // The quotient, below 2^16, is the low word; the rest is left over.
     return I::MinU16(I::template Srli32<15>(sum), top);
   } else if constexpr (B == kBaseRed) {
@@ -166,9 +192,7 @@ inline typename I::V Tone16Pixels(typename I::V s, const Pixel16* table, typenam
   const V p = I::Gather64(table, Tone16<I, B>(s));
   // (alpha * opacity) >> 15 from the 32-bit product's two halves; the product
   // is below 2^31, so the quotient fits 16 bits before it is held at 32768.
-  const V a = I::MinU16(
-      I::Or(I::template Slli16<1>(I::MulhiU16(s, p)), I::template Srli16<15>(I::MulloI16(s, p))),
-      I::Set16(kMax16));
+  const V a = I::MinU16(MulShift15<I>(s, p), I::Set16(kMax16));
   const V d = I::InsertAlpha16(p, a);
   if constexpr (!Blend) {
     return d;
@@ -178,8 +202,8 @@ inline typename I::V Tone16Pixels(typename I::V s, const Pixel16* table, typenam
     // and the bias 32768 * 32768 = 2^30 added back. The sum is below 2^31.
     const V bias = I::Set16(0x8000), back = I::Set32(1u << 30);
     const V db = I::Xor(d, bias), sb = I::Xor(s, bias);
-    const V lo = I::template Srli32<15>(I::Add32(I::Madd16(I::UnpackLo16(db, sb), weights), back));
-    const V hi = I::template Srli32<15>(I::Add32(I::Madd16(I::UnpackHi16(db, sb), weights), back));
+    const V lo = I::template Srli32<15>(MaddAdd16<I>(back, I::UnpackLo16(db, sb), weights));
+    const V hi = I::template Srli32<15>(MaddAdd16<I>(back, I::UnpackHi16(db, sb), weights));
     return I::PackUs32(lo, hi);
   }
 }

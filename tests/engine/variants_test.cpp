@@ -338,7 +338,7 @@ std::string VariantName(const ::testing::TestParamInfo<PassVariant>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Simd, PassVariants,
                          ::testing::Values(PassVariant::kSse41, PassVariant::kAvx2, PassVariant::kAvx512,
-                                           PassVariant::kAvx512Vbmi),
+                                           PassVariant::kAvx512Icl),
                          VariantName);
 
 // The kernels divide by 255 as the high half of x * 0x8081, shifted right by

@@ -16,19 +16,19 @@ enum class PassVariant : std::int32_t {
   kScalar = 0,  // the reference passes; always available
   kSse41 = 1,
   kAvx2 = 2,
-  kAvx512 = 3,      // AVX-512 F, BW, VL
-  kAvx512Vbmi = 4,  // and VBMI's byte permutes, for the 8-bit rows
+  kAvx512 = 3,     // AVX-512 F, BW, VL
+  kAvx512Icl = 4,  // and Ice Lake's VBMI, VBMI2 and VNNI
 };
 
 inline constexpr PassVariant kPassVariants[] = {PassVariant::kScalar, PassVariant::kSse41, PassVariant::kAvx2,
-                                                PassVariant::kAvx512, PassVariant::kAvx512Vbmi};
+                                                PassVariant::kAvx512, PassVariant::kAvx512Icl};
 
 // Environment variable that forces a variant for every ToneMapper of the
-// process: "scalar", "sse41", "avx2", "avx512" or "avx512vbmi". Read once per
+// process: "scalar", "sse41", "avx2", "avx512" or "avx512icl". Read once per
 // process.
 inline constexpr char kPassVariantEnvironment[] = "QUORVANDILE_SIMD";
 
-// "scalar", "sse41", "avx2", "avx512", "avx512vbmi".
+// "scalar", "sse41", "avx2", "avx512", "avx512icl".
 const char* PassVariantName(PassVariant variant);
 std::optional<PassVariant> ParsePassVariant(std::string_view name);
 
