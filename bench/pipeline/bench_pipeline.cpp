@@ -17,6 +17,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -194,18 +195,32 @@ Clock::duration Timed(Run& run, int threads) {
   return Clock::now() - start;
 }
 
-// The machine is shared: rather than compare with baselines measured at
-// another moment, every timed iteration has its baselines run beside it,
-// outside the timing, and the ratios are of the sums.
+double Median(std::vector<double> values) {
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+// The machine is shared and its memory bandwidth drifts: rather than compare
+// with baselines measured at another moment, every timed iteration has its
+// baselines run beside it, outside the timing, and each ratio is the median
+// over the iterations of the iteration's own ratio.
 struct Totals {
-  Clock::duration measured{}, memcpy{}, pass{};
+  Clock::duration measured{};
+  std::vector<double> to_memcpy, to_pass;
+
+  void Add(Clock::duration frame, Clock::duration memcpy, Clock::duration pass = {}) {
+    measured += frame;
+    to_memcpy.push_back(Nanoseconds(frame) / Nanoseconds(memcpy));
+    if (pass != Clock::duration{}) to_pass.push_back(Nanoseconds(frame) / Nanoseconds(pass));
+  }
 };
 
-void Report(benchmark::State& state, const Totals& totals, FrameSize size, bool with_pass) {
-  const double per_frame = Nanoseconds(totals.measured) / static_cast<double>(state.iterations());
+void Report(benchmark::State& state, const Totals& totals, FrameSize size) {
+  if (totals.to_memcpy.empty()) return;
+  const double per_frame = Nanoseconds(totals.measured) / static_cast<double>(totals.to_memcpy.size());
   state.counters["ns_per_px"] = per_frame / size.Pixels();
-  state.counters["x_memcpy"] = Nanoseconds(totals.measured) / Nanoseconds(totals.memcpy);
-  if (with_pass) state.counters["x_pass"] = Nanoseconds(totals.measured) / Nanoseconds(totals.pass);
+  state.counters["x_memcpy"] = Median(totals.to_memcpy);
+  if (!totals.to_pass.empty()) state.counters["x_pass"] = Median(totals.to_pass);
 }
 
 void BenchFrame(benchmark::State& state, Depth d, FrameSize size, int threads) {
@@ -235,18 +250,18 @@ void BenchFrame(benchmark::State& state, Depth d, FrameSize size, int threads) {
   for (auto _ : state) {
     const auto start = Clock::now();
     const simhost::FrameReport frame = host.RenderFrame(0);
-    totals.measured += Clock::now() - start;
+    const Clock::duration measured = Clock::now() - start;
     if (frame.err() != PF_Err_NONE) {
       state.SkipWithError("a frame failed");
       break;
     }
     state.PauseTiming();
     host.ClearCalls();
-    totals.pass += Timed(pass, threads);
-    totals.memcpy += Timed(copy, threads);
+    const Clock::duration passTime = Timed(pass, threads);
+    totals.Add(measured, Timed(copy, threads), passTime);
     state.ResumeTiming();
   }
-  Report(state, totals, size, true);
+  Report(state, totals, size);
   host.GlobalSetdown();
 }
 
@@ -257,22 +272,24 @@ void BenchPass(benchmark::State& state, Depth d, FrameSize size, int threads) {
   copy(threads);
   Totals totals;
   for (auto _ : state) {
-    totals.measured += Timed(pass, threads);
+    const Clock::duration measured = Timed(pass, threads);
     benchmark::ClobberMemory();
     state.PauseTiming();
-    totals.memcpy += Timed(copy, threads);
+    totals.Add(measured, Timed(copy, threads));
     state.ResumeTiming();
   }
-  Report(state, totals, size, false);
+  Report(state, totals, size);
 }
 
 void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixel_bytes, int threads) {
   CopyRun copy(size, pixel_bytes);
   copy(threads);
   Totals totals;
-  for (auto _ : state) totals.measured += Timed(copy, threads);
-  totals.memcpy = totals.measured;
-  Report(state, totals, size, false);
+  for (auto _ : state) {
+    const Clock::duration measured = Timed(copy, threads);
+    totals.Add(measured, measured);
+  }
+  Report(state, totals, size);
 }
 
 }  // namespace
