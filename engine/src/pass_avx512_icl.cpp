@@ -149,14 +149,8 @@ V Tone(const Planes8& p) {
                               _mm512_add_epi16(g, _mm512_maddubs_epi16(p.blue, weight(29))));
     };
     return JoinBytes(QuotientLow(weighted(0)), QuotientHigh(weighted(8)));
-  } else if constexpr (B == kBaseRed) {
-    return p.red;
-  } else if constexpr (B == kBaseGreen) {
-    return p.green;
-  } else if constexpr (B == kBaseBlue) {
-    return p.blue;
-  } else if constexpr (B == kBaseAlpha) {
-    return p.alpha;
+  } else if constexpr (ReadsOneChannel(B)) {
+    return ChannelOf<B>(p);
   } else {
     // (max + min) >> 1: the rounded-up average less the bit it rounded.
     const V hi = _mm512_max_epu8(_mm512_max_epu8(p.red, p.green), p.blue);

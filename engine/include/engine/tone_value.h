@@ -56,20 +56,35 @@ constexpr std::int32_t ClampTone16(std::uint32_t tone) {
 
 }  // namespace detail
 
+// The Base On modes whose tone is one channel as it stands.
+constexpr bool ReadsOneChannel(BaseOn base) {
+  return base == kBaseRed || base == kBaseGreen || base == kBaseBlue || base == kBaseAlpha;
+}
+
+// That channel, from anything with alpha, red, green and blue members: a
+// pixel, or a step's channel planes in the SIMD passes.
+template <BaseOn B, class Channels>
+constexpr auto ChannelOf(const Channels& c) {
+  static_assert(ReadsOneChannel(B));
+  if constexpr (B == kBaseRed) {
+    return c.red;
+  } else if constexpr (B == kBaseGreen) {
+    return c.green;
+  } else if constexpr (B == kBaseBlue) {
+    return c.blue;
+  } else {
+    return c.alpha;
+  }
+}
+
 // 0 to 255.
 template <BaseOn B>
 constexpr std::int32_t ToneValue8Of(Pixel8 p) {
   const std::int32_t r = p.red, g = p.green, b = p.blue;
   if constexpr (B == kBaseLuminance) {
     return (76 * r + 150 * g + 29 * b) / 255;
-  } else if constexpr (B == kBaseRed) {
-    return r;
-  } else if constexpr (B == kBaseGreen) {
-    return g;
-  } else if constexpr (B == kBaseBlue) {
-    return b;
-  } else if constexpr (B == kBaseAlpha) {
-    return p.alpha;
+  } else if constexpr (ReadsOneChannel(B)) {
+    return ChannelOf<B>(p);
   } else {
     return (detail::Max3(r, g, b) + detail::Min3(r, g, b)) >> 1;
   }
@@ -82,14 +97,8 @@ constexpr std::int32_t ToneValue16Of(Pixel16 p) {
   const std::uint32_t r = p.red, g = p.green, b = p.blue;
   if constexpr (B == kBaseLuminance) {
     return detail::ClampTone16((9798u * r + 19235u * g + 3735u * b) >> 15);
-  } else if constexpr (B == kBaseRed) {
-    return detail::ClampTone16(r);
-  } else if constexpr (B == kBaseGreen) {
-    return detail::ClampTone16(g);
-  } else if constexpr (B == kBaseBlue) {
-    return detail::ClampTone16(b);
-  } else if constexpr (B == kBaseAlpha) {
-    return detail::ClampTone16(p.alpha);
+  } else if constexpr (ReadsOneChannel(B)) {
+    return detail::ClampTone16(ChannelOf<B>(p));
   } else {
     return detail::ClampTone16((detail::Max3(r, g, b) + detail::Min3(r, g, b)) >> 1);
   }
@@ -101,14 +110,8 @@ template <BaseOn B>
 constexpr float ToneValueFloatOf(const PixelFloat& p) {
   if constexpr (B == kBaseLuminance) {
     return p.red * 0.299f + p.green * 0.587f + p.blue * 0.114f;
-  } else if constexpr (B == kBaseRed) {
-    return p.red;
-  } else if constexpr (B == kBaseGreen) {
-    return p.green;
-  } else if constexpr (B == kBaseBlue) {
-    return p.blue;
-  } else if constexpr (B == kBaseAlpha) {
-    return p.alpha;
+  } else if constexpr (ReadsOneChannel(B)) {
+    return ChannelOf<B>(p);
   } else {
     return (detail::Max3(p.red, p.green, p.blue) + detail::Min3(p.red, p.green, p.blue)) * 0.5f;
   }
