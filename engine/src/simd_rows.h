@@ -187,10 +187,10 @@ inline typename I::V Tone16(typename I::V s) {
   }
 }
 
-template <class I, BaseOn B, bool Blend>
-inline typename I::V Tone16Pixels(typename I::V s, const Pixel16* table, typename I::V weights) {
+// The pixels `s` toned from their table entries `p`.
+template <class I, bool Blend>
+inline typename I::V Shade16(typename I::V s, typename I::V p, typename I::V weights) {
   using V = typename I::V;
-  const V p = I::Gather64(table, Tone16<I, B>(s));
   // (alpha * opacity) >> 15 from the 32-bit product's two halves; the product
   // is below 2^31, so the quotient fits 16 bits before it is held at 32768.
   const V a = I::MinU16(MulShift15<I>(s, p), I::Set16(kMax16));
@@ -210,12 +210,24 @@ inline typename I::V Tone16Pixels(typename I::V s, const Pixel16* table, typenam
 }
 
 template <class I, BaseOn B, bool Blend>
+inline typename I::V Tone16Pixels(typename I::V s, const Pixel16* table, typename I::V weights) {
+  return Shade16<I, Blend>(s, I::Gather64(table, Tone16<I, B>(s)), weights);
+}
+template <class I, BaseOn B, bool Blend>
 std::int32_t Row16(const Pixel16* src, Pixel16* dst, std::int32_t columns, const Pixel16* table,
                    std::uint32_t k) {
   using V = typename I::V;
   constexpr std::int32_t kStep = I::kLanes64;
   const V weights = I::Set32((kMax16 - k) | k << 16);
   std::int32_t x = 0;
+  for (; x + 2 * kStep <= columns; x += 2 * kStep) {
+    PrefetchAhead<sizeof(Pixel16) * 2 * kStep>(src + x, dst + x);
+    const V a = I::Load(src + x), b = I::Load(src + x + kStep);
+    const V ta = Tone16<I, B>(a), tb = Tone16<I, B>(b);
+    const V pa = I::Gather64(table, ta), pb = I::Gather64(table, tb);
+    I::Store(dst + x, Shade16<I, Blend>(a, pa, weights));
+    I::Store(dst + x + kStep, Shade16<I, Blend>(b, pb, weights));
+  }
   for (; x + kStep <= columns; x += kStep) {
     PrefetchAhead<sizeof(Pixel16) * kStep>(src + x, dst + x);
     I::Store(dst + x, Tone16Pixels<I, B, Blend>(I::Load(src + x), table, weights));
