@@ -141,10 +141,11 @@ const World* HostState::FindWorldLocked(const PF_EffectWorld* world) const {
 
 std::vector<HandleInfo> HostState::LiveHandlesLocked() const {
   std::vector<HandleInfo> live;
-  for (const auto& [handle, r] : handles) {
-    if (r.live) live.push_back(HandleInfo{r.id, r.size, r.lock_count, r.created_in_call});
+  live.reserve(live_handles.size());
+  for (const auto& [id, handle] : live_handles) {
+    const HandleRecord& r = handles.at(handle);
+    live.push_back(HandleInfo{r.id, r.size, r.lock_count, r.created_in_call});
   }
-  std::sort(live.begin(), live.end(), [](const HandleInfo& a, const HandleInfo& b) { return a.id < b.id; });
   return live;
 }
 

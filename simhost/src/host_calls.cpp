@@ -174,6 +174,7 @@ PF_Handle NewHandle(A_HandleSize size) {
   auto handle = reinterpret_cast<PF_Handle>(&h->master_pointers.back());
   const int id = h->next_handle_id++;
   h->handles.emplace(handle, HandleRecord{id, size, 0, true, h->current_call, std::move(data)});
+  h->live_handles.emplace(id, handle);
   h->calls.back().detail = HandleName(id);
   return handle;
 }
@@ -227,6 +228,7 @@ void DisposeHandle(PF_Handle handle) {
   if (!use.record) return;
   use.record->data.reset();
   use.record->live = false;
+  h->live_handles.erase(use.record->id);
   *handle = nullptr;  // the master pointer, which lives in this host
 }
 

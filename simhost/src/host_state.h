@@ -88,6 +88,9 @@ struct HostState {
 
   std::deque<void*> master_pointers;  // PF_Handle points into this; entries never move
   std::map<PF_Handle, HandleRecord> handles;
+  // The live ones by id: every call ends by listing them, and the disposed
+  // records, which stay in `handles`, grow with every frame rendered.
+  std::map<int, PF_Handle> live_handles;
   int next_handle_id = 1;
 
   ParamStore params;
