@@ -125,13 +125,25 @@ struct Avx512 {
   static D LoadD(const double* p) { return _mm512_loadu_pd(p); }
   static void StoreD(double* p, D v) { _mm512_storeu_pd(p, v); }
   static D IotaD() { return _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7); }
+  static D MaxD(D a, D b) { return _mm512_max_pd(a, b); }  // a > b ? a : b
+  static D MinD(D a, D b) { return _mm512_min_pd(a, b); }  // a < b ? a : b
   static D SubD(D a, D b) { return _mm512_sub_pd(a, b); }
   static D DivD(D a, D b) { return _mm512_div_pd(a, b); }
   static __mmask8 GeD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ); }
-  // Truncated toward zero; the values fit 32 bits.
-  static void StoreTrunc32(std::int32_t* p, D v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm512_maskz_cvttpd_epi32(0xff, v));
+  // kLanesD table entries from their channels, each truncated toward zero
+  // (the values are 0 to the channel maximum).
+  static void StoreEntries(Pixel8* p, D a, D r, D g, D b) {
+    const __m256i ar = _mm256_or_si256(Trunc32(a), _mm256_slli_epi32(Trunc32(r), 8));
+    const __m256i gb = _mm256_or_si256(_mm256_slli_epi32(Trunc32(g), 16), _mm256_slli_epi32(Trunc32(b), 24));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_or_si256(ar, gb));
   }
+  static void StoreEntries(Pixel16* p, D a, D r, D g, D b) {
+    const __m256i ar = _mm256_or_si256(Trunc32(a), _mm256_slli_epi32(Trunc32(r), 16));
+    const __m256i gb = _mm256_or_si256(Trunc32(g), _mm256_slli_epi32(Trunc32(b), 16));
+    const __m512i low = _mm512_cvtepu32_epi64(ar), high = _mm512_slli_epi64(_mm512_cvtepu32_epi64(gb), 32);
+    _mm512_storeu_si512(p, _mm512_or_si512(low, high));
+  }
+  static __m256i Trunc32(D v) { return _mm512_maskz_cvttpd_epi32(0xff, v); }
 };
 
 }  // namespace

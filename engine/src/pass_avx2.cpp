@@ -96,13 +96,25 @@ struct Avx2 {
   static D LoadD(const double* p) { return _mm256_loadu_pd(p); }
   static void StoreD(double* p, D v) { _mm256_storeu_pd(p, v); }
   static D IotaD() { return _mm256_setr_pd(0, 1, 2, 3); }
+  static D MaxD(D a, D b) { return _mm256_max_pd(a, b); }  // a > b ? a : b
+  static D MinD(D a, D b) { return _mm256_min_pd(a, b); }  // a < b ? a : b
   static D SubD(D a, D b) { return _mm256_sub_pd(a, b); }
   static D DivD(D a, D b) { return _mm256_div_pd(a, b); }
   static D GeD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
-  // Truncated toward zero; the values fit 32 bits.
-  static void StoreTrunc32(std::int32_t* p, D v) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_cvttpd_epi32(v));
+  // kLanesD table entries from their channels, each truncated toward zero
+  // (the values are 0 to the channel maximum).
+  static void StoreEntries(Pixel8* p, D a, D r, D g, D b) {
+    const __m128i ar = _mm_or_si128(Trunc32(a), _mm_slli_epi32(Trunc32(r), 8));
+    const __m128i gb = _mm_or_si128(_mm_slli_epi32(Trunc32(g), 16), _mm_slli_epi32(Trunc32(b), 24));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_or_si128(ar, gb));
   }
+  static void StoreEntries(Pixel16* p, D a, D r, D g, D b) {
+    const __m128i ar = _mm_or_si128(Trunc32(a), _mm_slli_epi32(Trunc32(r), 16));
+    const __m128i gb = _mm_or_si128(Trunc32(g), _mm_slli_epi32(Trunc32(b), 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi32(ar, gb));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 2), _mm_unpackhi_epi32(ar, gb));
+  }
+  static __m128i Trunc32(D v) { return _mm256_cvttpd_epi32(v); }
 };
 
 constexpr PassKernels kKernels = simd::MakeKernels<Avx2>();

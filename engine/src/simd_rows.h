@@ -407,34 +407,46 @@ std::int32_t RowFloat(const PixelFloat* src, PixelFloat* dst, std::int32_t colum
 // The lookup tables in double precision, I::kLanesD entries at a time, with
 // the plain build's operations in its order.
 
-// The store rule: below 0 or NaN gives 0, above the maximum the maximum,
-// anything else truncated toward zero.
+// v held to lo to hi, NaN giving lo: MaxD(v, lo) is v > lo ? v : lo. A
+// negative zero may come out as zero, which no table entry tells apart: the
+// channels add 0.5 before they are truncated.
 template <class I>
-inline void StoreChannel(std::int32_t* lanes, typename I::D v, double max) {
-  const auto zero = I::SetD(0.0), top = I::SetD(max);
-  const auto held = I::SelectD(I::GeD(v, zero), v, zero);
-  I::StoreTrunc32(lanes, I::SelectD(I::GtD(held, top), top, held));
+inline typename I::D HeldD(typename I::D v, typename I::D lo, typename I::D hi) {
+  return I::MinD(I::MaxD(v, lo), hi);
 }
 
 template <class I, class Pixel, ToneCount Tones>
 void BuildTable(Pixel* table, const TableConstants& c) {
   using D = typename I::D;
-  using Channel = decltype(Pixel::alpha);
   constexpr std::uint32_t kMax = sizeof(Pixel) == sizeof(Pixel8) ? kMax8 : kMax16;
   constexpr std::int32_t kLanes = I::kLanesD;
-  constexpr bool kSegmented = Tones == kDuotone || Tones == kTritone || Tones == kPentone;
-  const double max = kMax;
-  const D maxD = I::SetD(max), half = I::SetD(0.5), zero = I::SetD(0.0), one = I::SetD(1.0);
-  std::int32_t lanes[4][kLanes] = {};
+  constexpr int kSegments = Tones == kDuotone ? 1 : Tones == kTritone ? 2 : Tones == kPentone ? 4 : 0;
+  constexpr int kStops = kSegments > 0 ? kSegments : 1;
+  const D maxD = I::SetD(kMax), half = I::SetD(0.5), zero = I::SetD(0.0), one = I::SetD(1.0);
+  // Monotone's colour is the same in every entry; tone counts without a ramp
+  // leave it black.
+  D colour[3] = {zero, zero, zero};
+  if constexpr (Tones == kMonotone) {
+    for (int ch = 0; ch < 3; ++ch) colour[ch] = I::SetD(static_cast<double>(c.monotone[ch]));
+  }
+  // The ramp's colours widened once: the pow calls in the loop would have
+  // them reloaded and widened again at every step.
+  D stops[kStops][3], spans[kStops][3];
+  for (int stop = 0; stop < kSegments; ++stop) {
+    for (int ch = 0; ch < 3; ++ch) {
+      stops[stop][ch] = I::SetD(c.colours.stops[stop][ch]);
+      spans[stop][ch] = I::SetD(c.colours.spans[stop][ch]);
+    }
+  }
   for (std::uint32_t first = 0; first <= kMax; first += kLanes) {
     // Lanes past the last entry compute values that are not stored.
     const D x = I::DivD(I::AddD(I::SetD(static_cast<double>(first)), I::IotaD()), maxD);
-    StoreChannel<I>(lanes[0],
-                    I::AddD(I::MulD(I::AddD(I::MulD(x, I::SetD(c.opacityRange)), I::SetD(c.shadowsOpacity)), maxD),
-                            half),
-                    max);
-    if constexpr (kSegmented) {
-      constexpr int kSegments = Tones == kDuotone ? 1 : Tones == kTritone ? 2 : 4;
+    // The store rule: below 0 or NaN gives 0, above the maximum the maximum,
+    // truncated toward zero by StoreEntries.
+    const D alpha = HeldD<I>(
+        I::AddD(I::MulD(I::AddD(I::MulD(x, I::SetD(c.opacityRange)), I::SetD(c.shadowsOpacity)), maxD), half), zero,
+        maxD);
+    if constexpr (kSegments > 0) {
       D level = x;
       if (!c.identityPower) {
         double powers[kLanes];
@@ -442,42 +454,33 @@ void BuildTable(Pixel* table, const TableConstants& c) {
         for (double& v : powers) v = pow(v, c.exponent);
         level = I::LoadD(powers);
       }
-      D t = I::AddD(I::MulD(level, I::SetD(c.scale)), I::SetD(c.offset));
-      t = I::SelectD(I::GeD(t, zero), I::SelectD(I::GtD(t, one), one, t), zero);
+      const D t = HeldD<I>(I::AddD(I::MulD(level, I::SetD(c.scale)), I::SetD(c.offset)), zero, one);
       D lower = zero;
       D from[3], span[3];
       for (int ch = 0; ch < 3; ++ch) {
-        from[ch] = I::SetD(c.colours.stops[0][ch]);
-        span[ch] = I::SetD(c.colours.spans[0][ch]);
+        from[ch] = stops[0][ch];
+        span[ch] = spans[0][ch];
       }
       for (int border = 1; border < kSegments; ++border) {
         const double at = static_cast<double>(border) / kSegments;
         const auto passed = I::GeD(t, I::SetD(at));
         lower = I::SelectD(passed, I::SetD(at), lower);
         for (int ch = 0; ch < 3; ++ch) {
-          from[ch] = I::SelectD(passed, I::SetD(c.colours.stops[border][ch]), from[ch]);
-          span[ch] = I::SelectD(passed, I::SetD(c.colours.spans[border][ch]), span[ch]);
+          from[ch] = I::SelectD(passed, stops[border][ch], from[ch]);
+          span[ch] = I::SelectD(passed, spans[border][ch], span[ch]);
         }
       }
       const D position = I::MulD(I::SetD(static_cast<double>(kSegments)), I::SubD(t, lower));
       for (int ch = 0; ch < 3; ++ch) {
-        StoreChannel<I>(lanes[ch + 1], I::AddD(I::MulD(I::AddD(I::MulD(span[ch], position), from[ch]), maxD), half),
-                        max);
+        colour[ch] = HeldD<I>(I::AddD(I::MulD(I::AddD(I::MulD(span[ch], position), from[ch]), maxD), half), zero, maxD);
       }
     }
-    const std::uint32_t count = kMax + 1 - first < kLanes ? kMax + 1 - first : kLanes;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      Pixel& entry = table[first + i];
-      entry.alpha = static_cast<Channel>(lanes[0][i]);
-      if constexpr (Tones == kMonotone) {
-        entry.red = static_cast<Channel>(c.monotone[0]);
-        entry.green = static_cast<Channel>(c.monotone[1]);
-        entry.blue = static_cast<Channel>(c.monotone[2]);
-      } else {
-        entry.red = static_cast<Channel>(lanes[1][i]);
-        entry.green = static_cast<Channel>(lanes[2][i]);
-        entry.blue = static_cast<Channel>(lanes[3][i]);
-      }
+    if (kMax + 1 - first >= kLanes) {
+      I::StoreEntries(table + first, alpha, colour[0], colour[1], colour[2]);
+    } else {
+      Pixel last[kLanes];
+      I::StoreEntries(last, alpha, colour[0], colour[1], colour[2]);
+      for (std::uint32_t i = 0; first + i <= kMax; ++i) table[first + i] = last[i];
     }
   }
 }

@@ -42,7 +42,7 @@ double ScaledChannel(float from, float to, double position, double max) {
 }
 
 template <class Pixel, ToneCount Tones>
-void FillTable(std::vector<Pixel>& table, const ToneParams& p, const LevelsCoefficients& c) {
+void FillTable(Table<Pixel>& table, const ToneParams& p, const LevelsCoefficients& c) {
   constexpr std::uint32_t kMax = TableDepth<Pixel>::kMax;
   constexpr double max = kMax;
   // pow(x, 1) is x exactly, so Gamma 1 skips the power (most of a table's
@@ -87,8 +87,8 @@ TableConstants ConstantsOf(const ToneParams& params, const LevelsCoefficients& l
 }
 
 template <class Pixel>
-std::vector<Pixel> BuildTable(const ToneParams& params, const LevelsCoefficients& levels, const PassKernels* fast) {
-  std::vector<Pixel> table(TableDepth<Pixel>::kMax + 1);
+Table<Pixel> BuildTable(const ToneParams& params, const LevelsCoefficients& levels, const PassKernels* fast) {
+  Table<Pixel> table(TableDepth<Pixel>::kMax + 1);
   if (fast != nullptr) {
     const int tones = params.tones >= kMonotone && params.tones <= kPentone ? params.tones : kUncolouredTones;
     if constexpr (std::is_same_v<Pixel, Pixel8>) {
@@ -110,12 +110,11 @@ std::vector<Pixel> BuildTable(const ToneParams& params, const LevelsCoefficients
 
 }  // namespace
 
-std::vector<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels, const PassKernels* fast) {
+Table<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels, const PassKernels* fast) {
   return BuildTable<Pixel8>(params, levels, fast);
 }
 
-std::vector<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels,
-                                  const PassKernels* fast) {
+Table<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels, const PassKernels* fast) {
   return BuildTable<Pixel16>(params, levels, fast);
 }
 

@@ -3,10 +3,9 @@
 // Lookup tables of finished pixels for the integer depths, indexed by the tone
 // value of that depth: 256 entries at 8 bits, 32769 (0 to 32768) at 16 bits.
 
-#include <vector>
-
 #include "engine/levels.h"
 #include "engine/pixel.h"
+#include "engine/tone_mapper.h"
 #include "engine/tone_params.h"
 
 namespace qv::detail {
@@ -15,9 +14,9 @@ struct PassKernels;
 
 // Both may throw std::bad_alloc. `fast` is a SIMD variant's kernels, which
 // fill the same entries faster, or null for the plain build.
-std::vector<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels,
-                                const PassKernels* fast = nullptr);
-std::vector<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels,
-                                  const PassKernels* fast = nullptr);
+Table<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels,
+                          const PassKernels* fast = nullptr);
+Table<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels,
+                            const PassKernels* fast = nullptr);
 
 }  // namespace qv::detail
