@@ -1,11 +1,12 @@
 // The AVX-512 kernels for processors that also have Ice Lake's additions:
 // VBMI's byte permutes, VBMI2's funnel shifts and VNNI's multiply-adds with
-// accumulation. The 16-bit and float rows and the table builds are the shared
-// ones, with a funnel shift and an accumulating multiply-add where those save
-// an instruction; the 8-bit rows run 64 pixels a step without a single
-// gather. The step splits its pixels into four planes of 64 bytes (alpha,
-// red, green, blue); the table, split the same way once per row, is four
-// 256-byte planes held in registers and read by two-register byte permutes.
+// accumulation. The float rows, the table builds and most 16-bit rows are the
+// shared ones, with a funnel shift and an accumulating multiply-add where
+// those save an instruction; 16-bit Lightness works its tone out on word
+// planes, and the 8-bit rows run 64 pixels a step without a single gather.
+// An 8-bit step splits its pixels into four planes of 64 bytes (alpha, red,
+// green, blue); the table, split the same way once per row, is four 256-byte
+// planes held in registers and read by two-register byte permutes.
 // Every product and division is the plain pass's, exactly. Compiled with
 // -mavx512f -mavx512bw -mavx512vl -mavx512vbmi -mavx512vbmi2 -mavx512vnni.
 
@@ -235,11 +236,68 @@ std::int32_t PlanarRow8(const Pixel8* src, Pixel8* dst, std::int32_t columns, co
   return x + simd::Row8<Avx512Icl, B, Blend>(src + x, dst + x, columns - x, table, k);
 }
 
+// 32 word indices for a permute of two vectors of 8 pixels (16-bit): words
+// 0-15 take channel `first` of pixels 0-15, words 16-31 channel `second`.
+struct WordIndices {
+  alignas(64) unsigned short at[32];
+};
+
+constexpr WordIndices PlaneIndices(int first, int second) {
+  WordIndices s{};
+  for (int j = 0; j < 32; ++j) s.at[j] = static_cast<unsigned short>((j % 16) * 4 + (j < 16 ? first : second));
+  return s;
+}
+
+constexpr WordIndices kRedGreen = PlaneIndices(1, 2), kBlue = PlaneIndices(3, 3);
+
+// 16-bit Lightness, 32 pixels a step. The red, green and blue words of the
+// step's four vectors are permuted into three planes of 32 words, so that
+// the tone's operations each serve 32 pixels rather than 8; the table is
+// then read by gather and the pixels shaded as on the shared row.
+template <bool Blend>
+std::int32_t PlanarLightnessRow16(const Pixel16* src, Pixel16* dst, std::int32_t columns, const Pixel16* table,
+                                  std::uint32_t k) {
+  constexpr std::int32_t kStep = 32;
+  const V redGreen = _mm512_load_si512(kRedGreen.at), blue = _mm512_load_si512(kBlue.at);
+  const V top = _mm512_set1_epi16(static_cast<short>(kMax16)), one = _mm512_set1_epi16(1);
+  const V weights = _mm512_set1_epi32(static_cast<int>((kMax16 - k) | k << 16));
+  constexpr int kLow = _MM_SHUFFLE(1, 0, 1, 0), kHigh = _MM_SHUFFLE(3, 2, 3, 2);
+  std::int32_t x = 0;
+  for (; x + kStep <= columns; x += kStep) {
+    simd::PrefetchAhead<sizeof(Pixel16) * kStep>(src + x, dst + x);
+    const V in[4] = {_mm512_loadu_si512(src + x), _mm512_loadu_si512(src + x + 8), _mm512_loadu_si512(src + x + 16),
+                     _mm512_loadu_si512(src + x + 24)};
+    const V rg01 = _mm512_permutex2var_epi16(in[0], redGreen, in[1]);
+    const V rg23 = _mm512_permutex2var_epi16(in[2], redGreen, in[3]);
+    const V b01 = _mm512_permutex2var_epi16(in[0], blue, in[1]);
+    const V b23 = _mm512_permutex2var_epi16(in[2], blue, in[3]);
+    const V r = _mm512_shuffle_i64x2(rg01, rg23, kLow), g = _mm512_shuffle_i64x2(rg01, rg23, kHigh);
+    const V b = _mm512_shuffle_i64x2(b01, b23, kLow);
+    const V hi = _mm512_max_epu16(_mm512_max_epu16(r, g), b), lo = _mm512_min_epu16(_mm512_min_epu16(r, g), b);
+    // (hi + lo) >> 1: the rounded-up average less the bit it rounded; then
+    // held at 32768, as channels above it may give more.
+    const V odd = _mm512_ternarylogic_epi32(hi, lo, one, 0x28);  // (hi ^ lo) & 1
+    const V tone = _mm512_min_epu16(_mm512_sub_epi16(_mm512_avg_epu16(hi, lo), odd), top);
+    const V low = _mm512_cvtepu16_epi32(_mm512_castsi512_si256(tone));
+    const V high = _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(tone, 1));
+    const V entries[4] = {_mm512_i32gather_epi64(_mm512_castsi512_si256(low), table, 8),
+                          _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(low, 1), table, 8),
+                          _mm512_i32gather_epi64(_mm512_castsi512_si256(high), table, 8),
+                          _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(high, 1), table, 8)};
+    for (int i = 0; i < 4; ++i) {
+      _mm512_storeu_si512(dst + x + 8 * i, simd::Shade16<Avx512Icl, Blend>(in[i], entries[i], weights));
+    }
+  }
+  return x + simd::Row16<Avx512Icl, kBaseLightness, Blend>(src + x, dst + x, columns - x, table, k);
+}
+
 constexpr PassKernels MakeIclKernels() {
   PassKernels k = simd::MakeKernels<Avx512Icl>();
   [&]<int... Bs>(std::integer_sequence<int, Bs...>) {
     ((k.row8[Bs][0] = &PlanarRow8<Bs + 1, false>, k.row8[Bs][1] = &PlanarRow8<Bs + 1, true>), ...);
   }(std::make_integer_sequence<int, kBaseOnCount>{});
+  k.row16[kBaseLightness - 1][0] = &PlanarLightnessRow16<false>;
+  k.row16[kBaseLightness - 1][1] = &PlanarLightnessRow16<true>;
   return k;
 }
 
