@@ -351,6 +351,32 @@ TEST_F(CopyEffectTest, RunSendsTheCommandsOfAHostRunWithTheGlobalData) {
   EXPECT_THAT(host.Violations(), IsEmpty());
 }
 
+// Disposed handles stay known to the host, so that a second dispose is
+// caught, but only the live ones are listed: in order of creation, after the
+// call that made them and not after the one that disposed of them.
+TEST_F(CopyEffectTest, LiveHandlesAreTheUndisposedOnesInOrderOfCreation) {
+  effect.On(PF_Cmd_GLOBAL_SETUP, [&](const CommandArgs& a) {
+    const auto* hs = Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2);
+    a.out->global_data = hs->host_new_handle(4);
+    Release(a.in, kPFHandleSuite, 2);
+    return PF_Err_NONE;
+  });
+  const auto ids = [](const std::vector<simhost::HandleInfo>& handles) {
+    std::vector<int> out;
+    for (const auto& h : handles) out.push_back(h.id);
+    return out;
+  };
+  ASSERT_EQ(host.GlobalSetup(), PF_Err_NONE);
+  for (A_long frame = 0; frame < 3; ++frame) host.RenderFrame(frame);  // h2 to h4, each disposed
+  host.PreRender(3);
+  EXPECT_THAT(ids(host.LiveHandles()), ElementsAre(1, 5));
+  EXPECT_THAT(ids(host.Commands().back().live_handles), ElementsAre(1, 5));
+  host.RenderPending();
+  EXPECT_THAT(ids(host.LiveHandles()), ElementsAre(1));
+  EXPECT_THAT(ids(host.Commands().back().live_handles), ElementsAre(1));  // after the delete function
+  EXPECT_THAT(host.Violations(), IsEmpty());
+}
+
 // ---- Checks against the registration resource -------------------------------------
 
 std::span<const std::uint8_t> Pipl() { return simhost_test::kTestPipl; }
