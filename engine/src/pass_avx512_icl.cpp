@@ -5,8 +5,9 @@
 // those save an instruction; 16-bit Lightness works its tone out on word
 // planes, and the 8-bit rows run 64 pixels a step without a single gather.
 // An 8-bit step splits its pixels into four planes of 64 bytes (alpha, red,
-// green, blue); the table, split the same way once per row, is four 256-byte
-// planes held in registers and read by two-register byte permutes.
+// green, blue); the table, split into planes in entry order once per row, is
+// four 256-byte planes held in registers and read by two-register byte
+// permutes.
 // Every product and division is the plain pass's, exactly. Compiled with
 // -mavx512f -mavx512bw -mavx512vl -mavx512vbmi -mavx512vbmi2 -mavx512vnni.
 
@@ -31,43 +32,38 @@ struct ByteIndices {
   alignas(64) unsigned char at[64];
 };
 
-// Two vectors of 16 pixels to two planes of 32: bytes 0-31 take channel
-// `first` of pixels 0-31, bytes 32-63 channel `first` + 1. Index bit 6 picks
-// the second vector.
+// An 8-bit step's 64 pixels are four vectors of 16, and each 128-bit lane of
+// them holds 4 pixels. Split moves every byte within its lane's column: lane
+// L of a plane takes its channel of the 16 pixels in lane L of the four
+// vectors, vector j's four at bytes 4j to 4j + 3. Join undoes it with byte and
+// word unpacks, which also stay within lanes. A plane therefore holds the
+// step's pixels in a shuffled order; tones, lookups and products are per
+// byte and do not mind.
+//
+// Byte indices for the permute of two vectors (j = 0 and 1, or 2 and 3) that
+// gathers, in each lane, channel `first` of both vectors' pixels in bytes 0-7
+// and channel `first` + 1 in bytes 8-15. Index bit 6 picks the second vector.
 constexpr ByteIndices SplitIndices(int first) {
   ByteIndices s{};
   for (int j = 0; j < 64; ++j) {
-    const int pixel = j % 32, channel = first + j / 32;
-    s.at[j] = static_cast<unsigned char>((pixel / 16) * 64 + (pixel % 16) * 4 + channel);
-  }
-  return s;
-}
-
-// The way back: 16 pixels, starting at pixel `first` (0 or 16), from a
-// vector holding alpha and red of pixels 0-31 (as above) and one holding
-// green and blue.
-constexpr ByteIndices JoinIndices(int first) {
-  ByteIndices s{};
-  for (int j = 0; j < 64; ++j) {
-    const int pixel = first + j / 4, channel = j % 4;
-    s.at[j] = static_cast<unsigned char>((channel / 2) * 64 + (channel % 2) * 32 + pixel);
+    const int lane = j / 16, channel = first + j % 16 / 8, vector = j % 8 / 4, pixel = j % 4;
+    s.at[j] = static_cast<unsigned char>(vector * 64 + lane * 16 + pixel * 4 + channel);
   }
   return s;
 }
 
 constexpr ByteIndices kSplitAlphaRed = SplitIndices(0), kSplitGreenBlue = SplitIndices(2);
-constexpr ByteIndices kJoinLow = JoinIndices(0), kJoinHigh = JoinIndices(16);
 
 V LoadIndices(const ByteIndices& s) { return _mm512_load_si512(s.at); }
 
-// 64 pixels as four planes, pixel i at byte i of each.
+// 64 pixels as four planes, one byte per pixel.
 struct Planes8 {
   V alpha, red, green, blue;
 };
 
 // Permute indices kept in registers for a whole row.
 struct Shuffles {
-  V splitAlphaRed, splitGreenBlue, joinLow, joinHigh;
+  V splitAlphaRed, splitGreenBlue;
 };
 
 Planes8 Split(const V (&v)[4], const Shuffles& s) {
@@ -75,32 +71,36 @@ Planes8 Split(const V (&v)[4], const Shuffles& s) {
   const V gb01 = _mm512_permutex2var_epi8(v[0], s.splitGreenBlue, v[1]);
   const V ar23 = _mm512_permutex2var_epi8(v[2], s.splitAlphaRed, v[3]);
   const V gb23 = _mm512_permutex2var_epi8(v[2], s.splitGreenBlue, v[3]);
-  constexpr int kLow = _MM_SHUFFLE(1, 0, 1, 0), kHigh = _MM_SHUFFLE(3, 2, 3, 2);
-  return {_mm512_shuffle_i64x2(ar01, ar23, kLow), _mm512_shuffle_i64x2(ar01, ar23, kHigh),
-          _mm512_shuffle_i64x2(gb01, gb23, kLow), _mm512_shuffle_i64x2(gb01, gb23, kHigh)};
+  return {_mm512_unpacklo_epi64(ar01, ar23), _mm512_unpackhi_epi64(ar01, ar23), _mm512_unpacklo_epi64(gb01, gb23),
+          _mm512_unpackhi_epi64(gb01, gb23)};
 }
 
-void Join(const Planes8& p, const Shuffles& s, V (&v)[4]) {
-  constexpr int kLow = _MM_SHUFFLE(1, 0, 1, 0), kHigh = _MM_SHUFFLE(3, 2, 3, 2);
-  const V ar01 = _mm512_shuffle_i64x2(p.alpha, p.red, kLow), ar23 = _mm512_shuffle_i64x2(p.alpha, p.red, kHigh);
-  const V gb01 = _mm512_shuffle_i64x2(p.green, p.blue, kLow), gb23 = _mm512_shuffle_i64x2(p.green, p.blue, kHigh);
-  v[0] = _mm512_permutex2var_epi8(ar01, s.joinLow, gb01);
-  v[1] = _mm512_permutex2var_epi8(ar01, s.joinHigh, gb01);
-  v[2] = _mm512_permutex2var_epi8(ar23, s.joinLow, gb23);
-  v[3] = _mm512_permutex2var_epi8(ar23, s.joinHigh, gb23);
+void Join(const Planes8& p, V (&v)[4]) {
+  const V arLow = _mm512_unpacklo_epi8(p.alpha, p.red), arHigh = _mm512_unpackhi_epi8(p.alpha, p.red);
+  const V gbLow = _mm512_unpacklo_epi8(p.green, p.blue), gbHigh = _mm512_unpackhi_epi8(p.green, p.blue);
+  v[0] = _mm512_unpacklo_epi16(arLow, gbLow);
+  v[1] = _mm512_unpackhi_epi16(arLow, gbLow);
+  v[2] = _mm512_unpacklo_epi16(arHigh, gbHigh);
+  v[3] = _mm512_unpackhi_epi16(arHigh, gbHigh);
 }
 
-// The table as four planes of 256 bytes, four vectors each.
+// The table as four planes of 256 bytes, four vectors each, entry i at byte
+// i. Split puts byte 16L + 4j + m of a plane from lane L, pixel m of vector
+// j; so vector j is loaded with entries 16L + 4j to 16L + 4j + 3 in lane L.
 struct TablePlanes {
   V alpha[4], red[4], green[4], blue[4];
 };
 
 TablePlanes SplitTable(const Pixel8* table, const Shuffles& s) {
+  const auto lanes = [](const Pixel8* at) {
+    const auto lane = [&](int l) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * l)); };
+    return _mm512_inserti32x4(
+        _mm512_inserti32x4(_mm512_inserti32x4(_mm512_castsi128_si512(lane(0)), lane(1), 1), lane(2), 2), lane(3), 3);
+  };
   TablePlanes t;
   for (int part = 0; part < 4; ++part) {
     const Pixel8* entries = table + 64 * part;
-    const V v[4] = {_mm512_loadu_si512(entries), _mm512_loadu_si512(entries + 16), _mm512_loadu_si512(entries + 32),
-                    _mm512_loadu_si512(entries + 48)};
+    const V v[4] = {lanes(entries), lanes(entries + 4), lanes(entries + 8), lanes(entries + 12)};
     const Planes8 p = Split(v, s);
     t.alpha[part] = p.alpha;
     t.red[part] = p.red;
@@ -181,8 +181,7 @@ std::int32_t PlanarRow8(const Pixel8* src, Pixel8* dst, std::int32_t columns, co
   constexpr std::int32_t kStep = 64;
   std::int32_t x = 0;
   if (columns >= kStep) {
-    const Shuffles s{LoadIndices(kSplitAlphaRed), LoadIndices(kSplitGreenBlue), LoadIndices(kJoinLow),
-                     LoadIndices(kJoinHigh)};
+    const Shuffles s{LoadIndices(kSplitAlphaRed), LoadIndices(kSplitGreenBlue)};
     TablePlanes t = SplitTable(table, s);
     const V bias = _mm512_set1_epi8(static_cast<char>(0x80));
     if constexpr (Blend) {
@@ -221,7 +220,7 @@ std::int32_t PlanarRow8(const Pixel8* src, Pixel8* dst, std::int32_t columns, co
         for (int b = 0; b < N; ++b) d[b].blue = Lookup(t.blue, tone[b], upper[b]);
         for (int b = 0; b < N; ++b) {
           V out[4];
-          Join(d[b], s, out);
+          Join(d[b], out);
           for (int i = 0; i < 4; ++i) {
             if constexpr (Blend) out[i] = BlendBytes(out[i], _mm512_xor_si512(in[b][i], bias), weights);
             _mm512_storeu_si512(dst + x + b * kStep + 16 * i, out[i]);
