@@ -17,7 +17,7 @@ namespace qv::fuzz {
 namespace {
 
 constexpr PF_PixelFormat kFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_BGRA32, PF_PixelFormat_ARGB64,
-                                       PF_PixelFormat_ARGB128, PF_PixelFormat_GPU_BGRA128};
+                                       PF_PixelFormat_ARGB128, QV_PixelFormat_BGRA128};
 
 // Keyframes are two frames apart, so frame 1 falls halfway between them.
 constexpr A_long kLaterKeyFrame = 2;

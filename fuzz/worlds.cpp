@@ -23,7 +23,7 @@ simhost::World MakeWorld(A_long width, A_long height, PF_PixelFormat format, A_l
   std::vector<std::uint8_t> pixels(row_bytes * static_cast<std::size_t>(height));
   if (pixels.empty()) return world;
   FillPixels(pixels, DepthOf(format), source);
-  auto* data = static_cast<std::uint8_t*>(world.effect_world()->data);
+  auto* data = reinterpret_cast<std::uint8_t*>(world.effect_world()->data);
   for (A_long y = 0; y < height; ++y) {
     std::memcpy(data + static_cast<std::size_t>(y) * static_cast<std::size_t>(world.rowbytes()),
                 pixels.data() + static_cast<std::size_t>(y) * row_bytes, row_bytes);

@@ -13,7 +13,7 @@ std::optional<PixelDepth> DepthOfFormat(PF_PixelFormat format) {
     case PF_PixelFormat_ARGB64:
       return kDepth16;
     case PF_PixelFormat_ARGB128:
-    case PF_PixelFormat_GPU_BGRA128:
+    case QV_PixelFormat_BGRA128:
       return kDepthFloat;
     default:
       return std::nullopt;

@@ -105,7 +105,7 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
   PF_RenderRequest input_request = extra->input->output_request;
 
   SuiteCache suites(in_data->pica_basicP);
-  const PF_HandleSuite2& handles = suites.HandleSuite();
+  const PF_HandleSuite1& handles = suites.HandleSuite();
   PF_Handle handle = handles.host_new_handle(sizeof(ToneParams));
   if (handle == nullptr) return PF_Err_OUT_OF_MEMORY;
   void* record = handles.host_lock_handle(handle);

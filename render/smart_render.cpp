@@ -14,7 +14,7 @@ namespace {
 // handle unlocked again: the host disposes of it through the delete callback.
 PF_Err ReadToneParams(SuiteCache& suites, void* pre_render_data, ToneParams& params) {
   if (pre_render_data == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-  const PF_HandleSuite2& handles = suites.HandleSuite();
+  const PF_HandleSuite1& handles = suites.HandleSuite();
   auto handle = static_cast<PF_Handle>(pre_render_data);
   const void* record = handles.host_lock_handle(handle);
   if (record == nullptr) return PF_Err_BAD_CALLBACK_PARAM;

@@ -11,7 +11,7 @@ namespace {
 // raised error leaves global setup early.
 class PendingHandle {
  public:
-  PendingHandle(const PF_HandleSuite2& suite, PF_Handle handle) : suite_(suite), handle_(handle) {}
+  PendingHandle(const PF_HandleSuite1& suite, PF_Handle handle) : suite_(suite), handle_(handle) {}
   ~PendingHandle() {
     if (locked_) {
       suite_.host_unlock_handle(handle_);
@@ -38,7 +38,7 @@ class PendingHandle {
   }
 
  private:
-  const PF_HandleSuite2& suite_;
+  const PF_HandleSuite1& suite_;
   PF_Handle handle_;
   bool locked_ = false;
 };
@@ -51,7 +51,7 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
   out_data->out_flags2 |= facts::kOutFlags2;
 
   SuiteCache suites(in_data->pica_basicP);
-  const PF_HandleSuite2& handles = suites.HandleSuite();
+  const PF_HandleSuite1& handles = suites.HandleSuite();
   static_assert(sizeof(AEGP_PluginID) == 4);
   PF_Handle handle = handles.host_new_handle(sizeof(AEGP_PluginID));
   if (handle == nullptr) {

@@ -82,7 +82,7 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*para
   for (const ParamFacts& facts : kParamFacts) {
     std::memset(&def, 0, sizeof def);
     def.param_type = ParamTypeOf(facts.kind);
-    in_data->utils->ansi.strcpy(def.name, facts.name);
+    in_data->utils->ansi.strcpy(def.name_do_not_use_directly, facts.name);
     def.uu.id = facts.index;
     def.flags = facts.flags;
     std::visit(DefinitionWriter{def}, facts.kind);

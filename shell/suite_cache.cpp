@@ -12,9 +12,9 @@ struct SuiteName {
 
 // Indexed by SuiteCache::Slot: the one place that names a cached suite.
 constexpr std::array<SuiteName, 5> kSuiteNames = {{
-    {kPFHandleSuite, kPFHandleSuiteVersion2},
-    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7},
-    {kPFParamUtilsSuite, kPFParamUtilsSuiteVersion2},
+    {kPFHandleSuite, kPFHandleSuiteVersion1},
+    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3},
+    {kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1},
     {kAEGPIterateSuite, kAEGPIterateSuiteVersion1},
     {kPFIterate8Suite, kPFIterate8SuiteVersion1},
 }};
@@ -55,10 +55,10 @@ const void* SuiteCache::Table(Slot slot) {
   return table;
 }
 
-const PF_HandleSuite2& SuiteCache::HandleSuite() { return Get<PF_HandleSuite2>(kHandle); }
-const AEGP_UtilitySuite7& SuiteCache::UtilitySuite() { return Get<AEGP_UtilitySuite7>(kUtility); }
-const PF_ParamUtilsSuite2& SuiteCache::ParamUtilsSuite() {
-  return Get<PF_ParamUtilsSuite2>(kParamUtils);
+const PF_HandleSuite1& SuiteCache::HandleSuite() { return Get<PF_HandleSuite1>(kHandle); }
+const AEGP_UtilitySuite3& SuiteCache::UtilitySuite() { return Get<AEGP_UtilitySuite3>(kUtility); }
+const PF_ParamUtilsSuite1& SuiteCache::ParamUtilsSuite() {
+  return Get<PF_ParamUtilsSuite1>(kParamUtils);
 }
 const AEGP_IterateSuite1& SuiteCache::IterateSuite() { return Get<AEGP_IterateSuite1>(kIterate); }
 const PF_Iterate8Suite1& SuiteCache::Iterate8Suite() { return Get<PF_Iterate8Suite1>(kIterate8); }

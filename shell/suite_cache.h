@@ -24,9 +24,9 @@ class SuiteCache {
 
   // Each returns the cached table, or acquires it; a suite the host refuses
   // raises PF_Err_BAD_CALLBACK_PARAM.
-  const PF_HandleSuite2& HandleSuite();         // "PF Handle Suite" 2
-  const AEGP_UtilitySuite7& UtilitySuite();     // "AEGP Utility Suite" 7
-  const PF_ParamUtilsSuite2& ParamUtilsSuite(); // "PF Param Utils Suite" 2
+  const PF_HandleSuite1& HandleSuite();         // "PF Handle Suite" 2
+  const AEGP_UtilitySuite3& UtilitySuite();     // "AEGP Utility Suite" 7
+  const PF_ParamUtilsSuite1& ParamUtilsSuite(); // "PF Param Utils Suite" 2
   const AEGP_IterateSuite1& IterateSuite();     // "AEGP Iterate Suite" 1
   const PF_Iterate8Suite1& Iterate8Suite();     // "PF Iterate8 Suite" 1
 

@@ -141,7 +141,7 @@ qv::ToneParams DefaultRecord() {
 
 qv::ImageView ViewOf(const simhost::World& world, qv::PixelDepth depth) {
   const PF_EffectWorld& w = *world.effect_world();
-  return {depth, const_cast<void*>(w.data), w.width, w.height, w.rowbytes / world.bytes_per_pixel()};
+  return {depth, static_cast<void*>(w.data), w.width, w.height, w.rowbytes / world.bytes_per_pixel()};
 }
 
 // The engine's pass over the frame, cut into the render's bands.

@@ -21,7 +21,9 @@ const char* const kCommandNames[] = {
     "FRAME_SETDOWN", "USER_CHANGED_PARAM",    "UPDATE_PARAMS_UI",  "EVENT",
     "GET_EXTERNAL_DEPENDENCIES", "COMPLETELY_GENERAL", "QUERY_DYNAMIC_FLAGS", "AUDIO_RENDER",
     "AUDIO_SETUP",   "AUDIO_SETDOWN",         "ARBITRARY_CALLBACK", "SMART_PRE_RENDER",
-    "SMART_RENDER"};
+    "SMART_RENDER",  "RESERVED1",             "RESERVED2",         "RESERVED3",
+    "GET_FLATTENED_SEQUENCE_DATA", "TRANSLATE_PARAMS_TO_PREFS", "RESERVED4", "SMART_RENDER_GPU",
+    "GPU_DEVICE_SETUP", "GPU_DEVICE_SETDOWN"};
 static_assert(std::size(kCommandNames) == PF_Cmd_NUM_CMDS);
 
 std::string CommandName(PF_Cmd cmd) {
@@ -124,19 +126,50 @@ SuiteBalance* HostState::BalanceLocked(const std::string& name, A_long version) 
 }
 
 const World* HostState::FindWorldLocked(const PF_EffectWorld* world) const {
-  std::vector<const World*> ours;
-  for (const auto& [id, input] : input_worlds) ours.push_back(input.world.get());
-  ours.push_back(output_world.get());
-  ours.push_back(raw_output.get());
-  std::erase(ours, nullptr);
-  for (const World* w : ours) {
-    if (w->effect_world() == world) return w;
+  for (const auto& [id, input] : input_worlds) {
+    if (input.world && world == &input.record) return input.world.get();
   }
-  // A copy of a world record still names its world through platform_ref.
-  for (const World* w : ours) {
-    if (world->platform_ref == w) return w;
+  if (output_world && world == &output_record) return output_world.get();
+  if (raw_output && world == &raw_output_record) return raw_output.get();
+  // A copy of a record the host handed out still names its world by the
+  // pixels it describes.
+  const auto same = [world](const PF_EffectWorld& record) {
+    return world->data != nullptr && world->data == record.data && world->width == record.width &&
+           world->height == record.height && world->rowbytes == record.rowbytes;
+  };
+  for (const auto& [id, input] : input_worlds) {
+    if (input.world && same(*input.world->effect_world())) return input.world.get();
   }
+  if (output_world && same(*output_world->effect_world())) return output_world.get();
+  if (raw_output && same(*raw_output->effect_world())) return raw_output.get();
   return nullptr;
+}
+
+PF_EffectWorld HostState::WorldRecord(const World& world) const {
+  PF_EffectWorld record;
+  FillRecord("PF_LayerDef", record, Fill());
+  const PF_EffectWorld& own = *world.effect_world();
+  record.data = own.data;
+  record.rowbytes = own.rowbytes;
+  record.width = own.width;
+  record.height = own.height;
+  return record;
+}
+
+PF_ParamDef HostState::HandOut(PF_ParamDef def) const {
+  std::size_t used = 0;
+  switch (def.param_type) {
+    case PF_Param_POPUP: used = sizeof def.u.pd; break;
+    case PF_Param_COLOR: used = sizeof def.u.cd; break;
+    case PF_Param_FLOAT_SLIDER: used = sizeof def.u.fs_d; break;
+    case PF_Param_FIX_SLIDER: used = sizeof def.u.fd; break;
+    case PF_Param_SLIDER: used = sizeof def.u.sd; break;
+    case PF_Param_LAYER: used = sizeof def.u.ld; break;
+    default: break;  // groups hold no value
+  }
+  auto* bytes = reinterpret_cast<unsigned char*>(&def.u);
+  std::memset(bytes + used, Fill(), sizeof def.u - used);
+  return def;
 }
 
 std::vector<HandleInfo> HostState::LiveHandlesLocked() const {
@@ -150,23 +183,21 @@ std::vector<HandleInfo> HostState::LiveHandlesLocked() const {
 }
 
 void HostState::ResetCallbackTables() {
-  utils = UtilCallbacksTable();
-  pre_render_callbacks = PreRenderCallbacksTable();
-  smart_render_callbacks = SmartRenderCallbacksTable();
+  utils = UtilCallbacksTable(Fill());
+  pre_render_callbacks = PreRenderCallbacksTable(Fill());
+  smart_render_callbacks = SmartRenderCallbacksTable(Fill());
 }
 
 PF_InData HostState::MakeInData() {
   std::lock_guard lock(mu);
-  PF_InData in{};
-  in.inter = InteractCallbacksTable();
+  PF_InData in;
+  FillRecord("PF_InData", in, Fill());
+  in.inter = InteractCallbacksTable(Fill());
   in.utils = &utils;
   in.effect_ref = EffectRef();
   in.current_time = TimeOf(current_frame);
   in.time_step = options.time_step;
   in.time_scale = options.time_scale;
-  const World& layer = LayerAt(in.current_time);
-  in.width = layer.width();
-  in.height = layer.height();
   in.global_data = global_data;
   in.pica_basicP = options.provide_basic_suite ? ProcessBasicSuite() : nullptr;
   return in;
@@ -215,8 +246,13 @@ PF_Err HostState::Call(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output, vo
   ResetCallbackTables();
   PF_InData in = MakeInData();
   if (cmd == PF_Cmd_GLOBAL_SETUP) in.global_data = nullptr;
-  out_data = PF_OutData{};
+  FillRecord("PF_OutData", out_data, Fill());
+  out_data.my_version = 0;
   out_data.global_data = in.global_data;
+  out_data.num_params = 0;
+  out_data.out_flags = PF_OutFlag_NONE;
+  std::memset(out_data.return_msg, 0, sizeof out_data.return_msg);
+  out_data.out_flags2 = PF_OutFlag2_NONE;
   BeginCall(CommandName(cmd), cmd, call_phase);
   PF_Err err = PF_Err_INTERNAL_STRUCT_DAMAGED;
   {
@@ -237,10 +273,13 @@ PF_Err HostState::Call(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output, vo
 PF_ParamDef HostState::LayerDefinition(A_long time) const {
   PF_ParamDef def{};
   def.param_type = PF_Param_LAYER;
+  // A description of the layer: its size, no pixels outside a render.
+  FillRecord("PF_LayerDef", def.u.ld, Fill());
   const World& layer = LayerAt(time);
+  def.u.ld.data = nullptr;
+  def.u.ld.rowbytes = 0;
   def.u.ld.width = layer.width();
   def.u.ld.height = layer.height();
-  def.u.ld.extent_hint = layer.bounds();  // a description of the layer: no pixels outside a render
   return def;
 }
 
@@ -249,7 +288,7 @@ std::vector<PF_ParamDef> HostState::CurrentDefinitions() {
   const A_long time = TimeOf(current_frame);
   std::vector<PF_ParamDef> defs{LayerDefinition(time)};
   for (A_long i = 1; i <= params.Count(); ++i) {
-    defs.push_back(params.DefinitionAt(i, time, options.time_scale, options.time_scale));
+    defs.push_back(HandOut(params.DefinitionAt(i, time, options.time_scale, options.time_scale)));
   }
   return defs;
 }
@@ -465,8 +504,9 @@ PF_Err Host::SendCommand(PF_Cmd cmd) {
     const World& layer = s.LayerAt(s.TimeOf(s.current_frame));
     s.raw_output = std::make_unique<World>(layer.width(), layer.height(), layer.format(), s.options.row_padding_bytes);
     s.raw_output->FillPixelBytes(s.options.output_fill);
+    s.raw_output_record = s.WorldRecord(*s.raw_output);
   }
-  const PF_Err err = s.Call(cmd, params.data(), s.raw_output->effect_world(), nullptr, Phase::kNone);
+  const PF_Err err = s.Call(cmd, params.data(), &s.raw_output_record, nullptr, Phase::kNone);
   for (const auto& damage : s.raw_output->GuardDamage()) {
     s.Violation(detail::CommandName(cmd) + ": the effect wrote outside the output world: " + damage);
   }
@@ -490,16 +530,18 @@ PF_Err Host::PreRender(A_long frame) {
   }
   p.request.field = PF_Field_FRAME;
   p.request.channel_mask = PF_ChannelMask_ARGB;
-  p.bitdepth = BitsPerChannel(p.format);
 
-  PF_PreRenderInput input{};
+  PF_PreRenderInput input;
+  detail::FillRecord("PF_PreRenderInput", input, s.Fill());
   input.output_request = p.request;
-  input.bitdepth = p.bitdepth;
   PF_PreRenderInput sent;
   std::memcpy(&sent, &input, sizeof input);
-  PF_PreRenderOutput output{};
+  PF_PreRenderOutput output;
+  detail::FillRecord("PF_PreRenderOutput", output, s.Fill());
   output.result_rect = s.options.initial_output_rect;
   output.max_result_rect = s.options.initial_output_rect;
+  output.pre_render_data = nullptr;
+  output.delete_pre_render_data_func = nullptr;
   PF_PreRenderExtra extra{&input, &output, &s.pre_render_callbacks};
   {
     std::lock_guard lock(s.mu);
@@ -521,9 +563,8 @@ FrameReport Host::RenderPending() {
   // Data from a failed pre-render is never handed to render.
   if (s.pending->report.pre_render_err != PF_Err_NONE) return DropPending();
   s.current_frame = s.pending->report.frame;
-  PF_SmartRenderInput input{};
-  input.output_request = s.pending->request;
-  input.bitdepth = s.pending->bitdepth;
+  PF_SmartRenderInput input;
+  detail::FillRecord("PF_SmartRenderInput", input, s.Fill());
   input.pre_render_data = s.pending->report.pre_render_output.pre_render_data;
   PF_SmartRenderExtra extra{&input, &s.smart_render_callbacks};
   const PF_Err err = s.Call(PF_Cmd_SMART_RENDER, nullptr, nullptr, &extra, Phase::kRender);

@@ -73,37 +73,59 @@ PF_Handle NewHandle(A_HandleSize size);
 void* LockHandle(PF_Handle handle);
 void UnlockHandle(PF_Handle handle);
 void DisposeHandle(PF_Handle handle);
-A_HandleSize GetHandleSize(PF_Handle handle);
 A_Err RegisterWithAEGP(AEGP_GlobalRefcon refcon, const A_char* name, AEGP_PluginID* id);
 PF_Err UpdateParamUI(PF_ProgPtr effect_ref, PF_ParamIndex index, const PF_ParamDef* def);
 A_Err GetNumThreads(A_long* count);
 PF_Err IterateGeneric(A_long iterations, void* refcon, PF_IterateGenericFunc fn);
 PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format);
 
-const PF_HandleSuite2 kHandleSuite{NewHandle, LockHandle, UnlockHandle, DisposeHandle, GetHandleSize};
-const AEGP_UtilitySuite7 kUtilitySuite{RegisterWithAEGP};
-const PF_ParamUtilsSuite2 kParamUtilsSuite{UpdateParamUI};
-const AEGP_IterateSuite1 kIterateSuite{GetNumThreads};
-const PF_Iterate8Suite1 kIterate8Suite{IterateGeneric};
-const PF_WorldSuite2 kWorldSuite{GetPixelFormat};
+// A suite table as the host hands it out: the published record of its
+// version, the operations the effect uses filled in, every other slot a trap.
+template <class Suite, class Set>
+Suite MakeSuite(std::string_view title, Set set_used) {
+  Suite suite;
+  FillRecord(title, suite, kUnusedBytePattern);
+  set_used(suite);
+  return suite;
+}
 
 struct SuiteEntry {
   const char* name;
   A_long version;
   const void* table;
 };
+
 // Exactly the suites the effect interface declares, each at its one version.
-const SuiteEntry kSuites[] = {
-    {kPFHandleSuite, kPFHandleSuiteVersion2, &kHandleSuite},
-    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, &kUtilitySuite},
-    {kPFParamUtilsSuite, kPFParamUtilsSuiteVersion2, &kParamUtilsSuite},
-    {kAEGPIterateSuite, kAEGPIterateSuiteVersion1, &kIterateSuite},
-    {kPFIterate8Suite, kPFIterate8SuiteVersion1, &kIterate8Suite},
-    {kPFWorldSuite, kPFWorldSuiteVersion2, &kWorldSuite},
-};
+const std::vector<SuiteEntry>& Suites() {
+  static const PF_HandleSuite1 handle = MakeSuite<PF_HandleSuite1>("PF_HandleSuite1", [](auto& s) {
+    s.host_new_handle = NewHandle;
+    s.host_lock_handle = LockHandle;
+    s.host_unlock_handle = UnlockHandle;
+    s.host_dispose_handle = DisposeHandle;
+  });
+  static const AEGP_UtilitySuite3 utility = MakeSuite<AEGP_UtilitySuite3>(
+      "AEGP_UtilitySuite3", [](auto& s) { s.AEGP_RegisterWithAEGP = RegisterWithAEGP; });
+  static const PF_ParamUtilsSuite1 param_utils = MakeSuite<PF_ParamUtilsSuite1>(
+      "PF_ParamUtilsSuite1", [](auto& s) { s.PF_UpdateParamUI = UpdateParamUI; });
+  static const AEGP_IterateSuite1 iterate =
+      MakeSuite<AEGP_IterateSuite1>("AEGP_IterateSuite1", [](auto& s) { s.AEGP_GetNumThreads = GetNumThreads; });
+  static const PF_Iterate8Suite1 iterate8 =
+      MakeSuite<PF_Iterate8Suite1>("PF_Iterate8Suite1", [](auto& s) { s.iterate_generic = IterateGeneric; });
+  static const PF_WorldSuite2 world =
+      MakeSuite<PF_WorldSuite2>("PF_WorldSuite2", [](auto& s) { s.PF_GetPixelFormat = GetPixelFormat; });
+  static const std::vector<SuiteEntry> suites = {
+      {kPFHandleSuite, kPFHandleSuiteVersion1, &handle},
+      {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3, &utility},
+      {kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1, &param_utils},
+      {kAEGPIterateSuite, kAEGPIterateSuiteVersion1, &iterate},
+      {kPFIterate8Suite, kPFIterate8SuiteVersion1, &iterate8},
+      {kPFWorldSuite, kPFWorldSuiteVersion2, &world},
+  };
+  return suites;
+}
 
 const void* FindSuite(const std::string& name, A_long version) {
-  for (const auto& s : kSuites) {
+  for (const auto& s : Suites()) {
     if (name == s.name && version == s.version) return s.table;
   }
   return nullptr;
@@ -230,14 +252,6 @@ void DisposeHandle(PF_Handle handle) {
   use.record->live = false;
   h->live_handles.erase(use.record->id);
   *handle = nullptr;  // the master pointer, which lives in this host
-}
-
-A_HandleSize GetHandleSize(PF_Handle handle) {
-  HostState* h = Resolve("host_get_handle_size");
-  if (!h) return 0;
-  std::lock_guard lock(h->mu);
-  const HandleUse use = UseHandle(h, handle, "host_get_handle_size");
-  return use.record && !use.fault ? use.record->size : 0;
 }
 
 // ---- Utility, parameter utilities, iteration, world suites -------------------
@@ -375,7 +389,7 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
   if (!h) return PF_Err_BAD_CALLBACK_PARAM;
   std::lock_guard lock(h->mu);
   const auto fault =
-      h->EnterLocked("add_param", def ? std::string(def->name, strnlen(def->name, sizeof def->name)) : "", index);
+      h->EnterLocked("add_param", def ? std::string(def->name_do_not_use_directly, strnlen(def->name_do_not_use_directly, sizeof def->name_do_not_use_directly)) : "", index);
   if (!CheckRef(h, effect_ref, "add_param")) return PF_Err_BAD_CALLBACK_PARAM;
   if (h->phase != Phase::kParamsSetup) {
     h->ViolationLocked("add_param outside PARAMS_SETUP");
@@ -402,7 +416,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
   if (fault) return fault->error;
   if (index < 0 || index > h->params.Count()) return PF_Err_INVALID_INDEX;
   *def = index == 0 ? h->LayerDefinition(h->ToHostTime(what_time, time_scale))
-                    : h->params.DefinitionAt(index, what_time, time_scale, h->options.time_scale);
+                    : h->HandOut(h->params.DefinitionAt(index, what_time, time_scale, h->options.time_scale));
   h->param_checkouts.push_back({def, index});
   return PF_Err_NONE;
 }
@@ -426,7 +440,7 @@ PF_Err CheckinParam(PF_ProgPtr effect_ref, PF_ParamDef* def) {
 
 // The formatted text is bounded to the size of return_msg, whatever buffer
 // it goes to; a longer text is cut and recorded.
-A_long Sprintf(A_char* buffer, const A_char* format, ...) {
+int Sprintf(A_char* buffer, const A_char* format, ...) {
   constexpr std::size_t kBound = PF_MAX_EFFECT_MSG_LEN + 1;
   HostState* h = Resolve("sprintf");
   if (!buffer || !format) {
@@ -438,7 +452,7 @@ A_long Sprintf(A_char* buffer, const A_char* format, ...) {
   const int n = std::vsnprintf(buffer, kBound, format, args);
   va_end(args);
   if (n < 0) buffer[0] = 0;
-  const auto written = static_cast<A_long>(strnlen(buffer, kBound));
+  const auto written = static_cast<int>(strnlen(buffer, kBound));
   if (h) {
     std::lock_guard lock(h->mu);
     h->EnterLocked("sprintf", buffer, written);
@@ -513,12 +527,9 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
     return PF_Err_BAD_CALLBACK_PARAM;
   }
   const World& layer = h->LayerAt(h->ToHostTime(what_time, time_scale));
-  *result = PF_CheckoutResult{};
+  FillRecord("PF_CheckoutResult", *result, h->Fill());
   result->result_rect = Intersect(req->rect, layer.bounds());
   result->max_result_rect = layer.bounds();
-  result->par = PF_RationalScale{1, 1};
-  result->ref_width = layer.width();
-  result->ref_height = layer.height();
   checkouts.push_back(LayerCheckout{checkout_id, index, *req, what_time, time_step, time_scale, *result});
   return PF_Err_NONE;
 }
@@ -573,27 +584,10 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
       input.rect = rect;
     }
   }
-  *pixels = input.world->effect_world();
-  if (h->options.alter_world) {
-    input.altered = *input.world->effect_world();
-    h->options.alter_world(input.altered, false);
-    *pixels = &input.altered;
-  }
+  input.record = h->WorldRecord(*input.world);
+  if (h->options.alter_world) h->options.alter_world(input.record, false);
+  *pixels = &input.record;
   return PF_Err_NONE;
-}
-
-PF_Err CheckinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
-  HostState* h = Resolve(effect_ref, "checkin_layer_pixels");
-  if (!h) return PF_Err_BAD_CALLBACK_PARAM;
-  std::lock_guard lock(h->mu);
-  const auto fault = h->EnterLocked("checkin_layer_pixels", "", checkout_id);
-  if (!CheckRef(h, effect_ref, "checkin_layer_pixels")) return PF_Err_BAD_CALLBACK_PARAM;
-  if (!h->input_worlds.contains(checkout_id)) {
-    h->ViolationLocked("checkin_layer_pixels of checkout id " + std::to_string(checkout_id) +
-                       ", whose pixels are not checked out");
-    return PF_Err_BAD_CALLBACK_PARAM;
-  }
-  return fault ? fault->error : PF_Err_NONE;  // the world stays until the render ends, for the write check
 }
 
 PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
@@ -637,12 +631,9 @@ PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
       h->output_world->FillPixelBytes(h->options.output_fill);
     }
   }
-  *output = h->output_world->effect_world();
-  if (h->options.alter_world) {
-    h->output_altered = *h->output_world->effect_world();
-    h->options.alter_world(h->output_altered, true);
-    *output = &h->output_altered;
-  }
+  h->output_record = h->WorldRecord(*h->output_world);
+  if (h->options.alter_world) h->options.alter_world(h->output_record, true);
+  *output = &h->output_record;
   return PF_Err_NONE;
 }
 
@@ -663,15 +654,54 @@ void UnregisterHost(HostState* host) {
   std::erase(Registry(), host);
 }
 
+void UnusedSlotCalled(const std::string& slot) {
+  HostState* h = Resolve(slot.c_str());
+  if (!h) return;
+  std::lock_guard lock(h->mu);
+  h->EnterLocked(slot.c_str(), "", 0);
+  h->ViolationLocked("called " + slot + ", a host function the effect must not use");
+}
+
 SPBasicSuite* ProcessBasicSuite() {
-  static SPBasicSuite table{AcquireSuite, ReleaseSuite};
+  static SPBasicSuite table = MakeSuite<SPBasicSuite>("SPBasicSuite", [](auto& s) {
+    s.AcquireSuite = AcquireSuite;
+    s.ReleaseSuite = ReleaseSuite;
+  });
   return &table;
 }
-PF_InteractCallbacks InteractCallbacksTable() { return PF_InteractCallbacks{CheckoutParam, CheckinParam, AddParam}; }
-PF_UtilCallbacks UtilCallbacksTable() { return PF_UtilCallbacks{PF_ANSICallbacks{Sprintf, Strcpy}}; }
-PF_PreRenderCallbacks PreRenderCallbacksTable() { return PF_PreRenderCallbacks{CheckoutLayer}; }
-PF_SmartRenderCallbacks SmartRenderCallbacksTable() {
-  return PF_SmartRenderCallbacks{CheckoutLayerPixels, CheckinLayerPixels, CheckoutOutput};
+
+PF_InteractCallbacks InteractCallbacksTable(unsigned char fill) {
+  PF_InteractCallbacks table;
+  FillRecord("PF_InteractCallbacks", table, fill);
+  table.checkout_param = CheckoutParam;
+  table.checkin_param = CheckinParam;
+  table.add_param = AddParam;
+  return table;
+}
+
+PF_UtilCallbacks UtilCallbacksTable(unsigned char fill) {
+  PF_UtilCallbacks table;
+  FillRecord("PF_UtilCallbacks", table, fill);
+  FillRecord("PF_ANSICallbacks", table.ansi, fill);
+  FillRecord("PF_ColorCallbacks", table.colorCB, fill);
+  table.ansi.sprintf = Sprintf;
+  table.ansi.strcpy = Strcpy;
+  return table;
+}
+
+PF_PreRenderCallbacks PreRenderCallbacksTable(unsigned char fill) {
+  PF_PreRenderCallbacks table;
+  FillRecord("PF_PreRenderCallbacks", table, fill);
+  table.checkout_layer = CheckoutLayer;
+  return table;
+}
+
+PF_SmartRenderCallbacks SmartRenderCallbacksTable(unsigned char fill) {
+  PF_SmartRenderCallbacks table;
+  FillRecord("PF_SmartRenderCallbacks", table, fill);
+  table.checkout_layer_pixels = CheckoutLayerPixels;
+  table.checkout_output = CheckoutOutput;
+  return table;
 }
 
 }  // namespace simhost::detail

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host_api/ae_all.h"
+#include "host_records.h"
 #include "param_store.h"
 #include "plugin_library.h"
 #include "simhost/host.h"
@@ -35,7 +36,7 @@ struct HandleRecord {
 struct InputCheckout {
   std::unique_ptr<World> world;
   std::vector<unsigned char> before;  // every byte as handed out (strict mode only)
-  PF_EffectWorld altered{};           // the record handed out when options.alter_world is set
+  PF_EffectWorld record{};            // the record handed out (altered when options.alter_world is set)
   // What the crop was made from, so that a kept crop (options.reuse_worlds)
   // is used again only for the same layer and rectangle.
   const World* layer = nullptr;
@@ -46,7 +47,6 @@ struct InputCheckout {
 struct PendingFrame {
   FrameReport report;
   PF_RenderRequest request{};  // the host's output request, as sent
-  A_short bitdepth = 0;
   PF_PixelFormat format = PF_PixelFormat_ARGB32;
 };
 
@@ -114,12 +114,21 @@ struct HostState {
   std::optional<PendingFrame> pending;
   std::map<A_long, InputCheckout> input_worlds;  // by checkout id, during a render
   std::unique_ptr<World> output_world;           // during a render
-  PF_EffectWorld output_altered{};               // handed out when options.alter_world is set
+  PF_EffectWorld output_record{};                // the output world's record as handed out
   std::map<A_long, InputCheckout> kept_inputs;   // between renders, with options.reuse_worlds
   std::unique_ptr<World> kept_output;            // likewise
   std::unique_ptr<World> raw_output;             // of the last raw command
+  PF_EffectWorld raw_output_record{};            // its record as handed out
 
   // ---- Helpers; "Locked" ones expect mu to be held.
+  // What the host writes where the effect must not read (see host_records.h).
+  unsigned char Fill() const { return UnusedFill(options.patterned_records); }
+  // The record of a world as the host hands it out: the world's pixels and
+  // size, everything else the host's own.
+  PF_EffectWorld WorldRecord(const World& world) const;
+  // A parameter definition as the host hands it out: the bytes of the value
+  // union that the definition's kind does not use are the host's own.
+  PF_ParamDef HandOut(PF_ParamDef def) const;
   PF_ProgPtr EffectRef() const;
   A_long TimeOf(A_long frame) const;
   A_long ToHostTime(A_long what_time, A_u_long time_scale) const;
@@ -168,10 +177,11 @@ void UnregisterHost(HostState* host);
 // callback has nothing else to reach the handle suite by). Its functions find
 // their host through the thread or the effect reference.
 SPBasicSuite* ProcessBasicSuite();
-PF_InteractCallbacks InteractCallbacksTable();
-PF_UtilCallbacks UtilCallbacksTable();
-PF_PreRenderCallbacks PreRenderCallbacksTable();
-PF_SmartRenderCallbacks SmartRenderCallbacksTable();
+// The callback tables, with `fill` in their reserved members.
+PF_InteractCallbacks InteractCallbacksTable(unsigned char fill);
+PF_UtilCallbacks UtilCallbacksTable(unsigned char fill);
+PF_PreRenderCallbacks PreRenderCallbacksTable(unsigned char fill);
+PF_SmartRenderCallbacks SmartRenderCallbacksTable(unsigned char fill);
 
 }  // namespace simhost::detail
 

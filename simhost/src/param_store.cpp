@@ -70,7 +70,7 @@ ParamValue Interpolate(const ParamValue& a, const ParamValue& b, double f) {
 
 std::string Label(PF_ParamIndex index, const PF_ParamDef& def) {
   return "parameter " + std::to_string(index) + " (\"" +
-         std::string(def.name, strnlen(def.name, sizeof def.name)) + "\")";
+         std::string(def.name_do_not_use_directly, strnlen(def.name_do_not_use_directly, sizeof def.name_do_not_use_directly)) + "\")";
 }
 
 template <class T>
@@ -101,10 +101,10 @@ PF_Err ParamStore::Add(PF_ParamIndex index, const PF_ParamDef* def, std::vector<
   }
   Entry entry{*def, {}};
   PF_ParamDef& d = entry.def;
-  if (!std::memchr(def->name, 0, sizeof def->name)) {
-    d.name[sizeof d.name - 1] = 0;
+  if (!std::memchr(def->name_do_not_use_directly, 0, sizeof def->name_do_not_use_directly)) {
+    d.name_do_not_use_directly[sizeof d.name_do_not_use_directly - 1] = 0;
     problems.push_back("name of parameter " + std::to_string(next) + " is not terminated within " +
-                       std::to_string(sizeof def->name) + " bytes");
+                       std::to_string(sizeof def->name_do_not_use_directly) + " bytes");
   }
   const std::string label = Label(next, d);
   if (d.uu.id != 0) {
@@ -185,7 +185,7 @@ const PF_ParamDef& ParamStore::Registered(PF_ParamIndex index) const {
 
 std::optional<PF_ParamIndex> ParamStore::Find(std::string_view name) const {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].def.name == name) return static_cast<PF_ParamIndex>(i + 1);
+    if (entries_[i].def.name_do_not_use_directly == name) return static_cast<PF_ParamIndex>(i + 1);
   }
   return std::nullopt;
 }

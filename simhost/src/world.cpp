@@ -15,7 +15,7 @@ A_long BytesPerPixel(PF_PixelFormat format) {
     case PF_PixelFormat_ARGB64:
       return sizeof(PF_Pixel16);
     case PF_PixelFormat_ARGB128:
-    case PF_PixelFormat_GPU_BGRA128:
+    case QV_PixelFormat_BGRA128:
       return sizeof(PF_PixelFloat);
     default:
       return 0;
@@ -88,7 +88,7 @@ World& World::operator=(World&& other) noexcept {
 
 void World::Relink() {
   world_ = PF_EffectWorld{};
-  world_.data = buffer_.empty() ? nullptr : buffer_.data() + kGuardBytes;  // empty once moved from
+  world_.data = buffer_.empty() ? nullptr : reinterpret_cast<PF_PixelPtr>(buffer_.data() + kGuardBytes);  // empty once moved from
   world_.rowbytes = rowbytes_;
   world_.width = width_;
   world_.height = height_;

@@ -59,7 +59,7 @@ TEST_F(ParamParse, CatalogHoldsWhatThePluginRegistered) {
   PF_ParamIndex expected_index = 1;
   for (const ParamEntry& param : Catalog().entries()) {
     EXPECT_EQ(param.index, expected_index++);
-    EXPECT_STREQ(param.name.c_str(), param.def.name);
+    EXPECT_STREQ(param.name.c_str(), param.def.name_do_not_use_directly);
     if (param.kind == ParamKind::kPopup) {
       EXPECT_EQ(static_cast<A_short>(param.items.size()), param.def.u.pd.num_choices) << param.name;
     }

@@ -21,7 +21,7 @@ using simhost::Host;
 constexpr A_long kFrames = 60;
 
 constexpr PF_PixelFormat kFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128,
-                                       PF_PixelFormat_BGRA32, PF_PixelFormat_GPU_BGRA128};
+                                       PF_PixelFormat_BGRA32, QV_PixelFormat_BGRA128};
 
 void RunSession(std::uint64_t seed) {
   simhost::HostOptions options;

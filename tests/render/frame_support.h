@@ -171,7 +171,7 @@ inline simhost::World Filled(const simhost::World& like, unsigned char fill) {
 
 inline ImageView ViewOf(const simhost::World& world) {
   const PF_EffectWorld& w = *world.effect_world();
-  return {DepthOfTestFormat(world.format()), const_cast<void*>(w.data), w.width, w.height,
+  return {DepthOfTestFormat(world.format()), static_cast<void*>(w.data), w.width, w.height,
           w.rowbytes / world.bytes_per_pixel()};
 }
 

@@ -172,7 +172,7 @@ TEST_P(FrameTest, KeptWorldsStillGiveTheRightFrames) {
 // as 16 bits, "ae32" and "BGra" as float.
 INSTANTIATE_TEST_SUITE_P(Formats, FrameTest,
                          ::testing::Values(PF_PixelFormat_ARGB32, PF_PixelFormat_BGRA32, PF_PixelFormat_ARGB64,
-                                           PF_PixelFormat_ARGB128, PF_PixelFormat_GPU_BGRA128),
+                                           PF_PixelFormat_ARGB128, QV_PixelFormat_BGRA128),
                          [](const auto& info) { return FormatName(info.param); });
 
 }  // namespace

@@ -110,7 +110,7 @@ TEST(DepthOfFormat, KnowsTheFiveFormatsOfTheTable) {
 
 PF_EffectWorld WorldRecord(void* data, A_long width, A_long height, A_long rowbytes) {
   PF_EffectWorld world{};
-  world.data = data;
+  world.data = static_cast<PF_PixelPtr>(data);
   world.width = width;
   world.height = height;
   world.rowbytes = rowbytes;

@@ -67,11 +67,6 @@ void DisposeHandle(PF_Handle handle) {
   if (FakeHost::Handle* record = Find(handle)) record->disposed = true;
 }
 
-A_HandleSize HandleSize(PF_Handle handle) {
-  FakeHost::Handle* record = Find(handle);
-  return record != nullptr ? record->bytes.size() : 0;
-}
-
 A_Err RegisterWithAEGP(AEGP_GlobalRefcon refcon, const A_char* name, AEGP_PluginID* id) {
   FakeHost& host = Host();
   host.log.push_back("register " + std::string(name));
@@ -82,7 +77,7 @@ A_Err RegisterWithAEGP(AEGP_GlobalRefcon refcon, const A_char* name, AEGP_Plugin
 
 // Formats like the standard sprintf into return_msg, but notes instead of
 // committing an overflow of it.
-A_long Sprintf(A_char* buffer, const A_char* format, ...) {
+int Sprintf(A_char* buffer, const A_char* format, ...) {
   FakeHost& host = Host();
   host.formats.push_back(format);
   char text[4096];
@@ -104,14 +99,19 @@ A_char* Strcpy(A_char* dest, const A_char* src) { return std::strcpy(dest, src);
 
 FakeHost::FakeHost() {
   current = this;
-  basic = {AcquireSuite, ReleaseSuite};
-  handle_suite = {NewHandle, LockHandle, UnlockHandle, DisposeHandle, HandleSize};
-  utility_suite = {RegisterWithAEGP};
-  utils.ansi = {Sprintf, Strcpy};
+  basic.AcquireSuite = AcquireSuite;
+  basic.ReleaseSuite = ReleaseSuite;
+  handle_suite.host_new_handle = NewHandle;
+  handle_suite.host_lock_handle = LockHandle;
+  handle_suite.host_unlock_handle = UnlockHandle;
+  handle_suite.host_dispose_handle = DisposeHandle;
+  utility_suite.AEGP_RegisterWithAEGP = RegisterWithAEGP;
+  utils.ansi.sprintf = Sprintf;
+  utils.ansi.strcpy = Strcpy;
   in_data.utils = &utils;
   in_data.pica_basicP = &basic;
-  Offer(kPFHandleSuite, kPFHandleSuiteVersion2, &handle_suite);
-  Offer(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, &utility_suite);
+  Offer(kPFHandleSuite, kPFHandleSuiteVersion1, &handle_suite);
+  Offer(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3, &utility_suite);
 }
 
 FakeHost::~FakeHost() { current = nullptr; }

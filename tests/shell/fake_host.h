@@ -49,8 +49,8 @@ struct FakeHost {
   bool message_overflowed = false;   // sprintf would have written past return_msg
 
   SPBasicSuite basic{};
-  PF_HandleSuite2 handle_suite{};
-  AEGP_UtilitySuite7 utility_suite{};
+  PF_HandleSuite1 handle_suite{};
+  AEGP_UtilitySuite3 utility_suite{};
   PF_UtilCallbacks utils{};
   PF_InData in_data{};
   PF_OutData out_data{};

@@ -132,7 +132,7 @@ PF_ParamDef Definition(A_long id, PF_ParamType type, const char* name, PF_ParamF
   std::memset(&def, 0, sizeof def);
   def.uu.id = id;
   def.param_type = type;
-  std::strcpy(def.name, name);
+  std::strcpy(def.name_do_not_use_directly, name);
   def.flags = flags;
   return def;
 }
@@ -216,7 +216,7 @@ void ExpectSameDefinition(const PF_ParamDef& got, const ExpectedParam& expected)
   EXPECT_EQ(got.ui_width, 0);
   EXPECT_EQ(got.ui_height, 0);
   EXPECT_EQ(got.param_type, want.param_type);
-  EXPECT_EQ(Text(got.name, sizeof got.name), Text(want.name, sizeof want.name));
+  EXPECT_EQ(Text(got.name_do_not_use_directly, sizeof got.name_do_not_use_directly), Text(want.name_do_not_use_directly, sizeof want.name_do_not_use_directly));
   EXPECT_EQ(got.flags, want.flags);
   EXPECT_EQ(got.unused, 0);
   switch (want.param_type) {
@@ -278,7 +278,7 @@ TEST_F(ShellHostTest, EveryParameterIsRegisteredAsTheProjectsExpectIt) {
   ASSERT_EQ(host.NumParams(), 1 + static_cast<A_long>(expected.size()));
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const auto index = static_cast<PF_ParamIndex>(i + 1);
-    SCOPED_TRACE("parameter " + std::to_string(index) + " \"" + expected[i].def.name + "\"");
+    SCOPED_TRACE("parameter " + std::to_string(index) + " \"" + expected[i].def.name_do_not_use_directly + "\"");
     ExpectSameDefinition(host.Param(index), expected[i]);
   }
   // Each appended (index -1), names copied with the host's strcpy, in order;
@@ -293,7 +293,7 @@ TEST_F(ShellHostTest, EveryParameterIsRegisteredAsTheProjectsExpectIt) {
     EXPECT_NE(call.op, "AcquireSuite");
   }
   std::vector<std::string> names;
-  for (const auto& p : expected) names.push_back(p.def.name);
+  for (const auto& p : expected) names.push_back(p.def.name_do_not_use_directly);
   EXPECT_EQ(added, names);
   EXPECT_EQ(copied, names);
   EXPECT_THAT(host.Violations(), IsEmpty());
@@ -384,8 +384,16 @@ TEST_F(ShellHostTest, CommandsOutsideTheTableReturnZeroAndTouchNothing) {
     SCOPED_TRACE(cmd);
     EXPECT_EQ(host.SendCommand(cmd), PF_Err_NONE);
     EXPECT_THAT(CallsIn(host, LastCall(host)), IsEmpty());
-    PF_OutData untouched{};
+    // As the host handed it in: its pattern wherever the effect has no
+    // business, zeros in what the effect writes, the global data.
+    PF_OutData untouched;
+    std::memset(&untouched, simhost::kUnusedBytePattern, sizeof untouched);
+    untouched.my_version = 0;
     untouched.global_data = host.GlobalData();
+    untouched.num_params = 0;
+    untouched.out_flags = 0;
+    std::memset(untouched.return_msg, 0, sizeof untouched.return_msg);
+    untouched.out_flags2 = 0;
     EXPECT_EQ(std::memcmp(&host.LastOutData(), &untouched, sizeof untouched), 0);
     const simhost::World* output = host.RawOutput();
     ASSERT_NE(output, nullptr);

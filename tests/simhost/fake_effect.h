@@ -54,7 +54,7 @@ inline void Release(PF_InData* in, const char* name, A_long version) { in->pica_
 
 // Registration helpers, each adding one control with index -1 as the effect does.
 inline PF_Err AddDef(PF_InData* in, PF_ParamDef def, const char* name) {
-  in->utils->ansi.strcpy(def.name, name);
+  in->utils->ansi.strcpy(def.name_do_not_use_directly, name);
   return in->inter.add_param(in->effect_ref, -1, &def);
 }
 

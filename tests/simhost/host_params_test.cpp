@@ -61,7 +61,7 @@ TEST_F(HostParamsTest, CheckoutGivesTheRegisteredDefinitionWithTheCurrentValue) 
   ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE);
   std::strcpy(choices, "X|Y|Z");  // the host keeps its own copy of the choices
   EXPECT_EQ(host.NumParams(), 5);
-  EXPECT_STREQ(host.Param(1).name, "Mode");
+  EXPECT_STREQ(host.Param(1).name_do_not_use_directly, "Mode");
   EXPECT_EQ(host.ParamIndex("Mix"), 4);
 
   const PF_ParamDef mode = Checkout(1);
@@ -165,7 +165,7 @@ TEST_F(HostParamsTest, AddParamIsCheckedAsTheHostChecksIt) {
     results.push_back(a.in->inter.add_param(a.in->effect_ref, -1, &def));
     def.param_type = PF_Param_COLOR;
     results.push_back(a.in->inter.add_param(a.in->effect_ref, 7, &def));
-    std::memset(def.name, 'x', sizeof def.name);  // no terminating NUL
+    std::memset(def.name_do_not_use_directly, 'x', sizeof def.name_do_not_use_directly);  // no terminating NUL
     results.push_back(a.in->inter.add_param(a.in->effect_ref, -1, &def));
     results.push_back(simhost_test::AddPopup(a.in, "Two", "A|B", 3, 1));
     results.push_back(simhost_test::AddFloat(a.in, "Wide", 0, 10, 20));
@@ -183,7 +183,7 @@ TEST_F(HostParamsTest, AddParamIsCheckedAsTheHostChecksIt) {
   host.SendCommand(kPlainCmd);
   EXPECT_THAT(results, ElementsAre(PF_Err_UNRECOGNIZED_PARAM_TYPE, PF_Err_INVALID_INDEX, PF_Err_NONE, PF_Err_NONE,
                                    PF_Err_NONE, PF_Err_NONE, PF_Err_INVALID_CALLBACK));
-  EXPECT_EQ(std::string(host.Param(1).name), std::string(31, 'x'));
+  EXPECT_EQ(std::string(host.Param(1).name_do_not_use_directly), std::string(31, 'x'));
   EXPECT_EQ(host.NumParams(), 5);
   EXPECT_THAT(host.Violations(),
               ElementsAre(HasSubstr("unknown parameter type 99"), HasSubstr("appended with index -1"),
@@ -199,7 +199,7 @@ TEST_F(HostParamsTest, UiUpdatesAreRecordedAndChangeOnlyTheUi) {
   std::vector<PF_Err> results;
   std::vector<PF_ParamUIFlags> seen_flags;
   effect.On(PF_Cmd_UPDATE_PARAMS_UI, [&](const CommandArgs& a) {
-    const auto* pu = simhost_test::Acquire<PF_ParamUtilsSuite2>(a.in, kPFParamUtilsSuite, 2);
+    const auto* pu = simhost_test::Acquire<PF_ParamUtilsSuite1>(a.in, kPFParamUtilsSuite, 2);
     seen_flags.push_back(a.params[2]->ui_flags);
     PF_ParamDef tint = *a.params[2];
     tint.ui_flags ^= PF_PUI_DISABLED;
@@ -236,11 +236,11 @@ TEST_F(HostParamsTest, SprintfAndStrcpyStayWithinTheirFields) {
   PF_ParamDef def{};
   effect.On(kPlainCmd, [&](const CommandArgs& a) {
     def.flags = 0x77;  // the field after the name
-    a.in->utils->ansi.strcpy(def.name, "A name much longer than thirty-one characters");
+    a.in->utils->ansi.strcpy(def.name_do_not_use_directly, "A name much longer than thirty-one characters");
     return PF_Err_NONE;
   });
   host.SendCommand(kPlainCmd);
-  EXPECT_STREQ(def.name, "A name much longer than thirty-");
+  EXPECT_STREQ(def.name_do_not_use_directly, "A name much longer than thirty-");
   EXPECT_EQ(def.flags, 0x77);
   EXPECT_THAT(host.Violations(), ElementsAre(HasSubstr("sprintf of 400 characters cut to 255"),
                                              HasSubstr("strcpy of a source longer than 31 characters")));

@@ -76,8 +76,8 @@ TEST_F(HostSuitesTest, ServesEachDeclaredSuiteAtItsOwnVersionOnly) {
 
 TEST_F(HostSuitesTest, UnbalancedAndUnheldSuitesAreViolations) {
   effect.On(kPlainCmd, [](const CommandArgs& a) {
-    Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2);
-    Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2);
+    Acquire<PF_HandleSuite1>(a.in, kPFHandleSuite, 2);
+    Acquire<PF_HandleSuite1>(a.in, kPFHandleSuite, 2);
     Release(a.in, kPFHandleSuite, 2);
     return PF_Err_NONE;
   });
@@ -98,20 +98,19 @@ TEST_F(HostSuitesTest, UnbalancedAndUnheldSuitesAreViolations) {
 TEST_F(HostSuitesTest, HandlesAreRealMemoryTrackedFromCreationToDisposal) {
   PF_Handle handle = nullptr;
   effect.On(PF_Cmd_GLOBAL_SETUP, [&](const CommandArgs& a) {
-    const auto* hs = Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2);
+    const auto* hs = Acquire<PF_HandleSuite1>(a.in, kPFHandleSuite, 2);
     handle = hs->host_new_handle(16);
     auto* bytes = static_cast<unsigned char*>(hs->host_lock_handle(handle));
     for (int i = 0; i < 16; ++i) bytes[i] = static_cast<unsigned char>(i * 3);
     EXPECT_EQ(hs->host_lock_handle(handle), bytes);  // locked twice, same address
     hs->host_unlock_handle(handle);
-    EXPECT_EQ(hs->host_get_handle_size(handle), 16u);
     a.out->global_data = handle;
     Release(a.in, kPFHandleSuite, 2);
     return PF_Err_NONE;
   });
   effect.On(PF_Cmd_GLOBAL_SETDOWN, [&](const CommandArgs& a) {
     EXPECT_EQ(a.in->global_data, handle);
-    const auto* hs = Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2);
+    const auto* hs = Acquire<PF_HandleSuite1>(a.in, kPFHandleSuite, 2);
     const auto* bytes = static_cast<const unsigned char*>(hs->host_lock_handle(a.in->global_data));
     EXPECT_EQ(bytes[15], 45);
     hs->host_unlock_handle(a.in->global_data);
@@ -134,14 +133,13 @@ TEST_F(HostSuitesTest, LeakedDoubleDisposedAndForeignHandlesAreViolationsNotCras
   void* not_a_master = nullptr;
   auto foreign = reinterpret_cast<PF_Handle>(&not_a_master);
   effect.On(PF_Cmd_GLOBAL_SETUP, [&](const CommandArgs& a) {
-    const auto* hs = Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2);
+    const auto* hs = Acquire<PF_HandleSuite1>(a.in, kPFHandleSuite, 2);
     hs->host_new_handle(8);  // h1: never disposed
     PF_Handle h2 = hs->host_new_handle(8);
     hs->host_dispose_handle(h2);
     hs->host_dispose_handle(h2);
     EXPECT_EQ(hs->host_lock_handle(h2), nullptr);
     EXPECT_EQ(hs->host_lock_handle(foreign), nullptr);
-    EXPECT_EQ(hs->host_get_handle_size(foreign), 0u);
     hs->host_dispose_handle(foreign);
     Release(a.in, kPFHandleSuite, 2);
     return PF_Err_NONE;
@@ -153,7 +151,6 @@ TEST_F(HostSuitesTest, LeakedDoubleDisposedAndForeignHandlesAreViolationsNotCras
               ElementsAre("GLOBAL_SETUP: host_dispose_handle of handle h2, which was already disposed",
                           "GLOBAL_SETUP: host_lock_handle of handle h2, which was already disposed",
                           "GLOBAL_SETUP: host_lock_handle of a handle this host did not make",
-                          "GLOBAL_SETUP: host_get_handle_size of a handle this host did not make",
                           "GLOBAL_SETUP: host_dispose_handle of a handle this host did not make",
                           "after GLOBAL_SETDOWN: handle h1 of 8 bytes, made during GLOBAL_SETUP, was never disposed"));
 }
@@ -162,7 +159,7 @@ TEST_F(HostSuitesTest, NewHandleGivesNullBeyondTheHostsLimit) {
   host.options().max_handle_size = 1024;
   std::vector<bool> made;
   effect.On(kPlainCmd, [&](const CommandArgs& a) {
-    const auto* hs = Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2);
+    const auto* hs = Acquire<PF_HandleSuite1>(a.in, kPFHandleSuite, 2);
     PF_Handle big = hs->host_new_handle(1025);
     PF_Handle fits = hs->host_new_handle(1024);
     made = {big != nullptr, fits != nullptr};
@@ -178,7 +175,7 @@ TEST_F(HostSuitesTest, RegistrationWritesTheHostsPluginId) {
   host.options().plugin_id = 4242;
   AEGP_PluginID id = 0;
   effect.On(kPlainCmd, [&](const CommandArgs& a) {
-    const auto* util = Acquire<AEGP_UtilitySuite7>(a.in, kAEGPUtilitySuite, 7);
+    const auto* util = Acquire<AEGP_UtilitySuite3>(a.in, kAEGPUtilitySuite, 7);
     const A_Err err = util->AEGP_RegisterWithAEGP(nullptr, "Error!", &id);
     Release(a.in, kAEGPUtilitySuite, 7);
     return err;
@@ -278,7 +275,7 @@ TEST_F(HostSuitesTest, CallsFromWorkerThreadsReachTheirOwnHost) {
     const auto* it = Acquire<PF_Iterate8Suite1>(a.in, kPFIterate8Suite, 1);
     const PF_Err e = it->iterate_generic(6, a.in, [](void* refcon, A_long, A_long, A_long) -> PF_Err {
       auto* data = static_cast<PF_InData*>(refcon);
-      const auto* hs = Acquire<PF_HandleSuite2>(data, kPFHandleSuite, 2);
+      const auto* hs = Acquire<PF_HandleSuite1>(data, kPFHandleSuite, 2);
       hs->host_dispose_handle(hs->host_new_handle(4));
       Release(data, kPFHandleSuite, 2);
       return PF_Err_NONE;
@@ -298,7 +295,7 @@ TEST_F(HostSuitesTest, CallsFromWorkerThreadsReachTheirOwnHost) {
 TEST_F(HostSuitesTest, AFaultHitsOnlyTheChosenOccurrence) {
   std::vector<bool> made;
   effect.On(kPlainCmd, [&](const CommandArgs& a) {
-    const auto* hs = Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2);
+    const auto* hs = Acquire<PF_HandleSuite1>(a.in, kPFHandleSuite, 2);
     made.clear();
     for (int i = 0; i < 4; ++i) {
       PF_Handle h = hs->host_new_handle(4);
@@ -326,7 +323,7 @@ TEST_F(HostSuitesTest, FaultScopesCountPerCallOrAcrossCalls) {
   std::vector<bool> got;
   effect.On(kPlainCmd, [&](const CommandArgs& a) {
     for (int i = 0; i < 2; ++i) {
-      got.push_back(Acquire<PF_HandleSuite2>(a.in, kPFHandleSuite, 2) != nullptr);
+      got.push_back(Acquire<PF_HandleSuite1>(a.in, kPFHandleSuite, 2) != nullptr);
       if (got.back()) Release(a.in, kPFHandleSuite, 2);
     }
     return PF_Err_NONE;

@@ -16,13 +16,13 @@ namespace {
 #endif
 [[gnu::used, gnu::section(".pipl")]] TINY_NO_ASAN const auto kPiplSection = std::to_array(simhost_test::kTestPipl);
 
-const PF_HandleSuite2* AcquireHandles(PF_InData* in) {
+const PF_HandleSuite1* AcquireHandles(PF_InData* in) {
   const void* suite = nullptr;
-  if (in->pica_basicP->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion2, &suite) != kSPNoError) return nullptr;
-  return static_cast<const PF_HandleSuite2*>(suite);
+  if (in->pica_basicP->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &suite) != kSPNoError) return nullptr;
+  return static_cast<const PF_HandleSuite1*>(suite);
 }
 
-void ReleaseHandles(PF_InData* in) { in->pica_basicP->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion2); }
+void ReleaseHandles(PF_InData* in) { in->pica_basicP->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1); }
 
 }  // namespace
 
@@ -35,14 +35,14 @@ extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_
       out->my_version = simhost_test::kPiplEffectVersion;
       out->out_flags = static_cast<PF_OutFlags>(simhost_test::kPiplGlobalOutFlags);
       out->out_flags2 = static_cast<PF_OutFlags2>(simhost_test::kPiplGlobalOutFlags2);
-      const PF_HandleSuite2* handles = AcquireHandles(in);
+      const PF_HandleSuite1* handles = AcquireHandles(in);
       if (!handles) return PF_Err_BAD_CALLBACK_PARAM;
       out->global_data = handles->host_new_handle(4);
       ReleaseHandles(in);
       return out->global_data ? PF_Err_NONE : PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     case PF_Cmd_GLOBAL_SETDOWN: {
-      const PF_HandleSuite2* handles = AcquireHandles(in);
+      const PF_HandleSuite1* handles = AcquireHandles(in);
       if (!handles) return PF_Err_BAD_CALLBACK_PARAM;
       if (in->global_data) handles->host_dispose_handle(in->global_data);
       ReleaseHandles(in);

@@ -10,7 +10,7 @@ using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::IsEmpty;
 
-unsigned char* Bytes(World& w) { return static_cast<unsigned char*>(w.effect_world()->data); }
+unsigned char* Bytes(World& w) { return reinterpret_cast<unsigned char*>(w.effect_world()->data); }
 
 TEST(World, IsSizedAsTheHostSizesWorlds) {
   const World w(3, 2, PF_PixelFormat_ARGB128, 16);

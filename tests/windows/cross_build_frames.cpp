@@ -143,7 +143,7 @@ World Layer(const DepthInfo& depth, bool alpha_ramp) {
 std::vector<unsigned char> PixelBytes(const World& world) {
   std::vector<unsigned char> bytes;
   const auto row_bytes = static_cast<std::size_t>(world.width() * world.bytes_per_pixel());
-  const auto* base = static_cast<const unsigned char*>(world.effect_world()->data);
+  const auto* base = reinterpret_cast<const unsigned char*>(world.effect_world()->data);
   for (A_long y = 0; y < world.height(); ++y) {
     const unsigned char* row = base + static_cast<std::size_t>(y) * world.rowbytes();
     bytes.insert(bytes.end(), row, row + row_bytes);

@@ -37,6 +37,15 @@ enum {
   PF_Cmd_ARBITRARY_CALLBACK = 22,
   PF_Cmd_SMART_PRE_RENDER = 23,
   PF_Cmd_SMART_RENDER = 24,
+  PF_Cmd_RESERVED1 = 25,
+  PF_Cmd_RESERVED2 = 26,
+  PF_Cmd_RESERVED3 = 27,
+  PF_Cmd_GET_FLATTENED_SEQUENCE_DATA = 28,
+  PF_Cmd_TRANSLATE_PARAMS_TO_PREFS = 29,
+  PF_Cmd_RESERVED4 = 30,
+  PF_Cmd_SMART_RENDER_GPU = 31,
+  PF_Cmd_GPU_DEVICE_SETUP = 32,
+  PF_Cmd_GPU_DEVICE_SETDOWN = 33,
   PF_Cmd_NUM_CMDS
 };
 
@@ -72,44 +81,168 @@ enum {
 
 enum { PF_MAX_EFFECT_MSG_LEN = 255 };
 
-/* Callbacks the host offers in PF_InData. */
+/* Callbacks the host offers in PF_InData. The effect calls the first three. */
 typedef struct PF_InteractCallbacks {
   PF_Err (*checkout_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time,
                            A_long time_step, A_u_long time_scale, PF_ParamDef *param);
   PF_Err (*checkin_param)(PF_ProgPtr effect_ref, PF_ParamDef *param);
   PF_Err (*add_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def);
+  PF_UnusedSlot abort;
+  PF_UnusedSlot progress;
+  PF_UnusedSlot register_ui;
+  PF_UnusedSlot checkout_layer_audio;
+  PF_UnusedSlot checkin_layer_audio;
+  PF_UnusedSlot get_audio_data;
+  void *reserved_str[3];
+  void *reserved[10];
 } PF_InteractCallbacks;
 
-typedef struct PF_ANSICallbacks {
-  A_long (*sprintf)(A_char *buffer, const A_char *format, ...);
+/* The C library as the host lends it. The effect calls sprintf and strcpy. */
+typedef struct PF_ANSICallbacksBlock {
+  PF_UnusedSlot atan;
+  PF_UnusedSlot atan2;
+  PF_UnusedSlot ceil;
+  PF_UnusedSlot cos;
+  PF_UnusedSlot exp;
+  PF_UnusedSlot fabs;
+  PF_UnusedSlot floor;
+  PF_UnusedSlot fmod;
+  PF_UnusedSlot hypot;
+  PF_UnusedSlot log;
+  PF_UnusedSlot log10;
+  PF_UnusedSlot pow;
+  PF_UnusedSlot sin;
+  PF_UnusedSlot sqrt;
+  PF_UnusedSlot tan;
+  int (*sprintf)(A_char *buffer, const A_char *format, ...);
   A_char *(*strcpy)(A_char *dest, const A_char *src);
+  PF_UnusedSlot asin;
+  PF_UnusedSlot acos;
+  A_long unused_longA[1];
 } PF_ANSICallbacks;
 
+typedef struct PF_ColorCallbacks {
+  PF_UnusedSlot RGBtoHLS;
+  PF_UnusedSlot HLStoRGB;
+  PF_UnusedSlot RGBtoYIQ;
+  PF_UnusedSlot YIQtoRGB;
+  PF_UnusedSlot Luminance;
+  PF_UnusedSlot Hue;
+  PF_UnusedSlot Lightness;
+  PF_UnusedSlot Saturation;
+} PF_ColorCallbacks;
+
+/* The host's utility callbacks; the effect uses only the ANSI block. */
 typedef struct PF_UtilCallbacks {
+  PF_UnusedSlot begin_sampling;
+  PF_UnusedSlot subpixel_sample;
+  PF_UnusedSlot area_sample;
+  void *get_batch_func_is_deprecated;
+  PF_UnusedSlot end_sampling;
+  PF_UnusedSlot composite_rect;
+  PF_UnusedSlot blend;
+  PF_UnusedSlot convolve;
+  PF_UnusedSlot copy;
+  PF_UnusedSlot fill;
+  PF_UnusedSlot gaussian_kernel;
+  PF_UnusedSlot iterate;
+  PF_UnusedSlot premultiply;
+  PF_UnusedSlot premultiply_color;
+  PF_UnusedSlot new_world;
+  PF_UnusedSlot dispose_world;
+  PF_UnusedSlot iterate_origin;
+  PF_UnusedSlot iterate_lut;
+  PF_UnusedSlot transfer_rect;
+  PF_UnusedSlot transform_world;
+  PF_UnusedSlot host_new_handle;
+  PF_UnusedSlot host_lock_handle;
+  PF_UnusedSlot host_unlock_handle;
+  PF_UnusedSlot host_dispose_handle;
+  PF_UnusedSlot get_callback_addr;
+  PF_UnusedSlot app;
   PF_ANSICallbacks ansi;
+  PF_ColorCallbacks colorCB;
+  PF_UnusedSlot get_platform_data;
+  PF_UnusedSlot host_get_handle_size;
+  PF_UnusedSlot iterate_origin_non_clip_src;
+  PF_UnusedSlot iterate_generic;
+  PF_UnusedSlot host_resize_handle;
+  PF_UnusedSlot subpixel_sample16;
+  PF_UnusedSlot area_sample16;
+  PF_UnusedSlot fill16;
+  PF_UnusedSlot premultiply_color16;
+  PF_UnusedSlot iterate16;
+  PF_UnusedSlot iterate_origin16;
+  PF_UnusedSlot iterate_origin_non_clip_src16;
+  PF_UnusedSlot get_pixel_data8;
+  PF_UnusedSlot get_pixel_data16;
+  A_long reserved[1];
 } PF_UtilCallbacks;
 
 struct SPBasicSuite;
 
+/* What the host tells the effect with every command. The effect reads
+ * `inter` (three callbacks), `utils`, `effect_ref`, the three time members,
+ * `global_data` and `pica_basicP`; the rest is described for its place. */
 typedef struct PF_InData {
   PF_InteractCallbacks inter;
   PF_UtilCallbacks *utils;
   PF_ProgPtr effect_ref;
+  PF_Quality quality;
+  PF_SpecVersion version;
+  A_long serial_num;
+  A_AppID appl_id;
+  A_long num_params;
+  A_long reserved;
+  A_long what_cpu;
+  A_long what_fpu;
   A_long current_time;
   A_long time_step;
+  A_long total_time;
+  A_long local_time_step;
   A_u_long time_scale;
+  PF_Field field;
+  PF_Fixed shutter_angle;
   A_long width;
   A_long height;
+  PF_Rect extent_hint;
+  A_long output_origin_x;
+  A_long output_origin_y;
+  PF_RationalScale downsample_x;
+  PF_RationalScale downsample_y;
+  PF_RationalScale pixel_aspect_ratio;
+  PF_InFlags in_flags;
   PF_Handle global_data;
+  PF_Handle sequence_data;
+  PF_Handle frame_data;
+  A_long start_sampL;
+  A_long dur_sampL;
+  A_long total_sampL;
+  PF_SoundWorld src_snd;
   struct SPBasicSuite *pica_basicP;
+  A_long pre_effect_source_origin_x;
+  A_long pre_effect_source_origin_y;
+  PF_Fixed shutter_phase;
 } PF_InData;
 
+/* What the effect tells the host. The effect writes `my_version`,
+ * `global_data`, `num_params`, `out_flags`, `return_msg` and `out_flags2`. */
 typedef struct PF_OutData {
   A_u_long my_version;
+  A_char name[32];
   PF_Handle global_data;
   A_long num_params;
+  PF_Handle sequence_data;
+  A_long flat_sdata_size;
+  PF_Handle frame_data;
+  A_long width;
+  A_long height;
+  PF_Point origin;
   PF_OutFlags out_flags;
   A_char return_msg[PF_MAX_EFFECT_MSG_LEN + 1];
+  A_long start_sampL;
+  A_long dur_sampL;
+  PF_SoundWorld dest_snd;
   PF_OutFlags2 out_flags2;
 } PF_OutData;
 

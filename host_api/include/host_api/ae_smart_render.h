@@ -9,7 +9,6 @@
 extern "C" {
 #endif
 
-typedef A_long PF_Field;
 typedef A_long PF_ChannelMask;
 enum {
   PF_Field_FRAME = 0,
@@ -25,7 +24,7 @@ typedef struct PF_RenderRequest {
   PF_Field field;
   PF_ChannelMask channel_mask;
   PF_Boolean preserve_rgb_of_zero_alpha;
-  A_u_char unused[3];
+  char unused[3];
   A_long reserved[4];
 } PF_RenderRequest;
 
@@ -33,7 +32,7 @@ typedef struct PF_CheckoutResult {
   PF_LRect result_rect;
   PF_LRect max_result_rect;
   PF_RationalScale par;
-  A_long solid;
+  PF_Boolean solid;
   PF_Boolean reservedB[3];
   A_long ref_width;
   A_long ref_height;
@@ -42,13 +41,19 @@ typedef struct PF_CheckoutResult {
 
 typedef A_short PF_RenderOutputFlags;
 
+/* Which GPU framework a GPU render uses (none for the CPU renders the effect does). */
+typedef A_long PF_GPU_Framework;
+
 /* Disposes of pre-render data; the host calls it once per frame's data,
  * whether or not the frame was rendered. */
 typedef void (*PF_DeletePreRenderDataFunc)(void *pre_render_data);
 
 typedef struct PF_PreRenderInput {
   PF_RenderRequest output_request;
-  A_short bitdepth;
+  short bitdepth;
+  const void *gpu_data;
+  PF_GPU_Framework what_gpu;
+  A_u_long device_index;
 } PF_PreRenderInput;
 
 typedef struct PF_PreRenderOutput {
@@ -65,6 +70,7 @@ typedef struct PF_PreRenderCallbacks {
   PF_Err (*checkout_layer)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_idL,
                            const PF_RenderRequest *req, A_long what_time, A_long time_step,
                            A_u_long time_scale, PF_CheckoutResult *checkout_result);
+  PF_UnusedSlot GuidMixInPtr;
 } PF_PreRenderCallbacks;
 
 typedef struct PF_PreRenderExtra {
@@ -75,14 +81,19 @@ typedef struct PF_PreRenderExtra {
 
 typedef struct PF_SmartRenderInput {
   PF_RenderRequest output_request;
-  A_short bitdepth;
+  short bitdepth;
   void *pre_render_data;
+  const void *gpu_data;
+  PF_GPU_Framework what_gpu;
+  A_u_long device_index;
 } PF_SmartRenderInput;
 
+/* The effect never checks its input pixels back in: the host takes them back
+ * when the render ends. */
 typedef struct PF_SmartRenderCallbacks {
   PF_Err (*checkout_layer_pixels)(PF_ProgPtr effect_ref, A_long checkout_idL,
                                   PF_EffectWorld **pixels);
-  PF_Err (*checkin_layer_pixels)(PF_ProgPtr effect_ref, A_long checkout_idL);
+  PF_UnusedSlot checkin_layer_pixels;
   PF_Err (*checkout_output)(PF_ProgPtr effect_ref, PF_EffectWorld **output);
 } PF_SmartRenderCallbacks;
 

@@ -38,6 +38,11 @@ namespace detail {
 struct HostState;
 }
 
+// The byte the host writes into every member of its records that the effect
+// must not read (HostOptions::patterned_records). Not zero: a zero read where
+// a pointer or a count was meant looks like a plausible "none".
+constexpr unsigned char kUnusedBytePattern = 0x5A;
+
 struct HostOptions {
   // Collect violations (misuse of the host found by its checks). Without it
   // the host behaves the same but records none.
@@ -77,6 +82,13 @@ struct HostOptions {
 
   // Off: in_data->pica_basicP is null, as from a host that offers no suites.
   bool provide_basic_suite = true;
+
+  // What the host writes into the members of its records that the effect
+  // must not read (PF_InData's num_params, a world's extent_hint, the GPU
+  // members of the smart-render inputs, the bytes of a parameter's value
+  // union past its kind, ...): a recognisable non-zero pattern, or zeros when
+  // off. Function slots the effect must not call are traps either way.
+  bool patterned_records = true;
 
   // Called on the world record (not the pixels) that checkout_layer_pixels
   // (is_output false) or checkout_output (true) is about to hand out, to play

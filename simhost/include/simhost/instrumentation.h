@@ -20,8 +20,8 @@ namespace simhost {
 //   AcquireSuite            suite name              version
 //   ReleaseSuite            suite name              version
 //   host_new_handle         ""                      size
-//   host_lock_handle, host_unlock_handle, host_dispose_handle,
-//   host_get_handle_size    "h<id>" or "unknown"    handle id (0 when unknown)
+//   host_lock_handle, host_unlock_handle,
+//   host_dispose_handle     "h<id>" or "unknown"    handle id (0 when unknown)
 //   AEGP_RegisterWithAEGP   plug-in name            0
 //   PF_UpdateParamUI        ""                      parameter index
 //   AEGP_GetNumThreads      ""                      0
@@ -32,10 +32,12 @@ namespace simhost {
 //   checkin_param           ""                      index of the definition
 //   checkout_layer          "id=<checkout id>"      layer parameter index
 //   checkout_layer_pixels   ""                      checkout id
-//   checkin_layer_pixels    ""                      checkout id
 //   checkout_output         ""                      0
 //   sprintf                 the text written        its length
 //   strcpy                  the text copied         its length
+//   <Record>.<slot>         ""                      0
+//     a function slot the effect must not call (a trap), for example
+//     "PF_HandleSuite1.host_get_handle_size"; always also a violation
 //
 // The host's own calls into the plug-in are logged too, as "EntryPointFunc"
 // (detail: the command's name, arg: its number) and
