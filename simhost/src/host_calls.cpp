@@ -384,6 +384,13 @@ PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
 
 // ---- PF_InData callbacks ------------------------------------------------------
 
+// The time a checkout asks for, as logged: "time=<what_time> step=<time_step>
+// scale=<time_scale>".
+std::string TimeDetail(A_long what_time, A_long time_step, A_u_long time_scale) {
+  return "time=" + std::to_string(what_time) + " step=" + std::to_string(time_step) +
+         " scale=" + std::to_string(time_scale);
+}
+
 PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) {
   HostState* h = Resolve(effect_ref, "add_param");
   if (!h) return PF_Err_BAD_CALLBACK_PARAM;
@@ -402,12 +409,12 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
   return err;
 }
 
-PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long, A_u_long time_scale,
-                     PF_ParamDef* def) {
+PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long time_step,
+                     A_u_long time_scale, PF_ParamDef* def) {
   HostState* h = Resolve(effect_ref, "checkout_param");
   if (!h) return PF_Err_BAD_CALLBACK_PARAM;
   std::lock_guard lock(h->mu);
-  const auto fault = h->EnterLocked("checkout_param", "time=" + std::to_string(what_time), index);
+  const auto fault = h->EnterLocked("checkout_param", TimeDetail(what_time, time_step, time_scale), index);
   if (!CheckRef(h, effect_ref, "checkout_param")) return PF_Err_BAD_CALLBACK_PARAM;
   if (!def || time_scale == 0) {
     h->ViolationLocked("checkout_param with a null definition or a time scale of 0");
@@ -508,7 +515,9 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
   HostState* h = Resolve(effect_ref, "checkout_layer");
   if (!h) return PF_Err_BAD_CALLBACK_PARAM;
   std::lock_guard lock(h->mu);
-  const auto fault = h->EnterLocked("checkout_layer", "id=" + std::to_string(checkout_id), index);
+  const auto fault =
+      h->EnterLocked("checkout_layer", "id=" + std::to_string(checkout_id) + " " + TimeDetail(what_time, time_step, time_scale),
+                     index);
   if (!CheckRef(h, effect_ref, "checkout_layer")) return PF_Err_BAD_CALLBACK_PARAM;
   if (h->phase != Phase::kPreRender || !h->pending) {
     h->ViolationLocked("checkout_layer outside SMART_PRE_RENDER");

@@ -2,32 +2,24 @@
 
 #include <algorithm>
 #include <array>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
+
+#include "simhost/layout_table.h"
 
 namespace simhost::detail {
 namespace {
 
-enum class RowKind { kRecord, kMember, kSlot };
-
-struct LayoutRow {
-  const char* record;
-  const char* member;
-  std::size_t offset;  // sizeof for a record row
-  RowKind kind;
-  bool used;
-};
-
 // One row per record, member and slot of the host's layout table.
 constexpr LayoutRow kRows[] = {
-#define QV_ABI_RECORD(T, size, align) {#T, "", size, RowKind::kRecord, true},
-#define QV_ABI_MEMBER(T, m, off, size, used) {#T, #m, off, RowKind::kMember, (used) != 0},
-#define QV_ABI_SLOT(T, m, off, size, used) {#T, #m, off, RowKind::kSlot, (used) != 0},
-#define QV_ABI_NESTED_RECORD(T, path, size, align) {#T "." #path, "", size, RowKind::kRecord, true},
+#define QV_ABI_RECORD(T, size, align) {#T, "", size, align, LayoutKind::kRecord, true},
+#define QV_ABI_MEMBER(T, m, off, size, used) {#T, #m, off, size, LayoutKind::kMember, (used) != 0},
+#define QV_ABI_SLOT(T, m, off, size, used) {#T, #m, off, size, LayoutKind::kSlot, (used) != 0},
+#define QV_ABI_NESTED_RECORD(T, path, size, align) {#T "." #path, "", size, align, LayoutKind::kRecord, true},
 #define QV_ABI_NESTED_MEMBER(T, path, m, off, size, used) \
-  {#T "." #path, #m, off, RowKind::kMember, (used) != 0},
+  {#T "." #path, #m, off, size, LayoutKind::kMember, (used) != 0},
 #include "host_api/abi_layout.inc"
 #undef QV_ABI_RECORD
 #undef QV_ABI_MEMBER
@@ -61,7 +53,7 @@ const std::array<PF_UnusedSlot, kRowCount>& Traps() {
 
 void FillRecord(std::string_view title, void* base, std::size_t size, unsigned char fill) {
   const auto record = std::find_if(std::begin(kRows), std::end(kRows), [&](const LayoutRow& row) {
-    return row.kind == RowKind::kRecord && title == row.record;
+    return row.kind == LayoutKind::kRecord && title == row.record;
   });
   if (record == std::end(kRows)) {
     throw std::logic_error("no record " + std::string(title) + " in the host's layout table");
@@ -70,7 +62,7 @@ void FillRecord(std::string_view title, void* base, std::size_t size, unsigned c
   std::memset(base, fill, size);
   for (std::size_t i = 0; i < kRowCount; ++i) {
     const LayoutRow& row = kRows[i];
-    if (row.kind == RowKind::kSlot && !row.used && title == row.record) {
+    if (row.kind == LayoutKind::kSlot && !row.used && title == row.record) {
       const PF_UnusedSlot trap = Traps()[i];
       std::memcpy(static_cast<unsigned char*>(base) + row.offset, &trap, sizeof trap);
     }
@@ -78,3 +70,7 @@ void FillRecord(std::string_view title, void* base, std::size_t size, unsigned c
 }
 
 }  // namespace simhost::detail
+
+namespace simhost {
+std::span<const LayoutRow> LayoutTable() { return detail::kRows; }
+}  // namespace simhost

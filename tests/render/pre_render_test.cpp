@@ -71,12 +71,12 @@ TEST_F(PreRenderTest, ChecksOutItsOwnLayerAtTheFramesTime) {
   expected_ops.insert(expected_ops.end(), {"host_unlock_handle", "ReleaseSuite"});
   EXPECT_THAT(Ops(pre), ElementsAreArray(expected_ops));
   EXPECT_EQ(pre[1].arg, static_cast<long long>(sizeof(ToneParams)));
-  EXPECT_EQ(pre[18].detail, "id=0");
+  EXPECT_EQ(pre[18].detail, "id=0 time=21 step=3 scale=24");
   std::vector<long long> out, in;
   for (const auto& call : pre) {
     if (call.op == "checkout_param") {
       out.push_back(call.arg);
-      EXPECT_EQ(call.detail, "time=21");
+      EXPECT_EQ(call.detail, "time=21 step=3 scale=24");
     }
     if (call.op == "checkin_param") in.push_back(call.arg);
   }

@@ -28,9 +28,11 @@ namespace simhost {
 //   iterate_generic         ""                      iterations
 //   PF_GetPixelFormat       ""                      0
 //   add_param               definition's name       index passed
-//   checkout_param          "time=<what_time>"      parameter index
+//   checkout_param          "time=<what_time> step=<time_step> scale=<time_scale>"
+//                                                   parameter index
 //   checkin_param           ""                      index of the definition
-//   checkout_layer          "id=<checkout id>"      layer parameter index
+//   checkout_layer          "id=<checkout id> time=<what_time> step=<time_step> scale=<time_scale>"
+//                                                   layer parameter index
 //   checkout_layer_pixels   ""                      checkout id
 //   checkout_output         ""                      0
 //   sprintf                 the text written        its length
