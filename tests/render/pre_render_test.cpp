@@ -88,7 +88,7 @@ TEST_F(PreRenderTest, ChecksOutItsOwnLayerAtTheFramesTime) {
     if (call.op == "checkout_layer_pixels") {
       EXPECT_EQ(call.arg, 0);
     }
-    EXPECT_NE(call.op, "checkin_layer_pixels") << "the input pixels go back with the render";
+    EXPECT_NE(call.op, "PF_SmartRenderCallbacks.checkin_layer_pixels") << "the input pixels go back with the render";
   }
   EXPECT_EQ(CountOp(render, "checkout_layer_pixels"), 1);
   EXPECT_THAT(host.Violations(), IsEmpty());

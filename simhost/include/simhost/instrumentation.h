@@ -69,7 +69,7 @@ enum class FaultScope {
 // A failing call returns `error` and writes none of its out-arguments. With
 // `null_result` it instead returns 0 and hands out null where it gives a
 // pointer (AcquireSuite: a null table; checkout_layer_pixels / checkout_output:
-// a null world; host_get_handle_size: 0). host_new_handle and host_lock_handle
+// a null world). host_new_handle and host_lock_handle
 // report failure only by null, so any fault on them gives null. Faults on
 // operations that cannot fail (unlock, dispose, sprintf, strcpy) are ignored.
 struct Fault {
