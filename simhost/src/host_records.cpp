@@ -1,11 +1,12 @@
 #include "host_records.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "simhost/layout_table.h"
 
@@ -51,21 +52,41 @@ const std::array<PF_UnusedSlot, kRowCount>& Traps() {
 
 }  // namespace
 
+namespace {
+
+// What filling one record takes: its size and the traps of its unused slots.
+struct RecordPlan {
+  std::size_t size = 0;
+  std::vector<std::pair<std::size_t, PF_UnusedSlot>> traps;  // offset, trap
+};
+
+// Made once: the host fills several records for every command.
+const std::map<std::string_view, RecordPlan>& Plans() {
+  static const auto plans = [] {
+    std::map<std::string_view, RecordPlan> made;
+    for (std::size_t i = 0; i < kRowCount; ++i) {
+      const LayoutRow& row = kRows[i];
+      RecordPlan& plan = made[row.record];
+      if (row.kind == LayoutKind::kRecord) plan.size = row.offset;
+      if (row.kind == LayoutKind::kSlot && !row.used) plan.traps.emplace_back(row.offset, Traps()[i]);
+    }
+    return made;
+  }();
+  return plans;
+}
+
+}  // namespace
+
 void FillRecord(std::string_view title, void* base, std::size_t size, unsigned char fill) {
-  const auto record = std::find_if(std::begin(kRows), std::end(kRows), [&](const LayoutRow& row) {
-    return row.kind == LayoutKind::kRecord && title == row.record;
-  });
-  if (record == std::end(kRows)) {
+  const auto found = Plans().find(title);
+  if (found == Plans().end()) {
     throw std::logic_error("no record " + std::string(title) + " in the host's layout table");
   }
-  if (record->offset != size) throw std::logic_error(std::string(title) + " has the wrong size");
+  const RecordPlan& plan = found->second;
+  if (plan.size != size) throw std::logic_error(std::string(title) + " has the wrong size");
   std::memset(base, fill, size);
-  for (std::size_t i = 0; i < kRowCount; ++i) {
-    const LayoutRow& row = kRows[i];
-    if (row.kind == LayoutKind::kSlot && !row.used && title == row.record) {
-      const PF_UnusedSlot trap = Traps()[i];
-      std::memcpy(static_cast<unsigned char*>(base) + row.offset, &trap, sizeof trap);
-    }
+  for (const auto& [offset, trap] : plan.traps) {
+    std::memcpy(static_cast<unsigned char*>(base) + offset, &trap, sizeof trap);
   }
 }
 

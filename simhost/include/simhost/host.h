@@ -158,7 +158,8 @@ class Host {
   const std::optional<PiplInfo>& pipl() const;
 
   // --- Commands. Each returns the plug-in's result; LastOutData() then holds
-  // the PF_OutData it filled (zeroed before every command, with global_data).
+  // the PF_OutData it filled (handed in with zeros in what the effect writes,
+  // global_data, and the host's fill elsewhere).
   std::string About();  // ABOUT: the text in return_msg
   PF_Err GlobalSetup();  // then checks out_flags/out_flags2/my_version against the PiPL
   PF_Err ParamsSetup();  // then checks num_params; throws std::invalid_argument when a value

@@ -85,8 +85,9 @@ class World {
   // padding is not compared.
   bool SamePixels(const World& other) const;
 
-  // The host record handed to the plug-in. Its `data` points at the first
-  // pixel and its `platform_ref` at this World.
+  // A record of this world: `data` points at the first pixel, `platform_ref`
+  // at this World. The host hands the plug-in a record of its own made from
+  // it (the pixels and size, its pattern in the rest).
   PF_EffectWorld* effect_world() { return &world_; }
   const PF_EffectWorld* effect_world() const { return &world_; }
 
