@@ -395,8 +395,7 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
   HostState* h = Resolve(effect_ref, "add_param");
   if (!h) return PF_Err_BAD_CALLBACK_PARAM;
   std::lock_guard lock(h->mu);
-  const auto fault =
-      h->EnterLocked("add_param", def ? std::string(def->name_do_not_use_directly, strnlen(def->name_do_not_use_directly, sizeof def->name_do_not_use_directly)) : "", index);
+  const auto fault = h->EnterLocked("add_param", def ? NameOf(*def) : "", index);
   if (!CheckRef(h, effect_ref, "add_param")) return PF_Err_BAD_CALLBACK_PARAM;
   if (h->phase != Phase::kParamsSetup) {
     h->ViolationLocked("add_param outside PARAMS_SETUP");
@@ -515,9 +514,9 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
   HostState* h = Resolve(effect_ref, "checkout_layer");
   if (!h) return PF_Err_BAD_CALLBACK_PARAM;
   std::lock_guard lock(h->mu);
-  const auto fault =
-      h->EnterLocked("checkout_layer", "id=" + std::to_string(checkout_id) + " " + TimeDetail(what_time, time_step, time_scale),
-                     index);
+  const std::string detail =
+      "id=" + std::to_string(checkout_id) + " " + TimeDetail(what_time, time_step, time_scale);
+  const auto fault = h->EnterLocked("checkout_layer", detail, index);
   if (!CheckRef(h, effect_ref, "checkout_layer")) return PF_Err_BAD_CALLBACK_PARAM;
   if (h->phase != Phase::kPreRender || !h->pending) {
     h->ViolationLocked("checkout_layer outside SMART_PRE_RENDER");

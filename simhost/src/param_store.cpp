@@ -11,6 +11,12 @@ namespace simhost {
 FixedValue FixedFromDouble(double v) { return FixedValue{static_cast<PF_Fixed>(std::lround(v * 65536.0))}; }
 
 namespace detail {
+
+std::string NameOf(const PF_ParamDef& def) {
+  const char* name = def.name_do_not_use_directly;
+  return std::string(name, strnlen(name, sizeof def.name_do_not_use_directly));
+}
+
 namespace {
 
 // The ParamValue alternative that holds values of `type`, if it has values.
@@ -70,7 +76,7 @@ ParamValue Interpolate(const ParamValue& a, const ParamValue& b, double f) {
 
 std::string Label(PF_ParamIndex index, const PF_ParamDef& def) {
   return "parameter " + std::to_string(index) + " (\"" +
-         std::string(def.name_do_not_use_directly, strnlen(def.name_do_not_use_directly, sizeof def.name_do_not_use_directly)) + "\")";
+         NameOf(def) + "\")";
 }
 
 template <class T>

@@ -16,6 +16,9 @@
 
 namespace simhost::detail {
 
+// A definition's name, which need not be terminated within its field.
+std::string NameOf(const PF_ParamDef& def);
+
 class ParamStore {
  public:
   // Forgets the definitions (values set by index stay).
