@@ -96,8 +96,8 @@ PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*para
 }
 
 PF_Err UpdateParamsUi(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[]) {
-  // Whatever happens below, including a raised error, the host redraws.
-  out_data->out_flags |= PF_OutFlag_REFRESH_UI;
+  // A host always passes the parameters; without them there is nothing to
+  // refresh, and the command fails as a refused suite would, before any step.
   if (params == nullptr || params[kParamTones] == nullptr) {
     return PF_Err_BAD_CALLBACK_PARAM;
   }
@@ -116,20 +116,22 @@ PF_Err UpdateParamsUi(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* par
     defs[index] = *params[index];
   }
 
-  const ColourUse* use = FindColourUse(params[kParamTones]->u.pd.value);
-  if (use == nullptr) {
-    return PF_Err_NONE;
-  }
   PF_Err err = PF_Err_NONE;
-  for (std::size_t i = 0; i < kColourParams.size() && !err; ++i) {
-    PF_ParamDef& def = defs[kColourParams[i]];
-    if (use->enabled[i]) {
-      def.ui_flags &= ~PF_PUI_DISABLED;
-    } else {
-      def.ui_flags |= PF_PUI_DISABLED;
+  // A tone count outside the table changes no control.
+  if (const ColourUse* use = FindColourUse(params[kParamTones]->u.pd.value)) {
+    for (std::size_t i = 0; i < kColourParams.size() && !err; ++i) {
+      PF_ParamDef& def = defs[kColourParams[i]];
+      if (use->enabled[i]) {
+        def.ui_flags &= ~PF_PUI_DISABLED;
+      } else {
+        def.ui_flags |= PF_PUI_DISABLED;
+      }
+      err = suites.ParamUtilsSuite().PF_UpdateParamUI(in_data->effect_ref, kColourParams[i], &def);
     }
-    err = suites.ParamUtilsSuite().PF_UpdateParamUI(in_data->effect_ref, kColourParams[i], &def);
   }
+  // The host redraws whatever the updates returned; a refused suite raises
+  // before this, and then nothing was changed to redraw.
+  out_data->out_flags |= PF_OutFlag_REFRESH_UI;
   return err;
 }
 

@@ -97,6 +97,7 @@ struct Avx512 {
   static M GeF(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GE_OQ); }
   static M GtF(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ); }
   static M LtF(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ); }
+  static M UnordF(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_UNORD_Q); }
   static F SelectF(M m, F a, F b) { return _mm512_mask_blend_ps(m, b, a); }  // m ? a : b
   static void Transpose4(F& a, F& b, F& c, F& d) {
     const F t0 = _mm512_unpacklo_ps(a, b), t1 = _mm512_unpackhi_ps(a, b);

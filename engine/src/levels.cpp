@@ -36,4 +36,10 @@ LevelsCoefficients ComputeLevels(const ToneParams& params) {
   return c;
 }
 
+bool FloatLevelsAreFinite(const LevelsCoefficients& c) {
+  return std::isfinite(c.singleExponent) && std::isfinite(c.singleScale) && std::isfinite(c.singleOffset);
+}
+
+bool IsFractionalExponent(float exponent) { return std::isfinite(exponent) && exponent != std::trunc(exponent); }
+
 }  // namespace qv

@@ -71,6 +71,7 @@ struct Avx2 {
   static M GeF(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
   static M GtF(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
   static M LtF(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
+  static M UnordF(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_UNORD_Q); }
   static F SelectF(M m, F a, F b) { return _mm256_blendv_ps(b, a, m); }  // m ? a : b
   static void Transpose4(F& a, F& b, F& c, F& d) {
     const F t0 = _mm256_unpacklo_ps(a, b), t1 = _mm256_unpackhi_ps(a, b);

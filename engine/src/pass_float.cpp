@@ -41,6 +41,8 @@ detail::FloatRampConstants FloatConstants(const ToneMapper& mapper, float u) {
   k.scale = c.singleScale;
   k.offset = c.singleOffset;
   k.identityPower = c.singleExponent == 1.0f;
+  k.unlevelledShadows = !FloatLevelsAreFinite(c);
+  k.unlevelledShadowsBelowZero = IsFractionalExponent(c.singleExponent);
   k.opacityRange = c.opacityRange;
   k.shadowsOpacity = mapper.settings().params.shadowsOpacity;
   k.blend = u;

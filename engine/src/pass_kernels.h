@@ -45,6 +45,9 @@ struct FloatRampConstants {
   RampColours colours;
   float exponent, scale, offset;
   bool identityPower;  // the exponent is exactly 1: powf(x, 1) is x
+  // Where a NaN levelled tone takes the Shadows colour rather than the
+  // Highlights (UnlevelledGivesShadows): for every tone, or for negative ones.
+  bool unlevelledShadows, unlevelledShadowsBelowZero;
   double opacityRange, shadowsOpacity;
   float blend, keep;  // u and 1 - u
 };

@@ -82,6 +82,7 @@ struct Sse41 {
   static M GeF(F a, F b) { return _mm_cmpge_ps(a, b); }
   static M GtF(F a, F b) { return _mm_cmpgt_ps(a, b); }
   static M LtF(F a, F b) { return _mm_cmplt_ps(a, b); }
+  static M UnordF(F a, F b) { return _mm_cmpunord_ps(a, b); }
   static F SelectF(M m, F a, F b) { return _mm_blendv_ps(b, a, m); }  // m ? a : b
   static void Transpose4(F& a, F& b, F& c, F& d) {
     const F t0 = _mm_unpacklo_ps(a, b), t1 = _mm_unpackhi_ps(a, b);

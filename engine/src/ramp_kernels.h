@@ -41,6 +41,17 @@ inline void SetColour(PixelFloat& out, const PixelFloat& colour) {
   out.blue = colour.blue;
 }
 
+// The colour of a levelled tone that is not a number. The ramp's tests
+// (below 0, at most 1, otherwise above) send it above the ramp, to the
+// Highlights colour: a NaN pixel, or an infinite tone times a zero scale.
+// Two cases have no real curve to follow, and there it takes the Shadows
+// colour, as the tables store it: float levels that are not all finite (every
+// levelled tone is then NaN), and a negative tone raised to an exponent that
+// is not a whole number.
+inline bool UnlevelledGivesShadows(const LevelsCoefficients& c, float tone) {
+  return !FloatLevelsAreFinite(c) || (tone < 0.0f && IsFractionalExponent(c.singleExponent));
+}
+
 template <ToneCount Tones>
 inline PixelFloat RampOf(const ToneMapper& mapper, float tone) {
   const ToneParams& p = mapper.settings().params;
@@ -52,14 +63,14 @@ inline PixelFloat RampOf(const ToneMapper& mapper, float tone) {
     if constexpr (IsRampWithSegments(Tones)) {
       const LevelsCoefficients& c = mapper.levels();
       const float t = std::pow(tone, c.singleExponent) * c.singleScale + c.singleOffset;
-      // A levelled tone that is not a number counts as 0, the Shadows end, as
-      // in the lookup tables.
-      if (!(t >= 0.0f)) {
+      if (t < 0.0f) {
         SetColour(out, p.shadows);
-      } else if (t > 1.0f) {
+      } else if (t <= 1.0f) {
+        SetColour(out, SegmentAt<Tones>(p, t));
+      } else if (t > 1.0f || !UnlevelledGivesShadows(c, tone)) {
         SetColour(out, p.highlights);
       } else {
-        SetColour(out, SegmentAt<Tones>(p, t));
+        SetColour(out, p.shadows);
       }
     }
     out.alpha = RampOpacity(mapper, ClampUnit(tone));

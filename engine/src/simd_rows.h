@@ -318,13 +318,20 @@ inline void RampColour(typename I::F tone, typename I::F level, const FloatRampC
       }
     }
     const F position = I::MulF(I::SetF(static_cast<float>(kSegments)), I::SubF(t, lower));
-    // Below 0 and NaN: Shadows; above 1: Highlights; otherwise the segment.
-    const auto inside = I::GeF(t, I::SetF(0.0f)), above = I::GtF(t, I::SetF(1.0f));
+    // Below 0: Shadows; at most 1: the segment; otherwise (above 1, or NaN)
+    // Highlights, except a NaN where UnlevelledGivesShadows (ramp_kernels.h).
+    const F zero = I::SetF(0.0f);
+    const auto below = I::LtF(t, zero), within = I::GeF(I::SetF(1.0f), t);
     F* channels[3] = {&out.red, &out.green, &out.blue};
     for (int ch = 0; ch < 3; ++ch) {
+      const F shadows = I::SetF(c.colours.stops[0][ch]);
+      F top = I::SetF(c.colours.stops[kSegments][ch]);
+      if (c.unlevelledShadows || c.unlevelledShadowsBelowZero) {
+        const F unlevelled = c.unlevelledShadows ? shadows : I::SelectF(I::LtF(tone, zero), shadows, top);
+        top = I::SelectF(I::UnordF(t, t), unlevelled, top);
+      }
       const F mixed = I::AddF(I::MulF(span[ch], position), from[ch]);
-      *channels[ch] = I::SelectF(inside, I::SelectF(above, I::SetF(c.colours.stops[kSegments][ch]), mixed),
-                                 I::SetF(c.colours.stops[0][ch]));
+      *channels[ch] = I::SelectF(below, shadows, I::SelectF(within, mixed, top));
     }
   }
   // Monotone takes the opacity of the tone itself, the others of the tone

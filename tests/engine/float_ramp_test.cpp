@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
+#include <string>
 
 #include "reference.h"
 #include "support.h"
@@ -70,16 +72,52 @@ TEST(FloatRamp, MatchesTheReference) {
   }
 }
 
-// A negative tone under a fractional exponent, and a NaN tone, have no
-// levelled tone: they take the Shadows colour, like the tables.
-TEST(FloatRampFaults, ToneWithoutLevelledValueGivesShadows) {
-  ToneParams p = BaseParams();
-  p.gamma = 2.2;
-  p.shadows = Colour(10, 20, 30);
-  for (ToneCount tones : {kDuotone, kTritone, kPentone}) {
-    const ToneMapper m = FloatMapper(tones, p);
-    EXPECT_TRUE(SameColour(m.Ramp(-0.3f), p.shadows)) << tones;
-    EXPECT_TRUE(SameColour(m.Ramp(std::numeric_limits<float>::quiet_NaN()), p.shadows)) << tones;
+// The colour of a levelled tone that is not a number. The ramp's tests send it
+// above the ramp, to Highlights; only where no real curve exists (levels
+// that are not finite, a negative tone under a fractional exponent) is the
+// colour ours to choose, and it is Shadows, as in the tables. Checked through
+// the ramp and through the pass, on a row long enough for every pass variant.
+struct UnlevelledCase {
+  const char* what;
+  ToneParams params;
+  PixelFloat pixel;  // alpha, red, green, blue
+  bool shadows;      // else highlights
+};
+
+TEST(FloatRampFaults, ALevelledToneThatIsNotANumberIsAboveTheRampUnlessNoCurveExists) {
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  ToneParams defaults = BaseParams();
+  defaults.shadows = Colour(10, 20, 30);
+  ToneParams flat = defaults;  // Duotone on Red, Output Black = Output White: the scale is 0
+  flat.tones = kDuotone;
+  flat.baseOn = kBaseRed;
+  flat.outputBlack = flat.outputWhite = 0.5;
+  ToneParams gamma = defaults;
+  gamma.gamma = 2.2;
+  ToneParams no_curve = gamma;  // a negative black point under exponent 1/2.2
+  no_curve.inputBlack = -0.2;
+  const UnlevelledCase cases[] = {
+      {"a NaN pixel, default settings", defaults, {1, kNaN, kNaN, kNaN}, false},
+      {"an infinite tone times a zero scale", flat, {1, kInf, 0.5f, 0.5f}, false},
+      {"a NaN pixel under gamma 2.2", gamma, {1, kNaN, kNaN, kNaN}, false},
+      {"a negative tone under gamma 2.2", gamma, {1, -0.3f, -0.3f, -0.3f}, true},
+      {"levels without a real curve", no_curve, {1, 0.4f, 0.4f, 0.4f}, true},
+      {"a NaN pixel with levels without a real curve", no_curve, {1, kNaN, kNaN, kNaN}, true},
+  };
+  for (const UnlevelledCase& c : cases) {
+    for (ToneCount tones : {kDuotone, kTritone, kPentone}) {
+      SCOPED_TRACE(std::string(c.what) + ", tones " + std::to_string(tones));
+      ToneParams p = c.params;
+      p.tones = tones;
+      const PixelFloat& want = c.shadows ? p.shadows : p.highlights;
+      const ToneMapper m = test::MakeMapper(kDepthFloat, p);
+      const float tone = p.baseOn == kBaseRed ? c.pixel.red : (c.pixel.red + c.pixel.red) * 0.5f;
+      EXPECT_TRUE(SameColour(m.Ramp(tone), want));
+      test::Image<PixelFloat> in(37, 1, 0, c.pixel), out(37, 1, 0, PixelFloat{});
+      m.Process(in.View(kDepthFloat), out.View(kDepthFloat), PixelRect{0, 0, 37, 1});
+      for (std::int32_t x = 0; x < 37; ++x) ASSERT_TRUE(SameColour(out.At(x, 0), want)) << "x " << x;
+    }
   }
 }
 

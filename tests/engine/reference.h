@@ -2,8 +2,8 @@
 
 // A straight per-pixel transcription of the toning rules, sharing no code with
 // the engine: it levels and colours every pixel from scratch instead of through
-// a table, and switches on Base On and the tone count at every pixel. Settings
-// must be finite, with distinct black and white powers.
+// a table, and switches on Base On and the tone count at every pixel. Any
+// settings: where the levels have no real curve, every levelled tone is NaN.
 
 #include <algorithm>
 #include <cmath>
@@ -59,7 +59,14 @@ class Reference {
     const PixelFloat *from = &p_.midtones, *to = &p_.midtones;
     float s = 0, opacityTone = x;
     if (p_.tones != 1) {
-      Segment(std::pow(x, float(exponent_)) * float(scale_) + float(offset_), from, to, s);
+      const float t = std::pow(x, float(exponent_)) * float(scale_) + float(offset_);
+      if (std::isnan(t)) {
+        // Not below 0, not at most 1: above the ramp, unless no real curve
+        // exists for this tone, where the effect chooses the Shadows end.
+        from = to = NoFloatCurve(x) ? &p_.shadows : &p_.highlights;
+      } else {
+        Segment(t, from, to, s);
+      }
       opacityTone = x < 0 ? 0.0f : x > 1 ? 1.0f : x;
     }
     PixelFloat out;
@@ -73,6 +80,14 @@ class Reference {
 
  private:
   double Range() const { return p_.highlightsOpacity - p_.shadowsOpacity; }
+
+  // The float levels (single exponent, scale and offset) are not all finite,
+  // or a negative tone meets an exponent that is not a whole number.
+  bool NoFloatCurve(float x) const {
+    const float e = float(exponent_), k = float(scale_), o = float(offset_);
+    if (!std::isfinite(e) || !std::isfinite(k) || !std::isfinite(o)) return true;
+    return x < 0 && e != std::trunc(e);
+  }
 
   // Integer channels give the integer tone; `eightBit` picks the luminance.
   template <class T>
@@ -94,8 +109,8 @@ class Reference {
     return v > max ? max : static_cast<std::uint32_t>(v);
   }
 
-  // NaN and negative tones give the Shadows end; above 1, the Highlights
-  // colour itself.
+  // (The tables') NaN and negative tones give the Shadows end; above 1, the
+  // Highlights colour itself.
   template <class Real>
   void Segment(Real t, const PixelFloat*& from, const PixelFloat*& to, Real& s) const {
     if (std::isnan(t) || t < 0) t = 0;

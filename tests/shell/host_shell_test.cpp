@@ -368,6 +368,21 @@ TEST_F(ShellHostTest, AFailingUiUpdateStopsTheRestAndStillAsksForARefresh) {
   EXPECT_THAT(host.Violations(), IsEmpty());
 }
 
+// The refresh is the last step: a refused suite (or no basic suite) raises
+// before it, so nothing is refreshed and no control was touched.
+TEST_F(ShellHostTest, ARefusedSuiteFailsTheUiRefreshWithoutAskingForARefresh) {
+  SetUpThroughParams();
+  host.RefuseSuite(kPFParamUtilsSuite);
+  EXPECT_EQ(host.UpdateParamsUI(), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(host.LastOutData().out_flags & PF_OutFlag_REFRESH_UI, 0);
+  EXPECT_EQ(host.CountOf("PF_UpdateParamUI"), 0u);
+  host.ClearFaults();
+  host.options().provide_basic_suite = false;
+  EXPECT_EQ(host.UpdateParamsUI(), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(host.LastOutData().out_flags & PF_OutFlag_REFRESH_UI, 0);
+  EXPECT_THAT(host.Violations(), IsEmpty());
+}
+
 // ---- Dispatch and suites ------------------------------------------------------------
 
 TEST_F(ShellHostTest, CommandsOutsideTheTableReturnZeroAndTouchNothing) {

@@ -17,7 +17,8 @@ namespace qv {
 // serve the float ramp, which colours in single precision. Settings with no
 // real curve (equal powers of the black and white points, a negative point
 // raised to a fractional exponent) give non-finite coefficients here, so every
-// levelled tone is NaN; the ramp and the tables then treat it as 0.
+// levelled tone is NaN; the tables then store it as 0, and the float ramp
+// gives it the Shadows colour (see ramp_kernels.h).
 struct LevelsCoefficients {
   double opacityRange;
   double scale;
@@ -33,5 +34,13 @@ struct LevelsCoefficients {
 void SeparateInputPoints(ToneParams& params);
 
 LevelsCoefficients ComputeLevels(const ToneParams& params);
+
+// The float ramp's coefficients (single exponent, scale and offset) are all
+// finite: the float levels curve is a real curve.
+bool FloatLevelsAreFinite(const LevelsCoefficients& c);
+
+// A finite exponent that is not a whole number: a negative tone raised to it
+// has no real result.
+bool IsFractionalExponent(float exponent);
 
 }  // namespace qv
