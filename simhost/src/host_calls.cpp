@@ -625,14 +625,14 @@ PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
     };
     const A_long width = span(r.left, r.right);
     const A_long height = span(r.top, r.bottom);
+    const PF_PixelFormat format = h->options.output_format.value_or(h->pending->format);
     const auto& kept = h->kept_output;
     if (h->options.reuse_worlds && kept && kept->width() == width && kept->height() == height &&
-        kept->format() == h->pending->format) {
+        kept->format() == format) {
       h->output_world = std::move(h->kept_output);
     } else {
       try {
-        h->output_world =
-            std::make_unique<World>(width, height, h->pending->format, h->options.row_padding_bytes);
+        h->output_world = std::make_unique<World>(width, height, format, h->options.row_padding_bytes);
       } catch (const std::exception&) {  // too large to make
         return PF_Err_OUT_OF_MEMORY;
       }

@@ -2,9 +2,12 @@
 
 // Fixtures shared by the engine tests.
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/tone_mapper.h"
@@ -49,7 +52,12 @@ inline std::mt19937& Rng() {
 inline int RandomInt(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(Rng()); }
 inline double RandomReal(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(Rng()); }
 
-// Settings in the host's ranges: every Base On and tone count, blend on or off.
+inline double LogUniform(double lo, double hi) { return std::exp(RandomReal(std::log(lo), std::log(hi))); }
+
+// Settings anywhere in the host's valid ranges: every Base On and tone count,
+// blend on or off, Gamma from 0.01 to 50, Output Black above Output White, and
+// black and white points that give no real curve (equal points, a negative
+// black point under a fractional exponent).
 inline ToneParams RandomParams() {
   ToneParams p = BaseParams();
   p.baseOn = RandomInt(1, 6);
@@ -57,15 +65,69 @@ inline ToneParams RandomParams() {
   for (PixelFloat* c : {&p.highlights, &p.brights, &p.midtones, &p.darktones, &p.shadows}) {
     *c = Colour(RandomInt(0, 255), RandomInt(0, 255), RandomInt(0, 255));
   }
-  p.inputBlack = RandomReal(0, 0.4);
-  p.inputWhite = RandomReal(0.6, 1);
-  p.gamma = RandomInt(0, 1) ? 1.0 : RandomReal(0.2, 4);
+  switch (RandomInt(0, 5)) {
+    case 0:  // equal points: Input White is raised by 0.000001
+      p.inputBlack = p.inputWhite = RandomReal(0, 1);
+      break;
+    case 1:  // a negative black point
+      p.inputBlack = RandomReal(-0.5, -0.01);
+      p.inputWhite = RandomReal(0.6, 1);
+      break;
+    default:
+      p.inputBlack = RandomReal(0, 0.4);
+      p.inputWhite = RandomReal(0.6, 1);
+  }
+  switch (RandomInt(0, 5)) {
+    case 0:
+      p.gamma = LogUniform(0.01, 0.2);
+      break;
+    case 1:
+      p.gamma = LogUniform(4, 50);
+      break;
+    case 2:
+    case 3:
+      p.gamma = 1.0;
+      break;
+    default:
+      p.gamma = RandomReal(0.2, 4);
+  }
   p.outputBlack = RandomReal(-0.1, 0.5);
   p.outputWhite = RandomReal(0.5, 1.1);
+  if (RandomInt(0, 3) == 0) std::swap(p.outputBlack, p.outputWhite);  // the ramp turned around
   p.highlightsOpacity = RandomInt(0, 100) / 100.0;
   p.shadowsOpacity = RandomInt(0, 100) / 100.0;
   p.blend = RandomInt(0, 1) ? 0.0 : RandomInt(0, 100) / 100.0;
   return p;
+}
+
+// A float channel: mostly within -0.25 to 1.25, sometimes far outside, zero
+// of either sign, infinite or not a number.
+inline float RandomFloatChannel() {
+  switch (RandomInt(0, 15)) {
+    case 0: return std::numeric_limits<float>::quiet_NaN();
+    case 1: return -std::numeric_limits<float>::quiet_NaN();
+    case 2: return std::numeric_limits<float>::infinity();
+    case 3: return -std::numeric_limits<float>::infinity();
+    case 4: return float(RandomReal(-1000, 1000));
+    case 5: return RandomInt(0, 1) ? 0.0f : -0.0f;
+    default: return float(RandomReal(-0.25, 1.25));
+  }
+}
+
+// Float pixels compare by value, any NaN equal to any other: C++ leaves a
+// NaN's sign and payload to the order of the operands, so two correct
+// computations may give different NaNs. Every other value compares by its
+// bytes (-0 is not 0).
+inline bool SameValue(const PixelFloat& a, const PixelFloat& b) {
+  const float x[4] = {a.alpha, a.red, a.green, a.blue}, y[4] = {b.alpha, b.red, b.green, b.blue};
+  for (int i = 0; i < 4; ++i) {
+    if (!(std::isnan(x[i]) && std::isnan(y[i])) && std::memcmp(&x[i], &y[i], sizeof x[i]) != 0) return false;
+  }
+  return true;
+}
+template <class Pixel>
+bool SameValue(const Pixel& a, const Pixel& b) {
+  return Same(a, b);
 }
 
 }  // namespace qv::test

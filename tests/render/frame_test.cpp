@@ -4,11 +4,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "frame_support.h"
 #include "reference.h"
+#include "support.h"
 
 namespace qv::testing {
 namespace {
@@ -118,6 +123,153 @@ TEST_P(FrameTest, OutputAgreesWithTheReferenceTranscription) {
     EXPECT_EQ(mismatches, 0) << "settings " << s;
   }
   EXPECT_THAT(host().Violations(), IsEmpty());
+}
+
+// Settings at the ends of the host's ranges and beyond a real curve, and float
+// pixels that are not a number, infinite, negative or above 1, against the
+// independent transcription: Gamma 0.01 and 50, equal black and white
+// points, a negative black point under a fractional exponent, the output
+// turned around.
+TEST_P(FrameTest, ExtremeSettingsAndPixelsAgreeWithTheReferenceTranscription) {
+  const PF_PixelFormat format = GetParam();
+  World layer = RandomLayer(21, 7, format, 11);
+  if (DepthOfTestFormat(format) == kDepthFloat) {
+    constexpr float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                  -std::numeric_limits<float>::infinity(), -2.5f, 7.0f, -0.0f};
+    std::mt19937 rng(17);
+    for (A_long y = 0; y < layer.height(); ++y) {
+      for (PF_PixelFloat& px : layer.Row<PF_PixelFloat>(y)) {
+        float* channels[] = {&px.alpha, &px.red, &px.green, &px.blue};
+        if (rng() % 3 == 0) *channels[rng() % 4] = kSpecial[rng() % std::size(kSpecial)];
+      }
+    }
+  }
+  host().SetInput(layer);
+  std::vector<HostValues> cases(5);
+  cases[0].gamma = 0.01;
+  cases[0].tones = 4;
+  cases[1].gamma = 50;
+  cases[1].base_on = 2;
+  cases[2].input_black = cases[2].input_white = 0.5;
+  cases[2].tones = 2;
+  cases[3].input_black = -0.3;
+  cases[3].gamma = 2.2;
+  cases[3].tones = 4;
+  cases[4].output_black = 0.9;
+  cases[4].output_white = 0.1;
+  cases[4].blend = 40 * 65536;
+  cases[4].shadows_opacity = 30 * 65536;
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    Apply(host(), cases[c]);
+    const test::Reference reference(ExpectedParams(cases[c]));
+    const FrameReport frame = host().RenderFrame(static_cast<A_long>(c));
+    ASSERT_EQ(frame.err(), PF_Err_NONE);
+    ASSERT_TRUE(frame.output);
+    int mismatches = 0;
+    for (A_long y = 0; y < layer.height(); ++y) {
+      for (A_long x = 0; x < layer.width(); ++x) {
+        switch (DepthOfTestFormat(format)) {
+          case kDepth8: {
+            const PF_Pixel8& s8 = layer.At<PF_Pixel8>(x, y);
+            const Pixel8 want = reference.ToneInteger(Pixel8{s8.alpha, s8.red, s8.green, s8.blue});
+            mismatches += std::memcmp(&want, &frame.output->At<PF_Pixel8>(x, y), sizeof want) != 0;
+            break;
+          }
+          case kDepth16: {
+            const PF_Pixel16& s16 = layer.At<PF_Pixel16>(x, y);
+            const Pixel16 want = reference.ToneInteger(Pixel16{s16.alpha, s16.red, s16.green, s16.blue});
+            mismatches += std::memcmp(&want, &frame.output->At<PF_Pixel16>(x, y), sizeof want) != 0;
+            break;
+          }
+          default: {
+            const PF_PixelFloat& sf = layer.At<PF_PixelFloat>(x, y);
+            const PixelFloat want = reference.ToneFloat(PixelFloat{sf.alpha, sf.red, sf.green, sf.blue});
+            const PF_PixelFloat& got = frame.output->At<PF_PixelFloat>(x, y);
+            mismatches += !test::SameValue(want, PixelFloat{got.alpha, got.red, got.green, got.blue});
+          }
+        }
+      }
+    }
+    EXPECT_EQ(mismatches, 0) << "case " << c;
+  }
+  EXPECT_THAT(host().Violations(), IsEmpty());
+}
+
+// Both views take the input's depth, whatever the output world's own format.
+// An output of wider pixels gets the input depth's pixels at the start of
+// each row, walked by its rowbytes, and nothing past them; an output whose
+// rows are too short for them is refused before any pixel is written.
+TEST(FrameFormats, TheOutputWorldIsWalkedAtTheInputsDepth) {
+  struct Case {
+    PF_PixelFormat input, output;
+    bool fits;
+  };
+  for (const Case c : {Case{PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB128, true},
+                       Case{PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128, true},
+                       Case{PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, true},
+                       Case{PF_PixelFormat_ARGB128, PF_PixelFormat_ARGB32, false},
+                       Case{PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB32, false}}) {
+    SCOPED_TRACE(FormatName(c.input) + " into " + FormatName(c.output));
+    HostOptions options = FrameOptions();
+    options.output_format = c.output;
+    options.num_threads = 3;
+    Host host = LinkedHost(options);
+    ASSERT_EQ(host.GlobalSetup(), PF_Err_NONE);
+    ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE);
+    const World layer = RandomLayer(13, 6, c.input, 23);
+    host.SetInput(layer);
+    HostValues values;
+    values.tones = 4;
+    values.gamma = 1.6;
+    Apply(host, values);
+    const FrameReport frame = host.RenderFrame(0);
+    ASSERT_TRUE(frame.output);
+    ASSERT_EQ(frame.output->format(), c.output);
+    const World toned = EngineToned(layer, ExpectedParams(values));
+    const auto pixel_bytes = static_cast<std::size_t>(layer.bytes_per_pixel() * layer.width());
+    const auto row_bytes = static_cast<std::size_t>(frame.output->bytes_per_pixel() * frame.output->width());
+    for (A_long y = 0; y < layer.height(); ++y) {
+      const auto row_at = [y](const World& w) {
+        return w.raw_bytes().data() + World::kGuardBytes +
+               static_cast<std::size_t>(y) * static_cast<std::size_t>(w.rowbytes());
+      };
+      const unsigned char* row = row_at(*frame.output);
+      const unsigned char* want = row_at(toned);
+      if (c.fits) {
+        EXPECT_EQ(std::memcmp(row, want, pixel_bytes), 0) << "row " << y;
+        EXPECT_TRUE(std::all_of(row + pixel_bytes, row + row_bytes, [](unsigned char b) { return b == 0xEE; }))
+            << "row " << y << " past the input depth's pixels";
+      } else {
+        EXPECT_TRUE(std::all_of(row, row + row_bytes, [](unsigned char b) { return b == 0xEE; })) << "row " << y;
+      }
+    }
+    EXPECT_EQ(frame.err(), c.fits ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_THAT(host.Violations(), IsEmpty());
+  }
+}
+
+// The thread count goes to the host's iteration exactly as the host reported
+// it, a negative one too: no band runs, nothing is written, and the result is
+// the iteration's own (this host refuses a negative count).
+TEST(FrameThreads, ANegativeThreadCountRunsNoBand) {
+  HostOptions options = FrameOptions();
+  options.num_threads = -3;
+  Host host = LinkedHost(options);
+  ASSERT_EQ(host.GlobalSetup(), PF_Err_NONE);
+  ASSERT_EQ(host.ParamsSetup(), PF_Err_NONE);
+  const World layer = RandomLayer(9, 4, PF_PixelFormat_ARGB64, 29);
+  host.SetInput(layer);
+  const FrameReport frame = host.RenderFrame(0);
+  EXPECT_EQ(frame.err(), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(host.CountOf("iterate_generic"), 1u);
+  for (const simhost::CallRecord& call : host.Calls()) {
+    if (call.op == "iterate_generic") {
+      EXPECT_EQ(call.arg, -3);
+    }
+  }
+  ASSERT_TRUE(frame.output);
+  EXPECT_TRUE(frame.output->SamePixels(Filled(*frame.output, 0xEE)));
+  EXPECT_THAT(host.Violations(), ::testing::ElementsAre(::testing::HasSubstr("iterate_generic with -3 iterations")));
 }
 
 // No thread asked for: the host runs no band, the output stays as the host

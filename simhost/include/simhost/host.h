@@ -74,6 +74,10 @@ struct HostOptions {
   // The byte every pixel byte of a new output world holds.
   unsigned char output_fill = 0;
 
+  // The pixel format of the output world that checkout_output hands out; the
+  // input layer's format when empty, as a host does.
+  std::optional<PF_PixelFormat> output_format;
+
   // Written by AEGP_RegisterWithAEGP.
   AEGP_PluginID plugin_id = 0x51564401;
 
