@@ -38,6 +38,37 @@ HostOptions FrameOptions() {
   return options;
 }
 
+// The pixels of `output` that differ from the reference's toning of `layer`
+// (float pixels by value, any NaN equal to any other).
+int ReferenceMismatches(const World& layer, const World& output, const test::Reference& reference) {
+  int mismatches = 0;
+  for (A_long y = 0; y < layer.height(); ++y) {
+    for (A_long x = 0; x < layer.width(); ++x) {
+      switch (DepthOfTestFormat(layer.format())) {
+        case kDepth8: {
+          const PF_Pixel8& s = layer.At<PF_Pixel8>(x, y);
+          const Pixel8 want = reference.ToneInteger(Pixel8{s.alpha, s.red, s.green, s.blue});
+          mismatches += std::memcmp(&want, &output.At<PF_Pixel8>(x, y), sizeof want) != 0;
+          break;
+        }
+        case kDepth16: {
+          const PF_Pixel16& s = layer.At<PF_Pixel16>(x, y);
+          const Pixel16 want = reference.ToneInteger(Pixel16{s.alpha, s.red, s.green, s.blue});
+          mismatches += std::memcmp(&want, &output.At<PF_Pixel16>(x, y), sizeof want) != 0;
+          break;
+        }
+        default: {
+          const PF_PixelFloat& s = layer.At<PF_PixelFloat>(x, y);
+          const PF_PixelFloat& got = output.At<PF_PixelFloat>(x, y);
+          mismatches += !test::SameValue(reference.ToneFloat(PixelFloat{s.alpha, s.red, s.green, s.blue}),
+                                         PixelFloat{got.alpha, got.red, got.green, got.blue});
+        }
+      }
+    }
+  }
+  return mismatches;
+}
+
 class FrameTest : public ::testing::TestWithParam<PF_PixelFormat> {
  protected:
   void SetUp() override {
@@ -96,31 +127,7 @@ TEST_P(FrameTest, OutputAgreesWithTheReferenceTranscription) {
     const FrameReport frame = host().RenderFrame(s);
     ASSERT_EQ(frame.err(), PF_Err_NONE);
     ASSERT_TRUE(frame.output);
-    int mismatches = 0;
-    for (A_long y = 0; y < layer.height(); ++y) {
-      for (A_long x = 0; x < layer.width(); ++x) {
-        switch (DepthOfTestFormat(format)) {
-          case kDepth8: {
-            const PF_Pixel8& s8 = layer.At<PF_Pixel8>(x, y);
-            const Pixel8 want = reference.ToneInteger(Pixel8{s8.alpha, s8.red, s8.green, s8.blue});
-            mismatches += std::memcmp(&want, &frame.output->At<PF_Pixel8>(x, y), sizeof want) != 0;
-            break;
-          }
-          case kDepth16: {
-            const PF_Pixel16& s16 = layer.At<PF_Pixel16>(x, y);
-            const Pixel16 want = reference.ToneInteger(Pixel16{s16.alpha, s16.red, s16.green, s16.blue});
-            mismatches += std::memcmp(&want, &frame.output->At<PF_Pixel16>(x, y), sizeof want) != 0;
-            break;
-          }
-          default: {
-            const PF_PixelFloat& sf = layer.At<PF_PixelFloat>(x, y);
-            const PixelFloat want = reference.ToneFloat(PixelFloat{sf.alpha, sf.red, sf.green, sf.blue});
-            mismatches += std::memcmp(&want, &frame.output->At<PF_PixelFloat>(x, y), sizeof want) != 0;
-          }
-        }
-      }
-    }
-    EXPECT_EQ(mismatches, 0) << "settings " << s;
+    EXPECT_EQ(ReferenceMismatches(layer, *frame.output, reference), 0) << "settings " << s;
   }
   EXPECT_THAT(host().Violations(), IsEmpty());
 }
@@ -165,32 +172,7 @@ TEST_P(FrameTest, ExtremeSettingsAndPixelsAgreeWithTheReferenceTranscription) {
     const FrameReport frame = host().RenderFrame(static_cast<A_long>(c));
     ASSERT_EQ(frame.err(), PF_Err_NONE);
     ASSERT_TRUE(frame.output);
-    int mismatches = 0;
-    for (A_long y = 0; y < layer.height(); ++y) {
-      for (A_long x = 0; x < layer.width(); ++x) {
-        switch (DepthOfTestFormat(format)) {
-          case kDepth8: {
-            const PF_Pixel8& s8 = layer.At<PF_Pixel8>(x, y);
-            const Pixel8 want = reference.ToneInteger(Pixel8{s8.alpha, s8.red, s8.green, s8.blue});
-            mismatches += std::memcmp(&want, &frame.output->At<PF_Pixel8>(x, y), sizeof want) != 0;
-            break;
-          }
-          case kDepth16: {
-            const PF_Pixel16& s16 = layer.At<PF_Pixel16>(x, y);
-            const Pixel16 want = reference.ToneInteger(Pixel16{s16.alpha, s16.red, s16.green, s16.blue});
-            mismatches += std::memcmp(&want, &frame.output->At<PF_Pixel16>(x, y), sizeof want) != 0;
-            break;
-          }
-          default: {
-            const PF_PixelFloat& sf = layer.At<PF_PixelFloat>(x, y);
-            const PixelFloat want = reference.ToneFloat(PixelFloat{sf.alpha, sf.red, sf.green, sf.blue});
-            const PF_PixelFloat& got = frame.output->At<PF_PixelFloat>(x, y);
-            mismatches += !test::SameValue(want, PixelFloat{got.alpha, got.red, got.green, got.blue});
-          }
-        }
-      }
-    }
-    EXPECT_EQ(mismatches, 0) << "case " << c;
+    EXPECT_EQ(ReferenceMismatches(layer, *frame.output, reference), 0) << "case " << c;
   }
   EXPECT_THAT(host().Violations(), IsEmpty());
 }
