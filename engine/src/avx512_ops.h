@@ -131,6 +131,22 @@ struct Avx512 {
   static D SubD(D a, D b) { return _mm512_sub_pd(a, b); }
   static D DivD(D a, D b) { return _mm512_div_pd(a, b); }
   static __mmask8 GeD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ); }
+  // 64-bit lanes of doubles, for the power function (bitwise operations on
+  // doubles through the integer forms, which AVX-512F has).
+  static __mmask8 EqD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
+  static __mmask8 UnordD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_UNORD_Q); }
+  static D AndD(D a, D b) { return FromBitsD(_mm512_and_si512(BitsD(a), BitsD(b))); }
+  static D OrD(D a, D b) { return FromBitsD(_mm512_or_si512(BitsD(a), BitsD(b))); }
+  static V BitsD(D a) { return _mm512_castpd_si512(a); }
+  static D FromBitsD(V a) { return _mm512_castsi512_pd(a); }
+  static V And64(V a, V b) { return _mm512_and_si512(a, b); }
+  static V Or64(V a, V b) { return _mm512_or_si512(a, b); }
+  static V Sub64(V a, V b) { return _mm512_sub_epi64(a, b); }
+  template <int N>
+  static V ShiftRight64(V a) { return _mm512_srli_epi64(a, N); }
+  template <int N>
+  static V ShiftLeft64(V a) { return _mm512_slli_epi64(a, N); }
+  static D GatherD(const double* table, V index) { return _mm512_i64gather_pd(index, table, 8); }
   // kLanesD table entries from their channels, each truncated toward zero
   // (the values are 0 to the channel maximum).
   static void StoreEntries(Pixel8* p, D a, D r, D g, D b) {

@@ -102,6 +102,21 @@ struct Avx2 {
   static D SubD(D a, D b) { return _mm256_sub_pd(a, b); }
   static D DivD(D a, D b) { return _mm256_div_pd(a, b); }
   static D GeD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
+  // 64-bit lanes of doubles, for the power function.
+  static D EqD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
+  static D UnordD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_UNORD_Q); }
+  static D AndD(D a, D b) { return _mm256_and_pd(a, b); }
+  static D OrD(D a, D b) { return _mm256_or_pd(a, b); }
+  static V BitsD(D a) { return _mm256_castpd_si256(a); }
+  static D FromBitsD(V a) { return _mm256_castsi256_pd(a); }
+  static V And64(V a, V b) { return _mm256_and_si256(a, b); }
+  static V Or64(V a, V b) { return _mm256_or_si256(a, b); }
+  static V Sub64(V a, V b) { return _mm256_sub_epi64(a, b); }
+  template <int N>
+  static V ShiftRight64(V a) { return _mm256_srli_epi64(a, N); }
+  template <int N>
+  static V ShiftLeft64(V a) { return _mm256_slli_epi64(a, N); }
+  static D GatherD(const double* table, V index) { return _mm256_i64gather_pd(table, index, 8); }
   // kLanesD table entries from their channels, each truncated toward zero
   // (the values are 0 to the channel maximum).
   static void StoreEntries(Pixel8* p, D a, D r, D g, D b) {

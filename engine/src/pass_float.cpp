@@ -38,6 +38,7 @@ detail::FloatRampConstants FloatConstants(const ToneMapper& mapper, float u) {
   detail::FloatRampConstants k{};
   k.colours = detail::MakeRampColours(mapper.settings().params);
   k.exponent = c.singleExponent;
+  k.power = detail::MakePowExponent(c.singleExponent);
   k.scale = c.singleScale;
   k.offset = c.singleOffset;
   k.identityPower = c.singleExponent == 1.0f;

@@ -15,6 +15,7 @@
 #include "engine/pass_variant.h"
 #include "engine/pixel.h"
 #include "engine/tone_params.h"
+#include "engine/pow.h"
 
 namespace qv::detail {
 
@@ -44,6 +45,7 @@ RampColours MakeRampColours(const ToneParams& params);
 struct FloatRampConstants {
   RampColours colours;
   float exponent, scale, offset;
+  PowExponent power;  // the exponent's facts for PowF
   bool identityPower;  // the exponent is exactly 1: powf(x, 1) is x
   // Where a NaN levelled tone takes the Shadows colour rather than the
   // Highlights (UnlevelledGivesShadows): for every tone, or for negative ones.
@@ -70,12 +72,16 @@ struct TableConstants {
 using TableKernel8 = void (*)(Pixel8* table, const TableConstants& constants);
 using TableKernel16 = void (*)(Pixel16* table, const TableConstants& constants);
 
+// x[i]^y into out[i] for n values, as PowF gives them.
+using PowRow = void (*)(const float* x, float* out, std::int32_t n, const PowExponent& y);
+
 struct PassKernels {
   Row8 row8[kBaseOnCount][2];  // [base - 1][blend]
   Row16 row16[kBaseOnCount][2];
   RowFloat rowFloat[kBaseOnCount][kToneCounts][2];  // [base - 1][tones - 1][blend]
   TableKernel8 table8[kToneCounts + 1];              // [tones], 0 for a count outside 1 to 4
   TableKernel16 table16[kToneCounts + 1];
+  PowRow powRow;
 };
 
 // The kernels of a variant, or null for the scalar variant and for variants

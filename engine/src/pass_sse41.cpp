@@ -111,6 +111,23 @@ struct Sse41 {
   static D SubD(D a, D b) { return _mm_sub_pd(a, b); }
   static D DivD(D a, D b) { return _mm_div_pd(a, b); }
   static D GeD(D a, D b) { return _mm_cmpge_pd(a, b); }
+  // 64-bit lanes of doubles, for the power function.
+  static D EqD(D a, D b) { return _mm_cmpeq_pd(a, b); }
+  static D UnordD(D a, D b) { return _mm_cmpunord_pd(a, b); }
+  static D AndD(D a, D b) { return _mm_and_pd(a, b); }
+  static D OrD(D a, D b) { return _mm_or_pd(a, b); }
+  static V BitsD(D a) { return _mm_castpd_si128(a); }
+  static D FromBitsD(V a) { return _mm_castsi128_pd(a); }
+  static V And64(V a, V b) { return _mm_and_si128(a, b); }
+  static V Or64(V a, V b) { return _mm_or_si128(a, b); }
+  static V Sub64(V a, V b) { return _mm_sub_epi64(a, b); }
+  template <int N>
+  static V ShiftRight64(V a) { return _mm_srli_epi64(a, N); }
+  template <int N>
+  static V ShiftLeft64(V a) { return _mm_slli_epi64(a, N); }
+  static D GatherD(const double* table, V index) {
+    return _mm_set_pd(table[_mm_extract_epi64(index, 1)], table[_mm_cvtsi128_si64(index)]);
+  }
   // kLanesD table entries from their channels, each truncated toward zero
   // (the values are 0 to the channel maximum).
   static void StoreEntries(Pixel8* p, D a, D r, D g, D b) {

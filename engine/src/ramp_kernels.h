@@ -7,6 +7,7 @@
 
 #include "engine/ramp.h"
 #include "engine/tone_mapper.h"
+#include "engine/pow.h"
 #include "ramp_segments.h"
 
 namespace qv::detail {
@@ -62,7 +63,7 @@ inline PixelFloat RampOf(const ToneMapper& mapper, float tone) {
   } else {
     if constexpr (IsRampWithSegments(Tones)) {
       const LevelsCoefficients& c = mapper.levels();
-      const float t = std::pow(tone, c.singleExponent) * c.singleScale + c.singleOffset;
+      const float t = PowF(tone, c.singleExponent) * c.singleScale + c.singleOffset;
       if (t < 0.0f) {
         SetColour(out, p.shadows);
       } else if (t <= 1.0f) {

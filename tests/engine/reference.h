@@ -4,6 +4,8 @@
 // the engine: it levels and colours every pixel from scratch instead of through
 // a table, and switches on Base On and the tone count at every pixel. Any
 // settings: where the levels have no real curve, every levelled tone is NaN.
+// Its one shared primitive is the float power function (engine/pow.h), which
+// the rules name and which has tests of its own.
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +13,7 @@
 #include <type_traits>
 
 #include "engine/pixel.h"
+#include "engine/pow.h"
 #include "engine/tone_params.h"
 
 namespace qv::test {
@@ -59,7 +62,7 @@ class Reference {
     const PixelFloat *from = &p_.midtones, *to = &p_.midtones;
     float s = 0, opacityTone = x;
     if (p_.tones != 1) {
-      const float t = std::pow(x, float(exponent_)) * float(scale_) + float(offset_);
+      const float t = detail::PowF(x, float(exponent_)) * float(scale_) + float(offset_);
       if (std::isnan(t)) {
         // Not below 0, not at most 1: above the ramp, unless no real curve
         // exists for this tone, where the effect chooses the Shadows end.

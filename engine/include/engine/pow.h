@@ -1,0 +1,131 @@
+#pragma once
+
+// The float ramp's power function: x^y for a float tone x and the frame's
+// single exponent y, rounded once to float. Ours rather than the C library's
+// powf, whose results differ between libraries and between the builds one
+// library picks by processor: this one is plain IEEE double arithmetic in one
+// fixed order (no fused multiply-add, no library call), so every machine and
+// both builds give the same bits, and the vector forms (engine/src/simd_rows.h) do the
+// same operations lane by lane.
+//
+// For a finite x > 0, with tables and coefficients from
+// engine/tools/generate_pow_tables.cpp (engine/pow_tables.inc):
+//   x = 2^e * m, m in [1, 2); i = the top 7 fraction bits of m;
+//   z = m * c_i - 1, exact (m has 24 significant bits, c_i 28), |z| <~ 2^-8;
+//   log2 x = e + L_i + z * B(z), B the degree-6 polynomial of the b_k;
+//   t = y * e + y * (L_i + z * B(z));                  (y * e is exact)
+//   t = n + j / 128 + g, |g| <= 2^-8 (a rounding shift, exact);
+//   x^y = 2^t = s + s * g * D(g), s = 2^n * T_j, D the degree-4 polynomial
+//   of the d_k; the sum is rounded once to float.
+// Error before that rounding: the series are cut below 2^-60 relative; the
+// table values are within 2^-53 relative (L_i within 2^-53 absolute, being
+// below 1); the dozen roundings of the log part leave t within about
+// (3 |y| + |y e| + |t|) * 2^-53 of y log2 x, and 2^t then within that times
+// ln 2 relative, plus about 4 * 2^-53 from the exp part. Where the result is
+// a float that is neither 0 nor infinite, |t| <= 151 and |y e| <= |t| + |y|,
+// so for |y| <= 100 the result is within 2^-43 relative of x^y: far inside
+// half a float ulp (2^-24), so the one rounding to float is correct except
+// where x^y lies within 2^-43 relative of a midpoint between two floats.
+//
+// Special cases are those of C's powf; a NaN result is the default quiet NaN.
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "engine/pass_variant.h"
+
+namespace qv::detail {
+
+#include "engine/pow_tables.inc"
+
+// The exponent's facts, worked out once for many calls.
+struct PowExponent {
+  double y;
+  bool zero, nan, infinite, negative;
+  bool integer;  // a whole number (finite)
+  bool odd;      // an odd whole number
+};
+
+inline PowExponent MakePowExponent(float y) {
+  PowExponent e{};
+  e.y = y;
+  e.zero = y == 0.0f;
+  e.nan = std::isnan(y);
+  e.infinite = std::isinf(y);
+  e.negative = y < 0.0f;
+  e.integer = std::isfinite(y) && y == std::trunc(y);
+  // Every float from 2^24 on is even.
+  e.odd = e.integer && std::fabs(y) < 0x1p24f && (static_cast<std::int64_t>(y) & 1) != 0;
+  return e;
+}
+
+inline constexpr double kPowOverflow = 129.0;    // 2^t at or above rounds to infinity
+inline constexpr double kPowUnderflow = -151.0;  // 2^t at or below rounds to 0
+inline constexpr double kPowShift = 0x1.8p45;    // t + kPowShift rounds t to a multiple of 1/128
+inline constexpr std::uint64_t kPowExponentBits = 0x3FF0000000000000u;
+inline constexpr std::uint64_t kPowFractionBits = 0x000FFFFFFFFFFFFFu;
+
+// 2^(y log2 ax) in double for a finite ax > 0 (any other ax gives some value).
+inline double PowPositive(double ax, double y) {
+  const auto bits = std::bit_cast<std::uint64_t>(ax);
+  const double e = static_cast<double>(static_cast<std::int64_t>(bits >> 52) - 1023);
+  const std::uint64_t i = (bits >> 45) & 127;
+  const double m = std::bit_cast<double>((bits & kPowFractionBits) | kPowExponentBits);
+  const double z = m * kPowReciprocal[i] - 1.0;
+  double b = kPowLogPoly[6];
+  for (int k = 5; k >= 0; --k) b = b * z + kPowLogPoly[k];
+  const double t = y * e + y * (kPowLogReciprocal[i] + z * b);
+  if (t >= kPowOverflow) return std::numeric_limits<double>::infinity();
+  if (t <= kPowUnderflow) return 0.0;
+  const double shifted = t + kPowShift;
+  const std::uint64_t k = std::bit_cast<std::uint64_t>(shifted) - std::bit_cast<std::uint64_t>(kPowShift);
+  const double g = t - (shifted - kPowShift);
+  const std::uint64_t j = k & 127;
+  const double s = std::bit_cast<double>(std::bit_cast<std::uint64_t>(kPowExp2[j]) + ((k - j) << 45));
+  double d = kPowExpPoly[4];
+  for (int n = 3; n >= 0; --n) d = d * g + kPowExpPoly[n];
+  return s + s * (g * d);
+}
+
+// x^y with the special cases of C's powf, each case overriding the ones
+// before it (the vector forms do the same in the same order).
+inline float PowF(float x, const PowExponent& y) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  const double xd = x;
+  const double ax = std::fabs(xd);
+  double r;
+  if (y.zero) {
+    r = 1.0;  // even for a NaN x
+  } else if (y.nan) {
+    r = x == 1.0f ? 1.0 : kNaN;
+  } else if (y.infinite) {
+    r = (ax < 1.0) == y.negative ? kInf : 0.0;
+    if (ax == 1.0) r = 1.0;
+    if (std::isnan(xd)) r = kNaN;
+  } else {
+    r = PowPositive(ax, y.y);
+    if (ax == 1.0) r = 1.0;
+    if (!y.integer && xd < 0.0) r = kNaN;  // no real power (an infinite x is decided next)
+    if (ax == kInf) r = y.negative ? 0.0 : kInf;
+    if (ax == 0.0) r = y.negative ? kInf : 0.0;
+    if (y.odd && std::signbit(xd)) r = -r;
+    if (std::isnan(xd)) r = kNaN;
+  }
+  return static_cast<float>(r);
+}
+
+inline float PowF(float x, float y) { return PowF(x, MakePowExponent(y)); }
+
+}  // namespace qv::detail
+
+namespace qv {
+
+// x[i]^y into out[i] for n values, with the vector form of a pass variant
+// (the plain function for the scalar variant, and for a variant this build or
+// processor does not have). Every variant gives PowF's bits.
+void PowRow(PassVariant variant, const float* x, float* out, std::int32_t n, float y);
+
+}  // namespace qv

@@ -1,0 +1,118 @@
+// The float ramp's power function: C's special cases, its accuracy against
+// the double-precision power rounded once to float, and every pass variant's
+// vector form giving the plain function's bits. A sample; the verification
+// program (bench/pow/verify_pow.cpp) runs every float against MPFR.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "engine/pass_variant.h"
+#include "engine/pow.h"
+
+namespace qv {
+namespace {
+
+using detail::PowF;
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The exponents 1 / Gamma of the slider's range and of the ends of the valid one.
+const std::vector<float> kExponents = {1 / 0.01f, 1 / 0.37f, 1 / 0.5f, 1 / 1.6f, 1 / 2.2f,
+                                       1 / 4.0f,  1 / 10.0f, 1 / 50.0f, 1.0f,   3.0f};
+
+// C's rules for powf, case by case, written out rather than asked of a library.
+TEST(Pow, SpecialCasesAreThoseOfC) {
+  struct Case {
+    float x, y, want;
+  };
+  const Case cases[] = {
+      {kNaN, 0.0f, 1.0f},      {kNaN, -0.0f, 1.0f},    {1.0f, kNaN, 1.0f},       {-1.0f, kInf, 1.0f},
+      {-1.0f, -kInf, 1.0f},    {0.5f, kInf, 0.0f},     {2.0f, kInf, kInf},       {0.5f, -kInf, kInf},
+      {2.0f, -kInf, 0.0f},     {0.0f, 3.0f, 0.0f},     {-0.0f, 3.0f, -0.0f},     {-0.0f, 2.0f, 0.0f},
+      {-0.0f, 0.5f, 0.0f},     {0.0f, -3.0f, kInf},    {-0.0f, -3.0f, -kInf},    {-0.0f, -2.0f, kInf},
+      {-0.0f, -0.5f, kInf},    {kInf, 0.5f, kInf},     {kInf, -0.5f, 0.0f},      {-kInf, 3.0f, -kInf},
+      {-kInf, 2.0f, kInf},     {-kInf, 0.5f, kInf},    {-kInf, -3.0f, -0.0f},    {-kInf, -0.5f, 0.0f},
+      {-2.0f, 3.0f, -8.0f},    {-2.0f, 2.0f, 4.0f},    {-2.0f, -1.0f, -0.5f},    {-1.0f, 0x1p25f, 1.0f},
+      {-1.0f, 3.0f, -1.0f},    {2.0f, 128.0f, kInf},   {2.0f, -150.0f, 0.0f},    {2.0f, -149.0f, 0x1p-149f},
+      {4.0f, 0.5f, 2.0f},      {0x1p-149f, 1.0f, 0x1p-149f}, {0x1p-126f, 0.5f, 0x1p-63f}, {0.25f, -0.5f, 2.0f},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(SameBits(PowF(c.x, c.y), c.want)) << c.x << " ^ " << c.y << " = " << PowF(c.x, c.y);
+  }
+  for (const Case& c : {Case{-2.0f, 0.5f, kNaN}, Case{-1.0f, 0.5f, kNaN}, Case{kNaN, 1.0f, kNaN},
+                        Case{2.0f, kNaN, kNaN}, Case{kNaN, kInf, kNaN}, Case{-0.3f, 1 / 2.2f, kNaN}}) {
+    EXPECT_TRUE(std::isnan(PowF(c.x, c.y))) << c.x << " ^ " << c.y;
+  }
+}
+
+// Against the double-precision power rounded to float: the library's pow is
+// within an ulp of a double, so where the two disagree the true power lies
+// within about 2^-52 of a float midpoint, and either float is at most
+// half an ulp plus that away. Such cases are rare and counted.
+TEST(Pow, WithinHalfAnUlpOfTheTruePowerBarRareMidpoints) {
+  std::mt19937 rng(7);
+  int disagreements = 0, samples = 0;
+  for (const float y : kExponents) {
+    for (int s = 0; s < 200000; ++s) {
+      std::uint32_t bits = rng() & 0x7FFFFFFFu;
+      float x;
+      std::memcpy(&x, &bits, sizeof x);
+      if (!std::isfinite(x)) continue;
+      const double exact = std::pow(static_cast<double>(x), static_cast<double>(y));
+      const float got = PowF(x, y);
+      ++samples;
+      if (SameBits(got, static_cast<float>(exact))) continue;
+      ++disagreements;
+      // Within one ulp of the true power: between the two floats around it.
+      const float below = std::nextafter(static_cast<float>(exact), 0.0f);
+      const float above = std::nextafter(static_cast<float>(exact), kInf);
+      ASSERT_TRUE(got >= below && got <= above) << x << " ^ " << y << ": " << got << " against " << exact;
+    }
+  }
+  EXPECT_LE(disagreements, samples / 100000) << disagreements << " of " << samples;
+}
+
+// Every variant's vector form is the plain function, bit for bit, over
+// ordinary tones, every kind of special value and random bit patterns.
+TEST(Pow, EveryVariantGivesThePlainFunctionsBits) {
+  std::mt19937 rng(11);
+  std::vector<float> x(1 << 16);
+  const float specials[] = {0.0f, -0.0f, 1.0f, -1.0f, kInf, -kInf, kNaN, -kNaN, 0x1p-149f, -0x1p-149f,
+                            std::numeric_limits<float>::max(), 0.5f, -0.5f, 2.0f, 1.0000001f, 0.99999994f};
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const std::uint32_t r = rng();
+    if (i % 4 == 0) {
+      std::memcpy(&x[i], &r, sizeof r);  // any bits
+    } else if (i % 4 == 1) {
+      x[i] = specials[r % std::size(specials)];
+    } else {
+      x[i] = static_cast<float>(r) / 4294967296.0f * 1.5f - 0.25f;
+    }
+  }
+  std::vector<float> exponents = kExponents;
+  for (float y : {0.0f, -0.0f, kNaN, kInf, -kInf, -2.0f, -0.5f, 0x1p24f, 7.0f}) exponents.push_back(y);
+  std::vector<float> want(x.size()), got(x.size());
+  for (const float y : exponents) {
+    for (std::size_t i = 0; i < x.size(); ++i) want[i] = PowF(x[i], y);
+    for (const PassVariant variant : kPassVariants) {
+      if (!PassVariantAvailable(variant)) continue;
+      // An odd count, so that every variant also finishes with the plain function.
+      PowRow(variant, x.data(), got.data(), static_cast<std::int32_t>(x.size()) - 3, y);
+      for (std::size_t i = 0; i + 3 < x.size(); ++i) {
+        ASSERT_TRUE(SameBits(got[i], want[i]))
+            << PassVariantName(variant) << ": " << x[i] << " ^ " << y << " = " << got[i] << ", plain " << want[i];
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qv
