@@ -333,7 +333,7 @@ inline typename I::D PowD(typename I::D xd, const PowExponent& y) {
     r = y.negative ? I::SelectD(I::LtD(ax, one), inf, zero) : I::SelectD(I::LtD(ax, one), zero, inf);
     r = I::SelectD(I::EqD(ax, one), one, r);
   } else {
-    r = PowPositiveD<I>(ax, y.y);
+    r = y.square ? I::MulD(ax, ax) : PowPositiveD<I>(ax, y.y);
     r = I::SelectD(I::EqD(ax, one), one, r);
     if (!y.integer) r = I::SelectD(I::LtD(xd, zero), nan, r);
     r = I::SelectD(I::EqD(ax, inf), y.negative ? zero : inf, r);

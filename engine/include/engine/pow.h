@@ -25,7 +25,9 @@
 // a float that is neither 0 nor infinite, |t| <= 151 and |y e| <= |t| + |y|,
 // so for |y| <= 100 the result is within 2^-43 relative of x^y: far inside
 // half a float ulp (2^-24), so the one rounding to float is correct except
-// where x^y lies within 2^-43 relative of a midpoint between two floats.
+// where x^y lies within 2^-43 relative of a midpoint between two floats. The
+// square (Gamma 0.5) is x * x, exact in double, so it is always correctly
+// rounded, exact midpoints included.
 //
 // Special cases are those of C's powf; a NaN result is the default quiet NaN.
 
@@ -46,6 +48,7 @@ struct PowExponent {
   bool zero, nan, infinite, negative;
   bool integer;  // a whole number (finite)
   bool odd;      // an odd whole number
+  bool square;   // 2: x * x in double is exact, and rounds once to float
 };
 
 inline PowExponent MakePowExponent(float y) {
@@ -58,6 +61,7 @@ inline PowExponent MakePowExponent(float y) {
   e.integer = std::isfinite(y) && y == std::trunc(y);
   // Every float from 2^24 on is even.
   e.odd = e.integer && std::fabs(y) < 0x1p24f && (static_cast<std::int64_t>(y) & 1) != 0;
+  e.square = y == 2.0f;
   return e;
 }
 
@@ -106,7 +110,7 @@ inline float PowF(float x, const PowExponent& y) {
     if (ax == 1.0) r = 1.0;
     if (std::isnan(xd)) r = kNaN;
   } else {
-    r = PowPositive(ax, y.y);
+    r = y.square ? ax * ax : PowPositive(ax, y.y);
     if (ax == 1.0) r = 1.0;
     if (!y.integer && xd < 0.0) r = kNaN;  // no real power (an infinite x is decided next)
     if (ax == kInf) r = y.negative ? 0.0 : kInf;
