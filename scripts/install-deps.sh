@@ -12,6 +12,8 @@ packages=(
   # The Windows build: MinGW-w64 cross compilers, Wine to run its tests, and
   # pefile (for /usr/bin/python3) to inspect the finished .aex.
   g++-mingw-w64-x86-64 binutils-mingw-w64 wine64 wine python3-pefile
+  # The power function's table generator and verification program (MPFR).
+  libmpfr-dev
 )
 
 missing=()

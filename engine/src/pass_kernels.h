@@ -46,7 +46,7 @@ struct FloatRampConstants {
   RampColours colours;
   float exponent, scale, offset;
   PowExponent power;  // the exponent's facts for PowF
-  bool identityPower;  // the exponent is exactly 1: powf(x, 1) is x
+  bool identityPower;  // the exponent is exactly 1: PowF(x, 1) is x
   // Where a NaN levelled tone takes the Shadows colour rather than the
   // Highlights (UnlevelledGivesShadows): for every tone, or for negative ones.
   bool unlevelledShadows, unlevelledShadowsBelowZero;

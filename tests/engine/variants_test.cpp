@@ -268,7 +268,7 @@ TEST_P(PassVariants, SixteenBitProductsAndBlendSumsOverEveryAlpha) {
 }
 
 // Full frames, as the bands of a render see them: every Base On, tone count
-// and blend, at gamma 1 (no powf in float) and 2.2.
+// and blend, at gamma 1 (no power in float) and 2.2.
 TEST_P(PassVariants, WideFramesEverySetting) {
   World<Pixel8> in8(301, 3, 7, 1, Pixel8{});
   World<Pixel16> in16(301, 3, 7, 1, Pixel16{});
