@@ -135,6 +135,7 @@ struct Avx512 {
   // doubles through the integer forms, which AVX-512F has).
   static __mmask8 EqD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
   static __mmask8 UnordD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_UNORD_Q); }
+  static bool AllD(__mmask8 m) { return m == 0xFF; }
   static D AndD(D a, D b) { return FromBitsD(_mm512_and_si512(BitsD(a), BitsD(b))); }
   static D OrD(D a, D b) { return FromBitsD(_mm512_or_si512(BitsD(a), BitsD(b))); }
   static V BitsD(D a) { return _mm512_castpd_si512(a); }

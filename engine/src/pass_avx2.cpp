@@ -105,6 +105,7 @@ struct Avx2 {
   // 64-bit lanes of doubles, for the power function.
   static D EqD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
   static D UnordD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_UNORD_Q); }
+  static bool AllD(D m) { return _mm256_movemask_pd(m) == 0xF; }
   static D AndD(D a, D b) { return _mm256_and_pd(a, b); }
   static D OrD(D a, D b) { return _mm256_or_pd(a, b); }
   static V BitsD(D a) { return _mm256_castpd_si256(a); }

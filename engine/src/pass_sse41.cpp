@@ -114,6 +114,7 @@ struct Sse41 {
   // 64-bit lanes of doubles, for the power function.
   static D EqD(D a, D b) { return _mm_cmpeq_pd(a, b); }
   static D UnordD(D a, D b) { return _mm_cmpunord_pd(a, b); }
+  static bool AllD(D m) { return _mm_movemask_pd(m) == 0x3; }
   static D AndD(D a, D b) { return _mm_and_pd(a, b); }
   static D OrD(D a, D b) { return _mm_or_pd(a, b); }
   static V BitsD(D a) { return _mm_castpd_si128(a); }

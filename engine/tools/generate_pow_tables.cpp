@@ -11,15 +11,15 @@
 // of m pick i; c_i is 1 / (1 + (i + 1/2) / 128) rounded to 28 significant bits,
 // so that m * c_i (24 + 28 bits) is exact in double and z = m * c_i - 1 lies
 // within about +-2^-8. Then log2 x = e + L_i + log2(1 + z), with
-// L_i = -log2(c_i), and log2(1 + z) = z * (b1 + z * (b2 + ... + z * b7)) with
+// L_i = -log2(c_i), and log2(1 + z) = z * (b1 + z * (b2 + ... + z * b5)) with
 // b_k = (-1)^(k+1) / (k ln 2), the Taylor series of ln(1 + z) / ln 2 cut after
-// z^7: the first term left out is below |z|^8 / (8 ln 2) < 2^-66.
+// z^5: the first term left out is below |z|^6 / (6 ln 2) < 2^-50.
 //
 // 2^t for a double t: t = n + j / 128 + g with integers n, j (0 <= j < 128) and
 // |g| <= 2^-8; 2^t = 2^n * T_j * 2^g with T_j = 2^(j / 128), and
-// 2^g - 1 = g * (d1 + g * (d2 + ... + g * d5)) with d_k = (ln 2)^k / k!, the
-// Taylor series of e^(g ln 2) cut after g^5: the first term left out is below
-// (2^-8 ln 2)^6 / 6! < 2^-60.
+// 2^g - 1 = g * (d1 + g * (d2 + ... + g * d4)) with d_k = (ln 2)^k / k!, the
+// Taylor series of e^(g ln 2) cut after g^4: the first term left out is below
+// (2^-8 ln 2)^5 / 5! < 2^-49.
 #include <mpfr.h>
 
 #include <cstdio>
@@ -65,15 +65,15 @@ int main() {
     mpfr_ui_pow(a, 2, a, MPFR_RNDN);
     exp2_table[i] = Nearest(a);
   }
-  double log_poly[7], exp_poly[5];
-  for (int k = 1; k <= 7; ++k) {  // b_k = (-1)^(k+1) / (k ln 2)
+  double log_poly[5], exp_poly[4];
+  for (int k = 1; k <= 5; ++k) {  // b_k = (-1)^(k+1) / (k ln 2)
     mpfr_mul_ui(a, ln2, static_cast<unsigned long>(k), MPFR_RNDN);
     mpfr_ui_div(a, 1, a, MPFR_RNDN);
     if (k % 2 == 0) mpfr_neg(a, a, MPFR_RNDN);
     log_poly[k - 1] = Nearest(a);
   }
   mpfr_set_ui(b, 1, MPFR_RNDN);
-  for (int k = 1; k <= 5; ++k) {  // d_k = (ln 2)^k / k!
+  for (int k = 1; k <= 4; ++k) {  // d_k = (ln 2)^k / k!
     mpfr_mul(b, b, ln2, MPFR_RNDN);
     mpfr_div_ui(b, b, static_cast<unsigned long>(k), MPFR_RNDN);
     exp_poly[k - 1] = Nearest(b);
@@ -85,8 +85,8 @@ int main() {
   Print("kPowReciprocal", reciprocal, 128);
   Print("kPowLogReciprocal", log_reciprocal, 128);
   Print("kPowExp2", exp2_table, 128);
-  Print("kPowLogPoly", log_poly, 7);
-  Print("kPowExpPoly", exp_poly, 5);
+  Print("kPowLogPoly", log_poly, 5);
+  Print("kPowExpPoly", exp_poly, 4);
   mpfr_clears(a, b, ln2, static_cast<mpfr_ptr>(nullptr));
   return 0;
 }

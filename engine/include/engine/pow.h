@@ -12,22 +12,23 @@
 // engine/tools/generate_pow_tables.cpp (engine/pow_tables.inc):
 //   x = 2^e * m, m in [1, 2); i = the top 7 fraction bits of m;
 //   z = m * c_i - 1, exact (m has 24 significant bits, c_i 28), |z| <~ 2^-8;
-//   log2 x = e + L_i + z * B(z), B the degree-6 polynomial of the b_k;
+//   log2 x = e + L_i + z * B(z), B the degree-4 polynomial of the b_k;
 //   t = y * e + y * (L_i + z * B(z));                  (y * e is exact)
 //   t = n + j / 128 + g, |g| <= 2^-8 (a rounding shift, exact);
-//   x^y = 2^t = s + s * g * D(g), s = 2^n * T_j, D the degree-4 polynomial
+//   x^y = 2^t = s + s * g * D(g), s = 2^n * T_j, D the degree-3 polynomial
 //   of the d_k; the sum is rounded once to float.
-// Error before that rounding: the series are cut below 2^-60 relative; the
-// table values are within 2^-53 relative (L_i within 2^-53 absolute, being
-// below 1); the dozen roundings of the log part leave t within about
-// (3 |y| + |y e| + |t|) * 2^-53 of y log2 x, and 2^t then within that times
-// ln 2 relative, plus about 4 * 2^-53 from the exp part. Where the result is
-// a float that is neither 0 nor infinite, |t| <= 151 and |y e| <= |t| + |y|,
-// so for |y| <= 100 the result is within 2^-43 relative of x^y: far inside
-// half a float ulp (2^-24), so the one rounding to float is correct except
-// where x^y lies within 2^-43 relative of a midpoint between two floats. The
-// square (Gamma 0.5) is x * x, exact in double, so it is always correctly
-// rounded, exact midpoints included.
+// Error before that rounding: the log series is cut below 2^-50 (absolute, in
+// log2 x) and the exp series below 2^-49 (relative); the table values are the
+// nearest doubles (L_i, below 1, within 2^-53 absolute); the dozen roundings
+// of the log part leave t within about (3 |y| + |y e| + |t|) * 2^-53 +
+// |y| * 2^-50 of y log2 x, and 2^t then within that times ln 2 relative, plus
+// 2^-49 and about 4 * 2^-53 from the exp part. Where the result is a float
+// that is neither 0 nor infinite, |t| <= 151 and |y e| <= |t| + |y|, so for
+// |y| <= 100 (Gamma from 0.01) the result is within 2^-42 relative of x^y:
+// far inside half a float ulp (2^-24), so the one rounding to float is correct
+// except where x^y lies within 2^-42 relative of a midpoint between two
+// floats. The square (Gamma 0.5) is x * x, exact in double, so it is always
+// correctly rounded, exact midpoints included.
 //
 // Special cases are those of C's powf; a NaN result is the default quiet NaN.
 
@@ -78,8 +79,8 @@ inline double PowPositive(double ax, double y) {
   const std::uint64_t i = (bits >> 45) & 127;
   const double m = std::bit_cast<double>((bits & kPowFractionBits) | kPowExponentBits);
   const double z = m * kPowReciprocal[i] - 1.0;
-  double b = kPowLogPoly[6];
-  for (int k = 5; k >= 0; --k) b = b * z + kPowLogPoly[k];
+  double b = kPowLogPoly[4];
+  for (int k = 3; k >= 0; --k) b = b * z + kPowLogPoly[k];
   const double t = y * e + y * (kPowLogReciprocal[i] + z * b);
   if (t >= kPowOverflow) return std::numeric_limits<double>::infinity();
   if (t <= kPowUnderflow) return 0.0;
@@ -88,8 +89,8 @@ inline double PowPositive(double ax, double y) {
   const double g = t - (shifted - kPowShift);
   const std::uint64_t j = k & 127;
   const double s = std::bit_cast<double>(std::bit_cast<std::uint64_t>(kPowExp2[j]) + ((k - j) << 45));
-  double d = kPowExpPoly[4];
-  for (int n = 3; n >= 0; --n) d = d * g + kPowExpPoly[n];
+  double d = kPowExpPoly[3];
+  for (int n = 2; n >= 0; --n) d = d * g + kPowExpPoly[n];
   return s + s * (g * d);
 }
 
