@@ -14,6 +14,8 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
+
+#include <limits>
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -135,18 +137,24 @@ struct Avx512 {
   // doubles through the integer forms, which AVX-512F has).
   static __mmask8 EqD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
   static __mmask8 UnordD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_UNORD_Q); }
-  static bool AllD(__mmask8 m) { return m == 0xFF; }
   static D AndD(D a, D b) { return FromBitsD(_mm512_and_si512(BitsD(a), BitsD(b))); }
   static D OrD(D a, D b) { return FromBitsD(_mm512_or_si512(BitsD(a), BitsD(b))); }
   static V BitsD(D a) { return _mm512_castpd_si512(a); }
   static D FromBitsD(V a) { return _mm512_castsi512_pd(a); }
-  static V And64(V a, V b) { return _mm512_and_si512(a, b); }
-  static V Or64(V a, V b) { return _mm512_or_si512(a, b); }
   static V Sub64(V a, V b) { return _mm512_sub_epi64(a, b); }
-  template <int N>
-  static V ShiftRight64(V a) { return _mm512_srli_epi64(a, N); }
-  template <int N>
-  static V ShiftLeft64(V a) { return _mm512_slli_epi64(a, N); }
+  template <int N> static V Slli64(V v) { return _mm512_slli_epi64(v, N); }
+  // Float lanes as 32-bit integers, and the halves that LowD and HighD take
+  // widened to 64-bit lanes.
+  static V BitsF(F a) { return _mm512_castps_si512(a); }
+  static F FromBitsF(V a) { return _mm512_castsi512_ps(a); }
+  static F ToFloat32(V a) { return _mm512_cvtepi32_ps(a); }
+  static V WidenLow32(V a) { return _mm512_cvtepi32_epi64(_mm512_castsi512_si256(a)); }
+  static V WidenHigh32(V a) { return _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(a, 1)); }
+  // Every lane finite and above 0 (NaN is not).
+  static bool AllPositiveFinite(F x) {
+    return (_mm512_cmp_ps_mask(x, _mm512_setzero_ps(), _CMP_GT_OQ) &
+            _mm512_cmp_ps_mask(x, _mm512_set1_ps(std::numeric_limits<float>::infinity()), _CMP_LT_OQ)) == 0xFFFF;
+  }
   static D GatherD(const double* table, V index) { return _mm512_i64gather_pd(index, table, 8); }
   // kLanesD table entries from their channels, each truncated toward zero
   // (the values are 0 to the channel maximum).

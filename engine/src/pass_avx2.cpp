@@ -4,6 +4,8 @@
 
 #include <immintrin.h>
 
+#include <limits>
+
 #include "simd_rows.h"
 
 namespace qv::detail {
@@ -105,18 +107,25 @@ struct Avx2 {
   // 64-bit lanes of doubles, for the power function.
   static D EqD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
   static D UnordD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_UNORD_Q); }
-  static bool AllD(D m) { return _mm256_movemask_pd(m) == 0xF; }
   static D AndD(D a, D b) { return _mm256_and_pd(a, b); }
   static D OrD(D a, D b) { return _mm256_or_pd(a, b); }
   static V BitsD(D a) { return _mm256_castpd_si256(a); }
   static D FromBitsD(V a) { return _mm256_castsi256_pd(a); }
-  static V And64(V a, V b) { return _mm256_and_si256(a, b); }
-  static V Or64(V a, V b) { return _mm256_or_si256(a, b); }
   static V Sub64(V a, V b) { return _mm256_sub_epi64(a, b); }
-  template <int N>
-  static V ShiftRight64(V a) { return _mm256_srli_epi64(a, N); }
-  template <int N>
-  static V ShiftLeft64(V a) { return _mm256_slli_epi64(a, N); }
+  template <int N> static V Slli64(V v) { return _mm256_slli_epi64(v, N); }
+  // Float lanes as 32-bit integers, and the halves that LowD and HighD take
+  // widened to 64-bit lanes.
+  static V BitsF(F a) { return _mm256_castps_si256(a); }
+  static F FromBitsF(V a) { return _mm256_castsi256_ps(a); }
+  static F ToFloat32(V a) { return _mm256_cvtepi32_ps(a); }
+  static V WidenLow32(V a) { return _mm256_cvtepi32_epi64(_mm256_castsi256_si128(a)); }
+  static V WidenHigh32(V a) { return _mm256_cvtepi32_epi64(_mm256_extracti128_si256(a, 1)); }
+  // Every lane finite and above 0 (NaN is not).
+  static bool AllPositiveFinite(F x) {
+    const F inside = _mm256_and_ps(_mm256_cmp_ps(x, _mm256_setzero_ps(), _CMP_GT_OQ),
+                                   _mm256_cmp_ps(x, _mm256_set1_ps(std::numeric_limits<float>::infinity()), _CMP_LT_OQ));
+    return _mm256_movemask_ps(inside) == 0xFF;
+  }
   static D GatherD(const double* table, V index) { return _mm256_i64gather_pd(table, index, 8); }
   // kLanesD table entries from their channels, each truncated toward zero
   // (the values are 0 to the channel maximum).

@@ -4,6 +4,8 @@
 
 #include <immintrin.h>
 
+#include <limits>
+
 #include "simd_rows.h"
 
 namespace qv::detail {
@@ -114,18 +116,24 @@ struct Sse41 {
   // 64-bit lanes of doubles, for the power function.
   static D EqD(D a, D b) { return _mm_cmpeq_pd(a, b); }
   static D UnordD(D a, D b) { return _mm_cmpunord_pd(a, b); }
-  static bool AllD(D m) { return _mm_movemask_pd(m) == 0x3; }
   static D AndD(D a, D b) { return _mm_and_pd(a, b); }
   static D OrD(D a, D b) { return _mm_or_pd(a, b); }
   static V BitsD(D a) { return _mm_castpd_si128(a); }
   static D FromBitsD(V a) { return _mm_castsi128_pd(a); }
-  static V And64(V a, V b) { return _mm_and_si128(a, b); }
-  static V Or64(V a, V b) { return _mm_or_si128(a, b); }
   static V Sub64(V a, V b) { return _mm_sub_epi64(a, b); }
-  template <int N>
-  static V ShiftRight64(V a) { return _mm_srli_epi64(a, N); }
-  template <int N>
-  static V ShiftLeft64(V a) { return _mm_slli_epi64(a, N); }
+  template <int N> static V Slli64(V v) { return _mm_slli_epi64(v, N); }
+  // Float lanes as 32-bit integers, and the halves that LowD and HighD take
+  // widened to 64-bit lanes.
+  static V BitsF(F a) { return _mm_castps_si128(a); }
+  static F FromBitsF(V a) { return _mm_castsi128_ps(a); }
+  static F ToFloat32(V a) { return _mm_cvtepi32_ps(a); }
+  static V WidenLow32(V a) { return _mm_cvtepi32_epi64(a); }
+  static V WidenHigh32(V a) { return _mm_cvtepi32_epi64(_mm_srli_si128(a, 8)); }
+  // Every lane finite and above 0 (NaN is not).
+  static bool AllPositiveFinite(F x) {
+    const F inside = _mm_and_ps(_mm_cmpgt_ps(x, _mm_setzero_ps()), _mm_cmplt_ps(x, _mm_set1_ps(std::numeric_limits<float>::infinity())));
+    return _mm_movemask_ps(inside) == 0xF;
+  }
   static D GatherD(const double* table, V index) {
     return _mm_set_pd(table[_mm_extract_epi64(index, 1)], table[_mm_cvtsi128_si64(index)]);
   }

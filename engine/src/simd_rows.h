@@ -290,54 +290,62 @@ inline typename I::F OpacityF(typename I::F x, const FloatRampConstants& c) {
   return I::JoinF(OpacityD<I>(I::LowD(x), c), OpacityD<I>(I::HighD(x), c));
 }
 
-// The power function of engine/pow.h on I::kLanesD doubles (float tones,
-// widened exactly): the same operations in the same order, lane by lane, so
-// every lane is the plain PowF's result bit for bit.
+// The power function of engine/pow.h on vectors: the same operations on the
+// same values, lane by lane, so every lane is the plain PowF's bits. The
+// parts e, m and i of x = 2^e * m come from the float's own bits, 32-bit
+// lanes at once (a subnormal scaled by 2^24 first): the values the plain
+// function takes from the double's bits.
 template <class I>
-inline typename I::D PowPositiveD(typename I::D ax, double y) {
+struct PowParts {
+  typename I::F e, m;
+  typename I::V i;
+};
+
+template <class I>
+inline PowParts<I> SplitPow(typename I::F ax) {
+  using F = typename I::F;
+  const auto tiny = I::LtF(ax, I::SetF(0x1p-126f));
+  const auto bits = I::BitsF(I::SelectF(tiny, I::MulF(ax, I::SetF(0x1p24f)), ax));
+  F e = I::SubF(I::ToFloat32(I::template Srli32<23>(bits)), I::SetF(127.0f));
+  e = I::SubF(e, I::SelectF(tiny, I::SetF(24.0f), I::SetF(0.0f)));
+  const F m = I::FromBitsF(I::Or(I::And(bits, I::Set32(0x007FFFFFu)), I::Set32(0x3F800000u)));
+  return {e, m, I::And(I::template Srli32<16>(bits), I::Set32(127))};
+}
+
+// PowPositive of engine/pow.h on I::kLanesD doubles, from the parts.
+template <class I>
+inline typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::V i, double y) {
   using D = typename I::D;
-  const auto bits = I::BitsD(ax);
-  // The biased exponent as a double: 2^52 + it, less 2^52 + 1023, exactly.
-  const D e = I::SubD(I::FromBitsD(I::Or64(I::template ShiftRight64<52>(bits), I::Set64(0x4330000000000000u))),
-                      I::SetD(0x1p52 + 1023.0));
-  const auto i = I::And64(I::template ShiftRight64<45>(bits), I::Set64(127));
-  const D m = I::FromBitsD(I::Or64(I::And64(bits, I::Set64(kPowFractionBits)), I::Set64(kPowExponentBits)));
   const D z = I::SubD(I::MulD(m, I::GatherD(kPowReciprocal, i)), I::SetD(1.0));
   D b = I::SetD(kPowLogPoly[4]);
   for (int k = 3; k >= 0; --k) b = I::AddD(I::MulD(b, z), I::SetD(kPowLogPoly[k]));
-  const D yv = I::SetD(y);
-  const D t = I::AddD(I::MulD(yv, e), I::MulD(yv, I::AddD(I::GatherD(kPowLogReciprocal, i), I::MulD(z, b))));
+  D t = I::MulD(I::SetD(y), I::AddD(e, I::AddD(I::GatherD(kPowLogReciprocal, i), I::MulD(z, b))));
+  t = I::MinD(I::MaxD(t, I::SetD(kPowUnderflow)), I::SetD(kPowOverflow));
   const D shifted = I::AddD(t, I::SetD(kPowShift));
   const auto k = I::Sub64(I::BitsD(shifted), I::Set64(std::bit_cast<std::uint64_t>(kPowShift)));
   const D g = I::SubD(t, I::SubD(shifted, I::SetD(kPowShift)));
-  const auto j = I::And64(k, I::Set64(127));
-  const D s = I::FromBitsD(I::Add64(I::BitsD(I::GatherD(kPowExp2, j)), I::template ShiftLeft64<45>(I::Sub64(k, j))));
+  const auto j = I::And(k, I::Set64(127));
+  const D s = I::FromBitsD(I::Add64(I::BitsD(I::GatherD(kPowExp2, j)), I::template Slli64<45>(I::Sub64(k, j))));
   D d = I::SetD(kPowExpPoly[3]);
   for (int n = 2; n >= 0; --n) d = I::AddD(I::MulD(d, g), I::SetD(kPowExpPoly[n]));
-  D r = I::AddD(s, I::MulD(s, I::MulD(g, d)));
-  r = I::SelectD(I::GeD(I::SetD(kPowUnderflow), t), I::SetD(0.0), r);
-  return I::SelectD(I::GeD(t, I::SetD(kPowOverflow)), I::SetD(std::numeric_limits<double>::infinity()), r);
+  return I::AddD(s, I::MulD(s, I::MulD(g, d)));
 }
 
+// The special cases of PowF for the lanes xd (doubles), in its order, over r.
 template <class I>
-inline typename I::D PowD(typename I::D xd, const PowExponent& y) {
+inline typename I::D PowSpecialCases(typename I::D xd, typename I::D r, const PowExponent& y) {
   using D = typename I::D;
   const D one = I::SetD(1.0), zero = I::SetD(0.0);
   const D inf = I::SetD(std::numeric_limits<double>::infinity());
   const D nan = I::SetD(std::numeric_limits<double>::quiet_NaN());
+  const D ax = I::AndD(xd, I::FromBitsD(I::Set64(0x7FFFFFFFFFFFFFFFu)));
   if (y.zero) return one;
   if (y.nan) return I::SelectD(I::EqD(xd, one), one, nan);
-  const D ax = I::AndD(xd, I::FromBitsD(I::Set64(0x7FFFFFFFFFFFFFFFu)));
-  D r;
   if (y.infinite) {
     r = y.negative ? I::SelectD(I::LtD(ax, one), inf, zero) : I::SelectD(I::LtD(ax, one), zero, inf);
     r = I::SelectD(I::EqD(ax, one), one, r);
   } else {
-    r = y.square ? I::MulD(ax, ax) : PowPositiveD<I>(ax, y.y);
     r = I::SelectD(I::EqD(ax, one), one, r);
-    // Every lane finite and above 0, as tones mostly are: nothing below
-    // changes them.
-    if (I::AllD(I::GtD(xd, zero)) && I::AllD(I::LtD(xd, inf))) return r;
     if (!y.integer) r = I::SelectD(I::LtD(xd, zero), nan, r);
     r = I::SelectD(I::EqD(ax, inf), y.negative ? zero : inf, r);
     r = I::SelectD(I::EqD(ax, zero), y.negative ? inf : zero, r);
@@ -348,7 +356,23 @@ inline typename I::D PowD(typename I::D xd, const PowExponent& y) {
 
 template <class I>
 inline typename I::F PowF(typename I::F x, const PowExponent& y) {
-  return I::JoinF(PowD<I>(I::LowD(x), y), PowD<I>(I::HighD(x), y));
+  using D = typename I::D;
+  if (y.zero || y.nan || y.infinite) {
+    const D none = I::SetD(0.0);
+    return I::JoinF(PowSpecialCases<I>(I::LowD(x), none, y), PowSpecialCases<I>(I::HighD(x), none, y));
+  }
+  const auto ax = I::FromBitsF(I::And(I::BitsF(x), I::Set32(0x7FFFFFFFu)));
+  const PowParts<I> parts = SplitPow<I>(ax);
+  // Tones are mostly finite and above 0, where only x = 1 is a case of its own.
+  const bool ordinary = I::AllPositiveFinite(x);
+  const auto half = [&](D xd, D e, D m, auto i) {
+    const D axd = I::AndD(xd, I::FromBitsD(I::Set64(0x7FFFFFFFFFFFFFFFu)));
+    const D r = y.square ? I::MulD(axd, axd) : PowPositiveD<I>(e, m, i, y.y);
+    if (ordinary) return I::SelectD(I::EqD(axd, I::SetD(1.0)), I::SetD(1.0), r);
+    return PowSpecialCases<I>(xd, r, y);
+  };
+  return I::JoinF(half(I::LowD(x), I::LowD(parts.e), I::LowD(parts.m), I::WidenLow32(parts.i)),
+                  half(I::HighD(x), I::HighD(parts.e), I::HighD(parts.m), I::WidenHigh32(parts.i)));
 }
 
 // x[i]^y into out[i] for n values: whole vectors here, the rest by the plain

@@ -13,18 +13,18 @@
 //   x = 2^e * m, m in [1, 2); i = the top 7 fraction bits of m;
 //   z = m * c_i - 1, exact (m has 24 significant bits, c_i 28), |z| <~ 2^-8;
 //   log2 x = e + L_i + z * B(z), B the degree-4 polynomial of the b_k;
-//   t = y * e + y * (L_i + z * B(z));                  (y * e is exact)
+//   t = y * (e + (L_i + z * B(z))), held to -152 to 130;
 //   t = n + j / 128 + g, |g| <= 2^-8 (a rounding shift, exact);
 //   x^y = 2^t = s + s * g * D(g), s = 2^n * T_j, D the degree-3 polynomial
 //   of the d_k; the sum is rounded once to float.
 // Error before that rounding: the log series is cut below 2^-50 (absolute, in
 // log2 x) and the exp series below 2^-49 (relative); the table values are the
 // nearest doubles (L_i, below 1, within 2^-53 absolute); the dozen roundings
-// of the log part leave t within about (3 |y| + |y e| + |t|) * 2^-53 +
-// |y| * 2^-50 of y log2 x, and 2^t then within that times ln 2 relative, plus
-// 2^-49 and about 4 * 2^-53 from the exp part. Where the result is a float
-// that is neither 0 nor infinite, |t| <= 151 and |y e| <= |t| + |y|, so for
-// |y| <= 100 (Gamma from 0.01) the result is within 2^-42 relative of x^y:
+// of the log part leave t within about (3 |y| + 2 |t|) * 2^-53 + |y| * 2^-50
+// of y log2 x, and 2^t then within that times ln 2 relative, plus 2^-49 and
+// about 4 * 2^-53 from the exp part. Where the result is a float that is
+// neither 0 nor infinite, |t| <= 151, so for |y| <= 100 (Gamma from 0.01)
+// the result is within 2^-42 relative of x^y:
 // far inside half a float ulp (2^-24), so the one rounding to float is correct
 // except where x^y lies within 2^-42 relative of a midpoint between two
 // floats. The square (Gamma 0.5) is x * x, exact in double, so it is always
@@ -66,8 +66,8 @@ inline PowExponent MakePowExponent(float y) {
   return e;
 }
 
-inline constexpr double kPowOverflow = 129.0;    // 2^t at or above rounds to infinity
-inline constexpr double kPowUnderflow = -151.0;  // 2^t at or below rounds to 0
+inline constexpr double kPowOverflow = 130.0;    // 2^t from 129 on rounds to a float infinity
+inline constexpr double kPowUnderflow = -152.0;  // 2^t up to -151 rounds to 0
 inline constexpr double kPowShift = 0x1.8p45;    // t + kPowShift rounds t to a multiple of 1/128
 inline constexpr std::uint64_t kPowExponentBits = 0x3FF0000000000000u;
 inline constexpr std::uint64_t kPowFractionBits = 0x000FFFFFFFFFFFFFu;
@@ -81,9 +81,10 @@ inline double PowPositive(double ax, double y) {
   const double z = m * kPowReciprocal[i] - 1.0;
   double b = kPowLogPoly[4];
   for (int k = 3; k >= 0; --k) b = b * z + kPowLogPoly[k];
-  const double t = y * e + y * (kPowLogReciprocal[i] + z * b);
-  if (t >= kPowOverflow) return std::numeric_limits<double>::infinity();
-  if (t <= kPowUnderflow) return 0.0;
+  double t = y * (e + (kPowLogReciprocal[i] + z * b));
+  // Held where 2^t is sure to round to 0 or to overflow a float.
+  t = t > kPowUnderflow ? t : kPowUnderflow;
+  t = t < kPowOverflow ? t : kPowOverflow;
   const double shifted = t + kPowShift;
   const std::uint64_t k = std::bit_cast<std::uint64_t>(shifted) - std::bit_cast<std::uint64_t>(kPowShift);
   const double g = t - (shifted - kPowShift);
