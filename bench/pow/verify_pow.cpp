@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
   step = std::max(1u, step);
   constexpr std::uint32_t kFiniteEnd = 0x7F800000u;  // every non-negative finite float lies below
   const double gammas[] = {0.01, 0.37, 0.5, 1.6, 2.2, 4, 10, 50};
-  std::printf("Every %s non-negative finite float x, x^(1/Gamma); variants:", step == 1 ? "" : ("1 in " + std::to_string(step)).c_str());
+  const std::string which = step == 1 ? "Every" : "One in " + std::to_string(step);
+  std::printf("%s non-negative finite float x, x^(1/Gamma); variants:", which.c_str());
   for (const qv::PassVariant v : qv::kPassVariants) {
     if (qv::PassVariantAvailable(v)) std::printf(" %s", qv::PassVariantName(v));
   }
