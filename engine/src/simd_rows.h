@@ -297,7 +297,7 @@ inline typename I::F OpacityF(typename I::F x, const FloatRampConstants& c) {
 // function takes from the double's bits.
 template <class I>
 struct PowParts {
-  typename I::F e, m;
+  typename I::F e, m, c;  // c: c_i, gathered as floats, every lane at once
   typename I::V i;
 };
 
@@ -309,14 +309,15 @@ inline PowParts<I> SplitPow(typename I::F ax) {
   F e = I::SubF(I::ToFloat32(I::template Srli32<23>(bits)), I::SetF(127.0f));
   e = I::SubF(e, I::SelectF(tiny, I::SetF(24.0f), I::SetF(0.0f)));
   const F m = I::FromBitsF(I::Or(I::And(bits, I::Set32(0x007FFFFFu)), I::Set32(0x3F800000u)));
-  return {e, m, I::And(I::template Srli32<16>(bits), I::Set32(127))};
+  const auto i = I::And(I::template Srli32<16>(bits), I::Set32(127));
+  return {e, m, I::GatherF(kPowReciprocal, i), i};
 }
 
 // PowPositive of engine/pow.h on I::kLanesD doubles, from the parts.
 template <class I>
-inline typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::V i, double y) {
+inline typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::D c, typename I::V i, double y) {
   using D = typename I::D;
-  const D z = I::SubD(I::MulD(m, I::GatherD(kPowReciprocal, i)), I::SetD(1.0));
+  const D z = I::SubD(I::MulD(m, c), I::SetD(1.0));
   D b = I::SetD(kPowLogPoly[4]);
   for (int k = 3; k >= 0; --k) b = I::AddD(I::MulD(b, z), I::SetD(kPowLogPoly[k]));
   D t = I::MulD(I::SetD(y), I::AddD(e, I::AddD(I::GatherD(kPowLogReciprocal, i), I::MulD(z, b))));
@@ -365,14 +366,15 @@ inline typename I::F PowF(typename I::F x, const PowExponent& y) {
   const PowParts<I> parts = SplitPow<I>(ax);
   // Tones are mostly finite and above 0, where only x = 1 is a case of its own.
   const bool ordinary = I::AllPositiveFinite(x);
-  const auto half = [&](D xd, D e, D m, auto i) {
+  const auto half = [&](D xd, D e, D m, D c, auto i) {
     const D axd = I::AndD(xd, I::FromBitsD(I::Set64(0x7FFFFFFFFFFFFFFFu)));
-    const D r = y.square ? I::MulD(axd, axd) : PowPositiveD<I>(e, m, i, y.y);
+    const D r = y.square ? I::MulD(axd, axd) : PowPositiveD<I>(e, m, c, i, y.y);
     if (ordinary) return I::SelectD(I::EqD(axd, I::SetD(1.0)), I::SetD(1.0), r);
     return PowSpecialCases<I>(xd, r, y);
   };
-  return I::JoinF(half(I::LowD(x), I::LowD(parts.e), I::LowD(parts.m), I::WidenLow32(parts.i)),
-                  half(I::HighD(x), I::HighD(parts.e), I::HighD(parts.m), I::WidenHigh32(parts.i)));
+  return I::JoinF(
+      half(I::LowD(x), I::LowD(parts.e), I::LowD(parts.m), I::LowD(parts.c), I::WidenLow32(parts.i)),
+      half(I::HighD(x), I::HighD(parts.e), I::HighD(parts.m), I::HighD(parts.c), I::WidenHigh32(parts.i)));
 }
 
 // x[i]^y into out[i] for n values: whole vectors here, the rest by the plain

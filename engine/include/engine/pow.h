@@ -11,7 +11,7 @@
 // For a finite x > 0, with tables and coefficients from
 // engine/tools/generate_pow_tables.cpp (engine/pow_tables.inc):
 //   x = 2^e * m, m in [1, 2); i = the top 7 fraction bits of m;
-//   z = m * c_i - 1, exact (m has 24 significant bits, c_i 28), |z| <~ 2^-8;
+//   z = m * c_i - 1, exact (m and c_i have 24 significant bits), |z| <~ 2^-8;
 //   log2 x = e + L_i + z * B(z), B the degree-4 polynomial of the b_k;
 //   t = y * (e + (L_i + z * B(z))), held to -152 to 130;
 //   t = n + j / 128 + g, |g| <= 2^-8 (a rounding shift, exact);
@@ -78,7 +78,7 @@ inline double PowPositive(double ax, double y) {
   const double e = static_cast<double>(static_cast<std::int64_t>(bits >> 52) - 1023);
   const std::uint64_t i = (bits >> 45) & 127;
   const double m = std::bit_cast<double>((bits & kPowFractionBits) | kPowExponentBits);
-  const double z = m * kPowReciprocal[i] - 1.0;
+  const double z = m * static_cast<double>(kPowReciprocal[i]) - 1.0;
   double b = kPowLogPoly[4];
   for (int k = 3; k >= 0; --k) b = b * z + kPowLogPoly[k];
   double t = y * (e + (kPowLogReciprocal[i] + z * b));
