@@ -473,33 +473,14 @@ template <class I, BaseOn B, ToneCount Tones, bool Blend>
 std::int32_t RowFloat(const PixelFloat* src, PixelFloat* dst, std::int32_t columns, const FloatRampConstants& c) {
   constexpr std::int32_t kStep = I::kLanesF;  // pixels per step: four vectors
   std::int32_t x = 0;
-  if (Tones == kMonotone || c.identityPower) {
-    for (; x + kStep <= columns; x += kStep) {
-      PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x, dst + x);
-      const Planes<I> s = LoadPlanes<I>(src + x);
-      const auto tone = ToneFloat<I, B>(s);
-      ShadePixels<I, Tones, Blend>(s, tone, tone, c, dst + x);
-    }
-    return x;
-  }
-  // A chunk's tones are worked out first, then raised to the exponent, then
-  // coloured (the chunk's source is still in the first-level cache), so that
-  // the power function's many live vectors do not crowd the colouring's.
-  constexpr std::int32_t kChunk = 64;
-  alignas(64) float tones[kChunk], levels[kChunk];
-  while (x + kStep <= columns) {
-    const std::int32_t whole = (columns - x) / kStep * kStep;
-    const std::int32_t n = whole < kChunk ? whole : kChunk;
-    for (std::int32_t i = 0; i < n; i += kStep) {
-      PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x + i, dst + x + i);
-      I::StoreF(tones + i, ToneFloat<I, B>(LoadPlanes<I>(src + x + i)));
-    }
-    for (std::int32_t i = 0; i < n; i += kStep) I::StoreF(levels + i, PowF<I>(I::LoadF(tones + i), c.power));
-    for (std::int32_t i = 0; i < n; i += kStep) {
-      ShadePixels<I, Tones, Blend>(LoadPlanes<I>(src + x + i), I::LoadF(tones + i), I::LoadF(levels + i), c,
-                                   dst + x + i);
-    }
-    x += n;
+  // The tone raised in the same step as it is coloured: the power function
+  // is inline vector code, so nothing needs to wait for a chunk.
+  const bool power = Tones != kMonotone && !c.identityPower;
+  for (; x + kStep <= columns; x += kStep) {
+    PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x, dst + x);
+    const Planes<I> s = LoadPlanes<I>(src + x);
+    const auto tone = ToneFloat<I, B>(s);
+    ShadePixels<I, Tones, Blend>(s, tone, power ? PowF<I>(tone, c.power) : tone, c, dst + x);
   }
   return x;
 }
