@@ -148,6 +148,7 @@ struct Avx512 {
   static V BitsF(F a) { return _mm512_castps_si512(a); }
   static F FromBitsF(V a) { return _mm512_castsi512_ps(a); }
   static F ToFloat32(V a) { return _mm512_cvtepi32_ps(a); }
+  static M EqF(F a, F b) { return _mm512_cmp_ps_mask(a, b, _CMP_EQ_OQ); }
   static F GatherF(const float* table, V index) { return _mm512_i32gather_ps(index, table, 4); }
   static V WidenLow32(V a) { return _mm512_cvtepi32_epi64(_mm512_castsi512_si256(a)); }
   static V WidenHigh32(V a) { return _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(a, 1)); }

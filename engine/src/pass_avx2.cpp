@@ -118,6 +118,7 @@ struct Avx2 {
   static V BitsF(F a) { return _mm256_castps_si256(a); }
   static F FromBitsF(V a) { return _mm256_castsi256_ps(a); }
   static F ToFloat32(V a) { return _mm256_cvtepi32_ps(a); }
+  static M EqF(F a, F b) { return _mm256_cmp_ps(a, b, _CMP_EQ_OQ); }
   static F GatherF(const float* table, V index) { return _mm256_i32gather_ps(table, index, 4); }
   static V WidenLow32(V a) { return _mm256_cvtepi32_epi64(_mm256_castsi256_si128(a)); }
   static V WidenHigh32(V a) { return _mm256_cvtepi32_epi64(_mm256_extracti128_si256(a, 1)); }

@@ -127,6 +127,7 @@ struct Sse41 {
   static V BitsF(F a) { return _mm_castps_si128(a); }
   static F FromBitsF(V a) { return _mm_castsi128_ps(a); }
   static F ToFloat32(V a) { return _mm_cvtepi32_ps(a); }
+  static M EqF(F a, F b) { return _mm_cmpeq_ps(a, b); }
   static F GatherF(const float* table, V index) {
     return _mm_setr_ps(table[_mm_extract_epi32(index, 0)], table[_mm_extract_epi32(index, 1)],
                        table[_mm_extract_epi32(index, 2)], table[_mm_extract_epi32(index, 3)]);

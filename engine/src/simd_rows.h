@@ -364,17 +364,22 @@ inline typename I::F PowF(typename I::F x, const PowExponent& y) {
   }
   const auto ax = I::FromBitsF(I::And(I::BitsF(x), I::Set32(0x7FFFFFFFu)));
   const PowParts<I> parts = SplitPow<I>(ax);
-  // Tones are mostly finite and above 0, where only x = 1 is a case of its own.
-  const bool ordinary = I::AllPositiveFinite(x);
-  const auto half = [&](D xd, D e, D m, D c, auto i) {
-    const D axd = I::AndD(xd, I::FromBitsD(I::Set64(0x7FFFFFFFFFFFFFFFu)));
-    const D r = y.square ? I::MulD(axd, axd) : PowPositiveD<I>(e, m, c, i, y.y);
-    if (ordinary) return I::SelectD(I::EqD(axd, I::SetD(1.0)), I::SetD(1.0), r);
-    return PowSpecialCases<I>(xd, r, y);
+  const auto low = [&] {
+    return y.square ? I::MulD(I::LowD(ax), I::LowD(ax))
+                    : PowPositiveD<I>(I::LowD(parts.e), I::LowD(parts.m), I::LowD(parts.c),
+                                      I::WidenLow32(parts.i), y.y);
   };
-  return I::JoinF(
-      half(I::LowD(x), I::LowD(parts.e), I::LowD(parts.m), I::LowD(parts.c), I::WidenLow32(parts.i)),
-      half(I::HighD(x), I::HighD(parts.e), I::HighD(parts.m), I::HighD(parts.c), I::WidenHigh32(parts.i)));
+  const auto high = [&] {
+    return y.square ? I::MulD(I::HighD(ax), I::HighD(ax))
+                    : PowPositiveD<I>(I::HighD(parts.e), I::HighD(parts.m), I::HighD(parts.c),
+                                      I::WidenHigh32(parts.i), y.y);
+  };
+  // Tones are mostly finite and above 0, where only x = 1 is a case of its
+  // own (its power rounds to 1 anyway; the plain function says so outright).
+  if (I::AllPositiveFinite(x)) {
+    return I::SelectF(I::EqF(x, I::SetF(1.0f)), I::SetF(1.0f), I::JoinF(low(), high()));
+  }
+  return I::JoinF(PowSpecialCases<I>(I::LowD(x), low(), y), PowSpecialCases<I>(I::HighD(x), high(), y));
 }
 
 // x[i]^y into out[i] for n values: whole vectors here, the rest by the plain
