@@ -3,7 +3,7 @@
 // MPFR: each pass variant's vector form gives the plain function's bits, and
 // the plain function's error and count of results that are not correctly
 // rounded, beside the same figures for the C library's powf. Not part of
-// make test (minutes, not seconds):
+// make test (about ten minutes on two cores):
 //   build/release/bench/pow/verify_pow [--step N] [--threads N]
 // --step N checks every N-th float only (a quick look); the default is all.
 //
