@@ -37,7 +37,6 @@ detail::FloatRampConstants FloatConstants(const ToneMapper& mapper, float u) {
   const LevelsCoefficients& c = mapper.levels();
   detail::FloatRampConstants k{};
   k.colours = detail::MakeRampColours(mapper.settings().params);
-  k.exponent = c.singleExponent;
   k.power = detail::MakePowExponent(c.singleExponent);
   k.scale = c.singleScale;
   k.offset = c.singleOffset;

@@ -14,8 +14,8 @@
 
 #include "engine/pass_variant.h"
 #include "engine/pixel.h"
-#include "engine/tone_params.h"
 #include "engine/pow.h"
+#include "engine/tone_params.h"
 
 namespace qv::detail {
 
@@ -44,8 +44,8 @@ RampColours MakeRampColours(const ToneParams& params);
 // Everything the float row kernels need from the ToneMapper, in plain data.
 struct FloatRampConstants {
   RampColours colours;
-  float exponent, scale, offset;
-  PowExponent power;  // the exponent's facts for PowF
+  PowExponent power;  // the single exponent's facts for PowF
+  float scale, offset;
   bool identityPower;  // the exponent is exactly 1: PowF(x, 1) is x
   // Where a NaN levelled tone takes the Shadows colour rather than the
   // Highlights (UnlevelledGivesShadows): for every tone, or for negative ones.

@@ -5,9 +5,9 @@
 
 #include <cmath>
 
+#include "engine/pow.h"
 #include "engine/ramp.h"
 #include "engine/tone_mapper.h"
-#include "engine/pow.h"
 #include "ramp_segments.h"
 
 namespace qv::detail {
