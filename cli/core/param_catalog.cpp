@@ -74,7 +74,8 @@ ParamCatalog ParamCatalog::FromHost(const simhost::Host& host) {
     ParamEntry entry;
     entry.index = index;
     entry.def = host.Param(index);
-    entry.name.assign(entry.def.name_do_not_use_directly, strnlen(entry.def.name_do_not_use_directly, sizeof entry.def.name_do_not_use_directly));
+    const char* name = entry.def.name_do_not_use_directly;
+    entry.name.assign(name, strnlen(name, sizeof entry.def.name_do_not_use_directly));
     entry.kind = KindOf(entry.def.param_type);
     if (entry.kind == ParamKind::kPopup) {
       entry.items = SplitChoices(entry.def.u.pd.u.namesptr);

@@ -88,7 +88,8 @@ World& World::operator=(World&& other) noexcept {
 
 void World::Relink() {
   world_ = PF_EffectWorld{};
-  world_.data = buffer_.empty() ? nullptr : reinterpret_cast<PF_PixelPtr>(buffer_.data() + kGuardBytes);  // empty once moved from
+  // Empty once moved from.
+  world_.data = buffer_.empty() ? nullptr : reinterpret_cast<PF_PixelPtr>(buffer_.data() + kGuardBytes);
   world_.rowbytes = rowbytes_;
   world_.width = width_;
   world_.height = height_;

@@ -216,7 +216,8 @@ void ExpectSameDefinition(const PF_ParamDef& got, const ExpectedParam& expected)
   EXPECT_EQ(got.ui_width, 0);
   EXPECT_EQ(got.ui_height, 0);
   EXPECT_EQ(got.param_type, want.param_type);
-  EXPECT_EQ(Text(got.name_do_not_use_directly, sizeof got.name_do_not_use_directly), Text(want.name_do_not_use_directly, sizeof want.name_do_not_use_directly));
+  EXPECT_EQ(Text(got.name_do_not_use_directly, sizeof got.name_do_not_use_directly),
+            Text(want.name_do_not_use_directly, sizeof want.name_do_not_use_directly));
   EXPECT_EQ(got.flags, want.flags);
   EXPECT_EQ(got.unused, 0);
   switch (want.param_type) {
