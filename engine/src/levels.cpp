@@ -32,6 +32,7 @@ LevelsCoefficients ComputeLevels(const ToneParams& params) {
   c.offset = Quotient(params.outputBlack * white - params.outputWhite * black, span);
   c.singleScale = static_cast<float>(c.scale);
   c.singleOffset = static_cast<float>(c.offset);
+  c.singlePower = detail::MakePowExponent(c.singleExponent);
   c.opacityRange = params.highlightsOpacity - params.shadowsOpacity;
   return c;
 }
@@ -39,7 +40,5 @@ LevelsCoefficients ComputeLevels(const ToneParams& params) {
 bool FloatLevelsAreFinite(const LevelsCoefficients& c) {
   return std::isfinite(c.singleExponent) && std::isfinite(c.singleScale) && std::isfinite(c.singleOffset);
 }
-
-bool IsFractionalExponent(float exponent) { return std::isfinite(exponent) && exponent != std::trunc(exponent); }
 
 }  // namespace qv

@@ -37,12 +37,12 @@ detail::FloatRampConstants FloatConstants(const ToneMapper& mapper, float u) {
   const LevelsCoefficients& c = mapper.levels();
   detail::FloatRampConstants k{};
   k.colours = detail::MakeRampColours(mapper.settings().params);
-  k.power = detail::MakePowExponent(c.singleExponent);
+  k.power = c.singlePower;
   k.scale = c.singleScale;
   k.offset = c.singleOffset;
   k.identityPower = c.singleExponent == 1.0f;
   k.unlevelledShadows = !FloatLevelsAreFinite(c);
-  k.unlevelledShadowsBelowZero = IsFractionalExponent(c.singleExponent);
+  k.unlevelledShadowsBelowZero = c.singlePower.Fractional();
   k.opacityRange = c.opacityRange;
   k.shadowsOpacity = mapper.settings().params.shadowsOpacity;
   k.blend = u;

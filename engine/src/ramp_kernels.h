@@ -50,7 +50,7 @@ inline void SetColour(PixelFloat& out, const PixelFloat& colour) {
 // levelled tone is then NaN), and a negative tone raised to an exponent that
 // is not a whole number.
 inline bool UnlevelledGivesShadows(const LevelsCoefficients& c, float tone) {
-  return !FloatLevelsAreFinite(c) || (tone < 0.0f && IsFractionalExponent(c.singleExponent));
+  return !FloatLevelsAreFinite(c) || (tone < 0.0f && c.singlePower.Fractional());
 }
 
 template <ToneCount Tones>
@@ -63,7 +63,7 @@ inline PixelFloat RampOf(const ToneMapper& mapper, float tone) {
   } else {
     if constexpr (IsRampWithSegments(Tones)) {
       const LevelsCoefficients& c = mapper.levels();
-      const float t = PowF(tone, c.singleExponent) * c.singleScale + c.singleOffset;
+      const float t = PowF(tone, c.singlePower) * c.singleScale + c.singleOffset;
       if (t < 0.0f) {
         SetColour(out, p.shadows);
       } else if (t <= 1.0f) {

@@ -3,6 +3,7 @@
 // The levels curve and the opacity line: coefficients worked out once per
 // frame, before any pixel is touched.
 
+#include "engine/pow.h"
 #include "engine/tone_params.h"
 
 namespace qv {
@@ -27,6 +28,7 @@ struct LevelsCoefficients {
   float singleExponent;
   double offset;
   float singleOffset;
+  detail::PowExponent singlePower;  // the single exponent's facts, for the float ramp's PowF
 };
 
 // Input White equal to Input Black is raised by 0.000001 so that the curve has
@@ -38,9 +40,5 @@ LevelsCoefficients ComputeLevels(const ToneParams& params);
 // The float ramp's coefficients (single exponent, scale and offset) are all
 // finite: the float levels curve is a real curve.
 bool FloatLevelsAreFinite(const LevelsCoefficients& c);
-
-// A finite exponent that is not a whole number: a negative tone raised to it
-// has no real result.
-bool IsFractionalExponent(float exponent);
 
 }  // namespace qv

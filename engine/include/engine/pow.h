@@ -50,6 +50,9 @@ struct PowExponent {
   bool integer;  // a whole number (finite)
   bool odd;      // an odd whole number
   bool square;   // 2: x * x in double is exact, and rounds once to float
+
+  // Finite and not a whole number: a negative x has no real power.
+  bool Fractional() const { return !integer && !nan && !infinite; }
 };
 
 inline PowExponent MakePowExponent(float y) {
