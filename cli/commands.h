@@ -22,12 +22,14 @@ struct RenderOptions {
   std::optional<AlphaConvention> alpha;   // default: each file format's own
   ChannelsMode channels = ChannelsMode::kAuto;
   std::optional<OIIO::TypeDesc> type;     // default: the input's sample type
+  FrameLimits limits;              // on each input file
   bool quiet = false;
 };
 
 struct DemoOptions {
   std::string input;   // empty: the built-in test chart
   std::string output;
+  FrameLimits limits;  // on the input file
 };
 
 int RunRender(const SessionOptions& session, const RenderOptions& options);

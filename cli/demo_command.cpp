@@ -49,7 +49,7 @@ const std::vector<Look>& Looks() {
 // The picture every look is rendered from: RGBA, 8 bits, straight colour.
 Image<std::uint8_t> SourcePicture(const DemoOptions& options) {
   if (options.input.empty()) return MakeTestChart(kPanelWidth, kPanelHeight);
-  const InputImage input = ReadImage(options.input, Depth::k8, std::nullopt);
+  const InputImage input = ReadImage(options.input, Depth::k8, std::nullopt, options.limits);
   const Raster rgba = FromWorld(ToWorld(input.raster), 4);
   return FitWithin(std::get<Image<std::uint8_t>>(rgba), kPanelWidth, kPanelHeight);
 }

@@ -136,7 +136,8 @@ Depth FileDepth(OIIO::TypeDesc type) {
   }
 }
 
-InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::optional<AlphaConvention> alpha) {
+InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::optional<AlphaConvention> alpha,
+                     const FrameLimits& limits) {
   std::error_code error;
   if (!fs::exists(path, error)) throw RunError(Because("cannot read", path, "no such file"));
   if (fs::is_directory(path, error)) throw RunError(Because("cannot read", path, "it is a directory"));
@@ -158,6 +159,9 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     throw RunError(Because("cannot render", path, "not a two-dimensional image"));
   }
   const Depth render_depth = depth.value_or(FileDepth(image_spec.format));
+  const FrameShape shape{image_spec.width, image_spec.height, image_spec.nchannels, image_spec.pixel_bytes(true),
+                         render_depth};
+  if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
   image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, image_spec.nchannels);
   if (!input->read_image(0, 0, 0, image_spec.nchannels, SampleType(render_depth), Samples(image.raster))) {
     throw RunError(Because("cannot read", path, FirstLine(input->geterror())));

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "core/frame_limits.h"
 #include "core/raster.h"
 
 namespace qv::cli {
@@ -33,10 +34,11 @@ struct InputImage {
 // with 1 to 4 channels (grey, grey and alpha, RGB, RGBA). Colour comes as
 // stored, never premultiplied on the way; under the associated convention it
 // is divided by alpha where alpha is above 0. `alpha` overrides the format's
-// convention. Throws RunError, one line: the file cannot be opened or read,
-// or its layout is not one of the four.
+// convention. The size the header declares is checked against `limits`
+// before any pixel buffer is made. Throws RunError, one line: the file cannot
+// be opened or read, its layout is not one of the four, or it is too large.
 InputImage ReadImage(const std::string& path, std::optional<Depth> depth,
-                     std::optional<AlphaConvention> alpha);
+                     std::optional<AlphaConvention> alpha, const FrameLimits& limits);
 
 // Fails early, before anything is rendered, when `path` cannot be written:
 // its directory is missing, it names a directory, or no format writer knows

@@ -49,6 +49,12 @@ Sequences: a run of # in IN and OUT stands for the frame number, zero-padded
   (frame f at f/24 s), so keyframed parameters animate. An IN without # is used
   for every frame. A failing frame stops the run; frames written stay valid.
 
+Limits: an input is refused, before any of its pixels are read, when its
+  header declares more than --max-pixels pixels (default 268435456, that is
+  16384x16384) or a frame that needs more than --max-memory (default: half the
+  physical memory) at its render depth; 0 lifts a limit. Rows wider than the
+  host's 32-bit row stride holds are refused whatever the limits.
+
 Output files are written under a temporary name and renamed when complete.
 Options of every command: --plugin PATH (or QUORVANDILE_PLUGIN), --threads N,
 --no-strict (see quorvandile --help).
@@ -137,6 +143,16 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   render_command->add_option("--type", type, "Output sample type: uint8, uint16, half, float; default: the input's")
       ->check(CLI::IsMember(Keys(kTypes)));
+  render.limits.max_memory = DefaultMaxMemory();
+  render_command
+      ->add_option("--max-pixels", render.limits.max_pixels,
+                   "Refuse an input declaring more pixels than this; 0: no limit")
+      ->capture_default_str();
+  render_command
+      ->add_option("--max-memory", render.limits.max_memory,
+                   "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
+                   "default: half the physical memory")
+      ->transform(CLI::AsSizeValue(false));
   render_command->add_flag("-q,--quiet", render.quiet, "No progress and no summary");
   render_command->footer(kRenderFooter);
 
@@ -145,6 +161,7 @@ int main(int argc, char** argv) {
 
   DemoOptions demo;
   demo.output = "contact-sheet.png";
+  demo.limits.max_memory = DefaultMaxMemory();
   CLI::App* demo_command = app.add_subcommand(
       "demo", "Render a contact sheet of the effect's looks on a built-in test chart, or on IN");
   demo_command->add_option("IN", demo.input, "A picture to use instead of the test chart");

@@ -61,7 +61,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
     try {
       std::optional<InputImage> read;
       if (plan.input.HasFrame() || !still) {
-        read = ReadImage(plan.input.At(frame), options.depth, options.alpha);
+        read = ReadImage(plan.input.At(frame), options.depth, options.alpha, options.limits);
         if (!plan.input.HasFrame()) still = std::move(read);
       }
       const InputImage& input = plan.input.HasFrame() ? *read : *still;

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools
   libcli11-dev libfmt-dev
+  # zlib, for the tests that make malformed PNG files.
+  zlib1g-dev
   clang-14 libclang-rt-14-dev llvm-14
   # The Windows build: MinGW-w64 cross compilers, Wine to run its tests, and
   # pefile (for /usr/bin/python3) to inspect the finished .aex.

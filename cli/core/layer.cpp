@@ -116,6 +116,18 @@ Image<T> WorldToImage(const simhost::World& world, int channels) {
 
 }  // namespace
 
+std::size_t HostPixelBytes(Depth depth) {
+  switch (depth) {
+    case Depth::k8:
+      return sizeof(Traits<std::uint8_t>::Pixel);
+    case Depth::k16:
+      return sizeof(Traits<std::uint16_t>::Pixel);
+    case Depth::kFloat:
+      break;
+  }
+  return sizeof(Traits<float>::Pixel);
+}
+
 simhost::World ToWorld(const Raster& raster) {
   return std::visit([](const auto& image) { return ImageToWorld(image); }, raster);
 }

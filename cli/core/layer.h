@@ -7,6 +7,9 @@
 
 namespace qv::cli {
 
+// Bytes of one host pixel (alpha, red, green, blue) at `depth`.
+std::size_t HostPixelBytes(Depth depth);
+
 // The world the host hands the effect for `raster`, in the raster's depth.
 // Grey fills red, green and blue; a layout without alpha gets alpha at the
 // channel maximum. 16-bit samples go from 0..65535 to the host's 0..32768.

@@ -51,6 +51,30 @@ void AssociateImage(Image<T>& image) {
 
 }  // namespace
 
+std::size_t SampleBytes(Depth depth) {
+  switch (depth) {
+    case Depth::k8:
+      return sizeof(std::uint8_t);
+    case Depth::k16:
+      return sizeof(std::uint16_t);
+    case Depth::kFloat:
+      break;
+  }
+  return sizeof(float);
+}
+
+const char* DepthName(Depth depth) {
+  switch (depth) {
+    case Depth::k8:
+      return "8 bits";
+    case Depth::k16:
+      return "16 bits";
+    case Depth::kFloat:
+      break;
+  }
+  return "float";
+}
+
 Depth DepthOf(const Raster& raster) {
   switch (raster.index()) {
     case 0:

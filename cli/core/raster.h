@@ -51,6 +51,10 @@ struct Image {
 using Raster = std::variant<Image<std::uint8_t>, Image<std::uint16_t>, Image<float>>;
 
 Depth DepthOf(const Raster& raster);
+// Bytes of one raster sample at `depth`.
+std::size_t SampleBytes(Depth depth);
+// "8 bits", "16 bits", "float".
+const char* DepthName(Depth depth);
 std::int32_t WidthOf(const Raster& raster);
 std::int32_t HeightOf(const Raster& raster);
 std::int32_t ChannelsOf(const Raster& raster);

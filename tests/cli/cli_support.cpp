@@ -1,9 +1,11 @@
 #include "cli_support.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -88,7 +90,9 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   // overlapping copy at -O2.
   std::string command = "cd ";
   command += ShellQuoted(directory.string());
-  command += " && env -u QUORVANDILE_PLUGIN";
+  // exec, so that the process waited for is the tool itself and its
+  // resource use is the tool's.
+  command += " && exec env -u QUORVANDILE_PLUGIN";
   const auto word = [&command](const std::string& text) {
     command += ' ';
     command += ShellQuoted(text);
@@ -101,9 +105,20 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   command += " 2> ";
   command += ShellQuoted(err.string());
   command += " < /dev/null";
-  const int raw = std::system(command.c_str());
   ToolRun run;
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("cannot start the tool");
+  if (child == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int raw = 0;
+  rusage usage{};
+  while (wait4(child, &raw, 0, &usage) < 0) {
+    if (errno != EINTR) throw std::runtime_error("cannot wait for the tool");
+  }
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.peak_kib = usage.ru_maxrss;
   run.out = Slurp(out);
   run.err = Slurp(err);
   fs::remove(out);

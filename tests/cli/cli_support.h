@@ -19,6 +19,7 @@ struct ToolRun {
   int status = -1;
   std::string out;  // standard output
   std::string err;  // standard error
+  long peak_kib = 0;  // the tool's peak resident size
 };
 
 // Runs the built tool with `args` in `directory`, with `environment`

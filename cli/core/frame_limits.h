@@ -1,0 +1,53 @@
+#pragma once
+
+// What one frame may ask of the machine, decided from a file's header before
+// any pixel buffer exists, so that a small file declaring a huge picture is
+// refused at once instead of taking the machine's memory.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "raster.h"
+
+namespace qv::cli {
+
+// 16384 x 16384.
+inline constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t{1} << 28;
+
+// Bounds on one frame; 0 lifts a bound.
+struct FrameLimits {
+  std::uint64_t max_pixels = kDefaultMaxPixels;
+  std::uint64_t max_memory = 0;  // bytes; see DefaultMaxMemory()
+};
+
+// Half the machine's physical memory, or 0 (no bound) where the system
+// does not say how much it has.
+std::uint64_t DefaultMaxMemory();
+
+// A picture as its file's header declares it, and the depth it renders at.
+struct FrameShape {
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  int file_channels = 0;
+  std::size_t file_pixel_bytes = 0;  // one pixel's samples as the file stores them
+  Depth depth = Depth::k8;
+};
+
+// The bytes of the buffers that live at once at the worst moment of a
+// frame's render: the input raster throughout, with either the reader's
+// buffer of the file's samples (while reading), or four host worlds while
+// the effect renders (the layer, the copy the effect checks out, the host's
+// snapshot of that copy for its checks, the output), or the output world and
+// the output raster (while converting for the writer).
+std::uint64_t FrameMemory(const FrameShape& shape);
+
+// Why a frame of `shape` may not be rendered, as the part of a line after
+// "cannot render FILE: ", or nothing when it may. A row wider than the host's
+// 32-bit row stride can hold is refused whatever the limits.
+std::optional<std::string> RefuseFrame(const FrameShape& shape, const FrameLimits& limits);
+
+// "12.0 GiB", "640 KiB", "100 bytes".
+std::string FormatBytes(std::uint64_t bytes);
+
+}  // namespace qv::cli

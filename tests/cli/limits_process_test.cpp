@@ -1,0 +1,131 @@
+// Files whose headers declare more than a frame may take: refused from the
+// header alone, quickly and in little memory, with one line naming the file,
+// its size and the limit, and nothing written.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <fstream>
+
+#include "cli_support.h"
+
+namespace qv::cli::test {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// Far above what the tool needs for a small frame (about 130 MB, most of it
+// the image library's shared libraries), far below what the declared
+// pictures below would take.
+constexpr long kSmallPeakKib = 200 * 1024;
+
+std::string BigEndian32(std::uint32_t value) {
+  return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+          static_cast<char>(value)};
+}
+
+std::string PngChunk(const std::string& type, const std::string& data) {
+  const std::string body = type + data;
+  const auto crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+  return BigEndian32(static_cast<std::uint32_t>(data.size())) + body + BigEndian32(static_cast<std::uint32_t>(crc));
+}
+
+// An 8-bit RGB PNG whose header declares width x height but whose data holds
+// only `rows` black rows: small on disk, huge once read.
+void WriteDecompressionBomb(const std::filesystem::path& path, std::uint32_t width, std::uint32_t height, int rows) {
+  const std::string row = std::string(1, '\0') + std::string(3 * std::size_t{width}, '\0');  // filter byte, pixels
+  std::string raw;
+  for (int r = 0; r < rows; ++r) raw += row;
+  std::string packed(compressBound(static_cast<uLong>(raw.size())), '\0');
+  uLongf packed_size = static_cast<uLongf>(packed.size());
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packed_size,
+                      reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()), 9),
+            Z_OK);
+  packed.resize(packed_size);
+  const std::string header = BigEndian32(width) + BigEndian32(height) + std::string{8, 2, 0, 0, 0};
+  std::ofstream(path, std::ios::binary) << "\x89PNG\r\n\x1a\n"
+                                        << PngChunk("IHDR", header) << PngChunk("IDAT", packed)
+                                        << PngChunk("IEND", "");
+}
+
+// A grey PGM whose header declares width x 1 with a few bytes of data.
+void WriteWidePgm(const std::filesystem::path& path, std::uint64_t width) {
+  std::ofstream(path, std::ios::binary) << "P5\n" << width << " 1\n255\n" << std::string(64, '\0');
+}
+
+class Limits : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(dir_ / "small.png", VariedImage<std::uint8_t>(64, 32, 4, 3), OIIO::TypeDesc::UINT8);
+  }
+
+  // Runs the tool, which must refuse: one line saying `says`, nothing written.
+  ToolRun ExpectRefused(const std::vector<std::string>& args, const std::vector<std::string>& says) {
+    const std::vector<std::string> before = dir_.Files();
+    const ToolRun run = RunTool(dir_.path(), args);
+    EXPECT_EQ(run.status, 1) << run.err;
+    const std::vector<std::string> lines = Lines(run.err);
+    EXPECT_EQ(lines.size(), 1u) << run.err;
+    for (const std::string& part : says) EXPECT_THAT(run.err, HasSubstr(part));
+    EXPECT_THAT(run.err, StartsWith("quorvandile: cannot render "));
+    EXPECT_EQ(dir_.Files(), before);
+    return run;
+  }
+
+  void ExpectRendered(const std::vector<std::string>& args) {
+    const ToolRun run = RunTool(dir_.path(), args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "out.png"));
+    std::filesystem::remove(dir_ / "out.png");
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(Limits, DecompressionBombIsRefusedFromItsHeader) {
+  WriteDecompressionBomb(dir_ / "bomb.png", 60000, 60000, 50);
+  ASSERT_LT(std::filesystem::file_size(dir_ / "bomb.png"), 64u * 1024);
+  const ToolRun run =
+      ExpectRefused({"render", "bomb.png", "-o", "out.png"}, {"bomb.png", "60000x60000", "268435456", "--max-pixels"});
+  EXPECT_LT(run.peak_kib, kSmallPeakKib);
+
+  // Without the pixel limit, the memory limit (half the machine's memory by
+  // default) still refuses a picture no machine holds.
+  WriteDecompressionBomb(dir_ / "bigger.png", 1000000, 1000000, 2);
+  const ToolRun unlimited = ExpectRefused({"render", "bigger.png", "-o", "out.png", "--max-pixels", "0"},
+                                          {"bigger.png", "1000000x1000000", "TiB of memory", "--max-memory"});
+  EXPECT_LT(unlimited.peak_kib, kSmallPeakKib);
+}
+
+TEST_F(Limits, PixelLimitIsInclusiveAndZeroLiftsIt) {
+  ExpectRendered({"render", "small.png", "-o", "out.png", "--max-pixels", "2048"});  // 64 x 32
+  ExpectRefused({"render", "small.png", "-o", "out.png", "--max-pixels", "2047"},
+                {"small.png: 64x32 is 2048 pixels, more than the limit of 2047"});
+  ExpectRendered({"render", "small.png", "-o", "out.png", "--max-pixels", "0"});
+}
+
+TEST_F(Limits, MemoryLimitTakesSizesWithUnits) {
+  // A 64 x 32 RGBA frame at 8 bits takes tens of KiB.
+  ExpectRefused({"render", "small.png", "-o", "out.png", "--max-memory", "16K"},
+                {"small.png: 64x32 at 8 bits needs", "KiB of memory, more than the limit of 16.0 KiB"});
+  ExpectRendered({"render", "small.png", "-o", "out.png", "--max-memory", "1M"});
+  ExpectRendered({"render", "small.png", "-o", "out.png", "--max-memory", "0"});
+  const ToolRun run = RunTool(dir_.path(), {"render", "small.png", "-o", "out.png", "--max-memory", "lots"});
+  EXPECT_EQ(run.status, 2) << run.err;
+}
+
+TEST_F(Limits, RowsBeyondTheHostsStrideAreRefusedWhateverTheLimits) {
+  // 4 bytes per pixel at 8 bits: 600 million pixels make rows of 2.4 GB.
+  WriteWidePgm(dir_ / "wide.pgm", 600000000);
+  ExpectRefused({"render", "wide.pgm", "-o", "out.png", "--max-pixels", "0", "--max-memory", "0"},
+                {"wide.pgm: 600000000x1 at 8 bits needs rows of 2400000000 bytes", "2147483647"});
+  // 16 bytes per pixel at float: a width that fits at 8 bits does not.
+  WriteWidePgm(dir_ / "narrower.pgm", 140000000);
+  ExpectRefused({"render", "narrower.pgm", "-o", "out.exr", "--depth", "32", "--max-pixels", "0", "--max-memory", "0"},
+                {"narrower.pgm: 140000000x1 at float needs rows of 2240000000 bytes"});
+}
+
+}  // namespace
+}  // namespace qv::cli::test
