@@ -2,13 +2,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
-#include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "core/errors.h"
+#include "library_messages.h"
+#include "safe_file.h"
 
 namespace qv::cli {
 namespace {
@@ -20,15 +22,6 @@ std::string FirstLine(std::string message) {
   const std::size_t newline = message.find('\n');
   if (newline != std::string::npos) message.resize(newline);
   return message.empty() ? std::string("unknown error") : message;
-}
-
-std::string Because(const std::string& what, const std::string& path, const std::string& why) {
-  std::string message = what;
-  message += ' ';
-  message += path;
-  message += ": ";
-  message += why;
-  return message;
 }
 
 OIIO::TypeDesc SampleType(Depth depth) {
@@ -72,50 +65,48 @@ void SetLayout(OIIO::ImageSpec& image_spec, int channels) {
 constexpr const char* kCarriedAttributes[] = {"Orientation", "PixelAspectRatio", "XResolution",
                                               "YResolution", "ResolutionUnit",   "oiio:ColorSpace"};
 
-// The file being written, for the signal handler: a fixed buffer, since the
-// handler may only call async-signal-safe functions.
-char g_temporary[4096];
-
-extern "C" void RemoveTemporaryAndExit(int signal) {
-  if (g_temporary[0] != '\0') unlink(g_temporary);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
+// What went wrong in a reader or writer: its own error, else what its
+// library printed, else `otherwise`.
+std::string Cause(const std::string& error, const std::string& printed, const char* otherwise) {
+  if (!error.empty()) return FirstLine(error);
+  if (!printed.empty()) return FirstLine(printed);
+  return otherwise;
 }
 
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const fs::path& target) {
-    const fs::path directory = target.parent_path();
-    std::string name = ".";
-    name += target.stem().string();
-    name += ".partial-";
-    name += std::to_string(getpid());
-    name += target.extension().string();
-    path_ = (directory.empty() ? fs::path(".") : directory) / name;
-    const std::string text = path_.string();
-    if (text.size() < sizeof g_temporary) std::memcpy(g_temporary, text.c_str(), text.size() + 1);
+// Reads back the whole file just written, a band of rows at a time, and
+// checks that it is the picture `written` describes: a writer that lost data
+// without saying so (a truncated file) shows here.
+void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const std::string& target) {
+  LibraryMessages messages;
+  auto input = OIIO::ImageInput::open(file.string());
+  if (!input) {
+    const std::string error = OIIO::geterror();
+    throw RunError(Because("cannot write", target, "the written file does not read back: " +
+                                                       Cause(error, messages.Stop(), "unknown error")));
   }
-  ~TemporaryFile() {
-    if (!path_.empty()) {
-      std::error_code ignored;
-      fs::remove(path_, ignored);
-    }
-    g_temporary[0] = '\0';
+  const OIIO::ImageSpec& got = input->spec();
+  if (got.width != written.width || got.height != written.height || got.nchannels != written.nchannels ||
+      got.format != written.format) {
+    throw RunError(Because("cannot write", target,
+                           "the written file reads back as " + std::to_string(got.width) + "x" +
+                               std::to_string(got.height) + " with " + std::to_string(got.nchannels) + " channels of " +
+                               got.format.c_str() + ", not as written"));
   }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  const fs::path& path() const { return path_; }
-  // Renames it to `target`; afterwards there is nothing left to remove.
-  void MoveTo(const fs::path& target) {
-    fs::rename(path_, target);  // throws fs::filesystem_error
-    path_.clear();
-    g_temporary[0] = '\0';
+  constexpr int kBandRows = 64;
+  std::vector<unsigned char> band(got.scanline_bytes(true) * kBandRows);
+  bool read = true;
+  for (int y = got.y; read && y < got.y + got.height; y += kBandRows) {
+    const int end = std::min(y + kBandRows, got.y + got.height);
+    read = input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
   }
-
- private:
-  fs::path path_;
-};
+  std::string error = input->geterror();
+  if (!input->close() && error.empty()) error = input->geterror();
+  const std::string printed = messages.Stop();
+  if (!read || !error.empty() || !printed.empty()) {
+    throw RunError(Because("cannot write", target, "the written file does not read back whole: " +
+                                                       Cause(error, printed, "read failed")));
+  }
+}
 
 }  // namespace
 
@@ -145,8 +136,12 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   // colour as stored.
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
+  LibraryMessages messages;
   auto input = OIIO::ImageInput::open(path, &config);
-  if (!input) throw RunError(Because("cannot read", path, FirstLine(OIIO::geterror())));
+  if (!input) {
+    const std::string error = OIIO::geterror();
+    throw RunError(Because("cannot read", path, Cause(error, messages.Stop(), "unknown error")));
+  }
   InputImage image{Image<std::uint8_t>{}, input->spec(), AlphaConvention::kStraight};
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
@@ -163,10 +158,15 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
                          render_depth};
   if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
   image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, image_spec.nchannels);
-  if (!input->read_image(0, 0, 0, image_spec.nchannels, SampleType(render_depth), Samples(image.raster))) {
-    throw RunError(Because("cannot read", path, FirstLine(input->geterror())));
+  // A reader may fill what it could not read and say so only in its error
+  // state or on standard error (a truncated JPEG or TIFF): any of these fails.
+  const bool read = input->read_image(0, 0, 0, image_spec.nchannels, SampleType(render_depth), Samples(image.raster));
+  std::string reader_error = input->geterror();
+  if (!input->close() && reader_error.empty()) reader_error = input->geterror();
+  const std::string printed = messages.Stop();
+  if (!read || !reader_error.empty() || !printed.empty()) {
+    throw RunError(Because("cannot read", path, Cause(reader_error, printed, "read failed")));
   }
-  input->close();
   image.alpha = alpha.value_or(DefaultConvention(input->format_name()));
   if (image.alpha == AlphaConvention::kAssociated) Unassociate(image.raster);
   return image;
@@ -183,6 +183,7 @@ void CheckWritable(const std::string& path) {
   if (access(directory.c_str(), W_OK) != 0) {
     throw RunError(Because("cannot write", path, "directory " + directory.string() + " is not writable"));
   }
+  CheckTargetWritable(target);
   if (!OIIO::ImageOutput::create(path)) {
     throw RunError(Because("cannot write", path, "no image format for the extension \"" +
                                                      target.extension().string() + "\""));
@@ -221,23 +222,32 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
     image_spec.attribute("oiio:UnassociatedAlpha", 1);  // PNG and TIFF store the colour as given
   }
 
-  TemporaryFile temporary{fs::path(path)};
-  const std::string temporary_path = temporary.path().string();
-  if (!output->open(temporary_path, image_spec)) {
-    throw RunError(Because("cannot write", path, FirstLine(output->geterror())));
+  CheckTargetWritable(path);
+  PartialFile partial{fs::path(path)};
+  // Where the writer takes one, every byte goes through a proxy that keeps
+  // the system's answer to each write. The TIFF writer takes one but writes
+  // a broken directory through it when the file carries a colour space (and
+  // fails on Exif data); it reports failed writes itself.
+  CheckedFileProxy proxy(partial);
+  if (output->supports("ioproxy") && std::string_view(output->format_name()) != "tiff") {
+    OIIO::Filesystem::IOProxy* proxy_pointer = &proxy;
+    image_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy_pointer);
   }
-  const bool written = output->write_image(SampleType(DepthOf(raster)), Samples(raster));
-  const bool closed = output->close();
-  if (!written || !closed) throw RunError(Because("cannot write", path, FirstLine(output->geterror())));
-  try {
-    temporary.MoveTo(fs::path(path));
-  } catch (const fs::filesystem_error& e) {
-    throw RunError(Because("cannot write", path, e.code().message()));
-  }
-}
-
-void RemoveTemporaryFileOnSignals() {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveTemporaryAndExit);
+  LibraryMessages messages;
+  bool written = output->open(partial.path().string(), image_spec);
+  const OIIO::ImageSpec as_written = output->spec();  // with the sample type the format could hold
+  written = written && output->write_image(SampleType(DepthOf(raster)), Samples(raster));
+  written = output->close() && written;
+  const std::string error = output->geterror();
+  const std::string printed = messages.Stop();
+  if (proxy.failure() != 0) throw RunError(Because("cannot write", path, SystemMessage(proxy.failure())));
+  // A writer's error text alone is not a failure: the TIFF writer leaves
+  // one ("failed TIFFWriteCustomDirectory() of the Exif data") on every
+  // file it writes whole. What was written is confirmed below instead.
+  if (!written) throw RunError(Because("cannot write", path, Cause(error, printed, "write failed")));
+  partial.Finish();
+  ConfirmWritten(partial.path(), as_written, path);
+  partial.MoveOverTarget();
 }
 
 }  // namespace qv::cli

@@ -41,8 +41,9 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth,
                      std::optional<AlphaConvention> alpha, const FrameLimits& limits);
 
 // Fails early, before anything is rendered, when `path` cannot be written:
-// its directory is missing, it names a directory, or no format writer knows
-// its extension. Throws RunError.
+// its directory is missing or read-only, it names a directory or a file the
+// caller may not write, or no format writer knows its extension. Throws
+// RunError.
 void CheckWritable(const std::string& path);
 
 // Whether the format `path` names can store an alpha channel.
@@ -55,14 +56,12 @@ struct WriteSettings {
 };
 
 // Writes `raster` (straight colour) to `path` in the format its extension
-// names. The pixels go to a temporary file in the same directory that is
-// renamed over `path` once complete, so `path` is either untouched or whole.
-// Under the associated convention colour is multiplied by alpha first.
-// Throws RunError; no temporary file stays behind.
+// names. Under the associated convention colour is multiplied by alpha first.
+// The pixels go to a partial file in the same directory; every write is
+// checked, the file is synced and read back whole, and only then renamed over
+// `path` (keeping the permission bits of a file it replaces), so `path` is
+// either untouched or whole. Throws RunError naming the cause (a full disk, a
+// read-only target); no partial file stays behind.
 void WriteImage(const std::string& path, Raster raster, const WriteSettings& settings);
-
-// On SIGINT, SIGTERM and SIGHUP, removes the temporary file being written
-// before the process ends.
-void RemoveTemporaryFileOnSignals();
 
 }  // namespace qv::cli

@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "core/errors.h"
+#include "safe_file.h"
 
 namespace {
 
@@ -55,7 +56,8 @@ Limits: an input is refused, before any of its pixels are read, when its
   physical memory) at its render depth; 0 lifts a limit. Rows wider than the
   host's 32-bit row stride holds are refused whatever the limits.
 
-Output files are written under a temporary name and renamed when complete.
+Output files are written to a hidden partial file, checked, synced and read
+back, and only then renamed over the target; a damaged input fails.
 Options of every command: --plugin PATH (or QUORVANDILE_PLUGIN), --threads N,
 --no-strict (see quorvandile --help).
 Exit status: 0 done, 1 a file or the plug-in failed, 2 bad arguments.)";
@@ -93,7 +95,7 @@ int Fail(int status, const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RemoveTemporaryFileOnSignals();
+  RemovePartialFileOnSignals();
 
   const std::map<std::string, Depth> kDepths = {{"8", Depth::k8}, {"16", Depth::k16}, {"32", Depth::kFloat}};
   const std::map<std::string, AlphaConvention> kAlphas = {{"straight", AlphaConvention::kStraight},

@@ -3,6 +3,7 @@
 // The two ways a command stops early. Both carry one line for the user.
 
 #include <stdexcept>
+#include <string>
 
 namespace qv::cli {
 
@@ -20,6 +21,16 @@ class RunError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// "cannot read PATH: why", the shape of every line about a file.
+inline std::string Because(const std::string& what, const std::string& path, const std::string& why) {
+  std::string message = what;
+  message += ' ';
+  message += path;
+  message += ": ";
+  message += why;
+  return message;
+}
 
 inline constexpr int kExitRunError = 1;
 inline constexpr int kExitUsageError = 2;

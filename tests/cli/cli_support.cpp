@@ -1,11 +1,13 @@
 #include "cli_support.h"
 
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -78,7 +80,7 @@ struct HostSide<float> {
 }  // namespace
 
 ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
-                const std::vector<std::string>& environment) {
+                const std::vector<std::string>& environment, const ProcessSetup& setup) {
   static int counter = 0;
   std::string stem = "cli_tests_";
   stem += std::to_string(getpid());
@@ -109,6 +111,15 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("cannot start the tool");
   if (child == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    if (setup.max_file_bytes) {
+      const rlimit limit{*setup.max_file_bytes, *setup.max_file_bytes};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+      signal(SIGXFSZ, SIG_IGN);
+    }
+    if (setup.user && (setgroups(0, nullptr) != 0 || setgid(setup.user->second) != 0 || setuid(setup.user->first) != 0)) {
+      _exit(126);
+    }
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }

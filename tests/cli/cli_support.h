@@ -5,7 +5,12 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <sys/resource.h>
+#include <sys/types.h>
+
 #include <filesystem>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -22,10 +27,19 @@ struct ToolRun {
   long peak_kib = 0;  // the tool's peak resident size
 };
 
+// What the tool's process runs under beyond what the test does.
+struct ProcessSetup {
+  // A file-size limit, with SIGXFSZ ignored, so that a write past it fails
+  // with EFBIG as a write to a full disk fails with ENOSPC.
+  std::optional<rlim_t> max_file_bytes;
+  // Another user and group to run as (the test must run as root).
+  std::optional<std::pair<uid_t, gid_t>> user;
+};
+
 // Runs the built tool with `args` in `directory`, with `environment`
 // ("NAME=value" each) added and QUORVANDILE_PLUGIN unset unless given there.
 ToolRun RunTool(const std::filesystem::path& directory, const std::vector<std::string>& args,
-                const std::vector<std::string>& environment = {});
+                const std::vector<std::string>& environment = {}, const ProcessSetup& setup = {});
 
 // Lines of `text`, without their line ends.
 std::vector<std::string> Lines(const std::string& text);

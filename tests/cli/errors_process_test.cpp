@@ -30,6 +30,12 @@ class Fails : public ::testing::TestWithParam<Failure> {
     WriteFile(dir_ / "in.png", VariedImage<std::uint8_t>(8, 6, 4, 1), OIIO::TypeDesc::UINT8);
     WriteFile(dir_ / "five.tif", VariedImage<std::uint8_t>(4, 4, 5, 2), OIIO::TypeDesc::UINT8);
     std::ofstream(dir_ / "garbage.png") << "not an image at all";
+    // Damaged files: the first half of a whole one. Their readers fill what
+    // is missing and say so only in their error state or on standard error.
+    for (const char* name : {"cut.png", "cut.jpg", "cut.tif", "cut.exr"}) {
+      WriteFile(dir_ / name, VariedImage<std::uint8_t>(64, 48, 3, 4), OIIO::TypeDesc::UINT8);
+      std::filesystem::resize_file(dir_ / name, std::filesystem::file_size(dir_ / name) / 2);
+    }
     std::filesystem::create_directory(dir_ / "sub");
     before_ = dir_.Files();
   }
@@ -58,6 +64,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Failure{"MissingInput", {"render", "nope.png", "-o", "out.png"}, 1, "cannot read nope.png: no such file"},
         Failure{"UnreadableInput", {"render", "garbage.png", "-o", "out.png"}, 1, "cannot read garbage.png"},
+        Failure{"TruncatedPng", {"render", "cut.png", "-o", "out.png"}, 1, "cannot read cut.png: "},
+        Failure{"TruncatedJpeg", {"render", "cut.jpg", "-o", "out.png"}, 1, "cannot read cut.jpg: "},
+        Failure{"TruncatedTiff", {"render", "cut.tif", "-o", "out.png"}, 1, "cannot read cut.tif: "},
+        Failure{"TruncatedExr", {"render", "cut.exr", "-o", "out.png"}, 1, "cannot read cut.exr: "},
         Failure{"InputIsADirectory", {"render", "sub", "-o", "out.png"}, 1, "it is a directory"},
         Failure{"FiveChannels", {"render", "five.tif", "-o", "out.tif"}, 1, "unsupported layout of 5 channels"},
         Failure{"OutputDirectoryMissing", {"render", "in.png", "-o", "none/out.png"}, 1, "no directory none"},

@@ -1,0 +1,179 @@
+#include "safe_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sstream>
+#include <system_error>
+
+#include "core/errors.h"
+
+namespace qv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  return name;
+}
+
+// ".STEM.partial-HOST-" and ".EXT": a partial file of `target` from this host
+// is the prefix, a process id, the suffix.
+struct PartialName {
+  std::string prefix;
+  std::string suffix;
+};
+
+PartialName PartialNameOf(const fs::path& target) {
+  // Through a stream: GCC 12 mistakes appends to a short string for an
+  // overlapping copy at -O2.
+  std::ostringstream prefix;
+  prefix << '.' << target.stem().string() << ".partial-" << HostName() << '-';
+  return {prefix.str(), target.extension().string()};
+}
+
+// Removes partial files of `target` whose process has ended.
+void RemoveStalePartials(const fs::path& directory, const PartialName& name) {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
+    const std::string file = entry.path().filename().string();
+    if (file.size() <= name.prefix.size() + name.suffix.size() || file.compare(0, name.prefix.size(), name.prefix) != 0 ||
+        file.compare(file.size() - name.suffix.size(), name.suffix.size(), name.suffix) != 0) {
+      continue;
+    }
+    const std::string digits = file.substr(name.prefix.size(), file.size() - name.prefix.size() - name.suffix.size());
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(digits));
+    if (pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) fs::remove(entry.path(), error);
+  }
+}
+
+// The file being written, for the signal handler: a fixed buffer, since the
+// handler may only call async-signal-safe functions.
+char g_partial[4096];
+
+extern "C" void RemovePartialAndExit(int signal) {
+  if (g_partial[0] != '\0') unlink(g_partial);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+}  // namespace
+
+std::string SystemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
+
+void CheckTargetWritable(const fs::path& target) {
+  std::error_code error;
+  if (!fs::exists(target, error)) return;
+  if (access(target.c_str(), W_OK) != 0) {
+    throw RunError(Because("cannot write", target.string(), "the file exists and is not writable (" +
+                                                                SystemMessage(errno) + ")"));
+  }
+}
+
+PartialFile::PartialFile(const fs::path& target) {
+  // Through a symbolic link, the file it names is replaced, not the link.
+  std::error_code error;
+  target_ = fs::is_symlink(target, error) ? fs::weakly_canonical(target, error) : target;
+  if (error) target_ = target;
+  const fs::path directory = target_.parent_path().empty() ? fs::path(".") : target_.parent_path();
+  const PartialName name = PartialNameOf(target_);
+  RemoveStalePartials(directory, name);
+  path_ = directory / (name.prefix + std::to_string(getpid()) + name.suffix);
+  fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd_ < 0) {
+    const int cause = errno;
+    path_.clear();
+    throw RunError(Because("cannot write", target.string(), SystemMessage(cause)));
+  }
+  const std::string text = path_.string();
+  if (text.size() < sizeof g_partial) std::memcpy(g_partial, text.c_str(), text.size() + 1);
+}
+
+PartialFile::~PartialFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!path_.empty()) {
+    std::error_code ignored;
+    fs::remove(path_, ignored);
+  }
+  g_partial[0] = '\0';
+}
+
+void PartialFile::Finish() {
+  const auto fail = [this](int cause) { throw RunError(Because("cannot write", target_.string(), SystemMessage(cause))); };
+  if (fsync(fd_) != 0) fail(errno);
+  struct stat existing {};
+  if (stat(target_.c_str(), &existing) == 0) {
+    if (fchmod(fd_, existing.st_mode & 07777) != 0) fail(errno);
+    if (geteuid() == 0 && fchown(fd_, existing.st_uid, existing.st_gid) != 0) fail(errno);
+  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) fail(errno);
+}
+
+void PartialFile::MoveOverTarget() {
+  std::error_code error;
+  fs::rename(path_, target_, error);
+  if (error) throw RunError(Because("cannot write", target_.string(), error.message()));
+  path_.clear();
+  g_partial[0] = '\0';
+}
+
+CheckedFileProxy::CheckedFileProxy(const PartialFile& file)
+    : IOProxy(file.path().string(), IOProxy::Write), fd_(file.fd()) {}
+
+size_t CheckedFileProxy::read(void* buf, size_t size) {
+  const size_t got = pread(buf, size, m_pos);
+  m_pos += static_cast<int64_t>(got);
+  return got;
+}
+
+size_t CheckedFileProxy::write(const void* buf, size_t size) {
+  const size_t put = pwrite(buf, size, m_pos);
+  m_pos += static_cast<int64_t>(put);
+  return put;
+}
+
+size_t CheckedFileProxy::pread(void* buf, size_t size, int64_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd_, static_cast<char*>(buf) + done, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+size_t CheckedFileProxy::pwrite(const void* buf, size_t size, int64_t offset) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n =
+        ::pwrite(fd_, static_cast<const char*>(buf) + done, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (failure_ == 0) failure_ = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+size_t CheckedFileProxy::size() const {
+  struct stat status {};
+  return fstat(fd_, &status) == 0 ? static_cast<size_t>(status.st_size) : 0;
+}
+
+void RemovePartialFileOnSignals() {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemovePartialAndExit);
+}
+
+}  // namespace qv::cli

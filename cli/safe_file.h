@@ -1,0 +1,78 @@
+#pragma once
+
+// Writing a file so that its name only ever holds a whole file: the bytes go
+// to a hidden partial file beside the target, every write is checked, the
+// file is synced, and only then is it renamed over the target.
+
+#include <OpenImageIO/filesystem.h>
+
+#include <filesystem>
+#include <string>
+
+namespace qv::cli {
+
+// Fails early, as `cp` would, when the target exists and the caller may not
+// write it. Throws RunError ("cannot write PATH: ...").
+void CheckTargetWritable(const std::filesystem::path& target);
+
+// The partial file of one target, created at once (exclusively) and removed
+// on destruction unless it was moved over the target. Its name,
+// ".STEM.partial-HOST-PID.EXT", lets a later run on the same target remove
+// partial files left by processes of this host that no longer exist (killed
+// with SIGKILL, or by a power cut), which it does on construction.
+class PartialFile {
+ public:
+  // Throws RunError when the partial file cannot be created.
+  explicit PartialFile(const std::filesystem::path& target);
+  ~PartialFile();
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  int fd() const { return fd_; }
+
+  // Flushes the file to the device and gives it the target's permission
+  // bits (and, for root, its owner) when the target exists. Throws RunError
+  // naming the cause, for instance "No space left on device".
+  void Finish();
+  // Renames it over the target; afterwards there is nothing left to remove.
+  // Throws RunError.
+  void MoveOverTarget();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path path_;
+  int fd_ = -1;
+};
+
+// The image library's writers do not all check what the system says of a
+// write (a full disk, a file-size limit): this proxy writes straight to the
+// partial file's descriptor and keeps the first failure, so that none passes
+// unseen.
+class CheckedFileProxy : public OIIO::Filesystem::IOProxy {
+ public:
+  CheckedFileProxy(const PartialFile& file);
+  const char* proxytype() const override { return "quorvandile-checked"; }
+  void close() override { m_mode = Closed; }  // the descriptor stays the PartialFile's
+  size_t read(void* buf, size_t size) override;
+  size_t write(const void* buf, size_t size) override;
+  size_t pread(void* buf, size_t size, int64_t offset) override;
+  size_t pwrite(const void* buf, size_t size, int64_t offset) override;
+  size_t size() const override;
+
+  // The errno of the first failed write, or 0.
+  int failure() const { return failure_; }
+
+ private:
+  int fd_;
+  int failure_ = 0;
+};
+
+// The system's words for an errno value: "No space left on device".
+std::string SystemMessage(int error);
+
+// On SIGINT, SIGTERM and SIGHUP, removes the partial file being written
+// before the process ends.
+void RemovePartialFileOnSignals();
+
+}  // namespace qv::cli
