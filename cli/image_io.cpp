@@ -142,7 +142,7 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot read", path, Cause(error, messages.Stop(), "unknown error")));
   }
-  InputImage image{Image<std::uint8_t>{}, input->spec(), AlphaConvention::kStraight};
+  InputImage image{Image<std::uint8_t>{}, input->spec(), AlphaConvention::kStraight, {}};
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
   if (image_spec.nchannels < 1 || image_spec.nchannels > 4) {
@@ -168,7 +168,7 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     throw RunError(Because("cannot read", path, Cause(reader_error, printed, "read failed")));
   }
   image.alpha = alpha.value_or(DefaultConvention(input->format_name()));
-  if (image.alpha == AlphaConvention::kAssociated) Unassociate(image.raster);
+  if (image.alpha == AlphaConvention::kAssociated) image.light = Unassociate(image.raster);
   return image;
 }
 
@@ -217,7 +217,7 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
   image_spec.attribute("Software", "quorvandile");
   const AlphaConvention alpha = settings.alpha.value_or(DefaultConvention(output->format_name()));
   if (alpha == AlphaConvention::kAssociated) {
-    Associate(raster);
+    Associate(raster, settings.light ? *settings.light : LightMask{});
   } else {
     image_spec.attribute("oiio:UnassociatedAlpha", 1);  // PNG and TIFF store the colour as given
   }

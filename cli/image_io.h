@@ -28,12 +28,14 @@ struct InputImage {
   Raster raster;           // straight colour
   OIIO::ImageSpec image_spec;    // the file's own description: sample type, channels, metadata
   AlphaConvention alpha;   // the convention the file was read with
+  LightMask light;         // associated colour under alpha 0, kept as it is
 };
 
 // Reads the first image of `path` at `depth` (default: FileDepth of the file)
 // with 1 to 4 channels (grey, grey and alpha, RGB, RGBA). Colour comes as
 // stored, never premultiplied on the way; under the associated convention it
-// is divided by alpha where alpha is above 0. `alpha` overrides the format's
+// is divided by alpha where alpha is above 0, and pixels of colour under
+// alpha 0 are marked in `light`. `alpha` overrides the format's
 // convention. The size the header declares is checked against `limits`
 // before any pixel buffer is made. Throws RunError, one line: the file cannot
 // be opened or read, its layout is not one of the four, or it is too large.
@@ -53,10 +55,12 @@ struct WriteSettings {
   OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;  // sample type in the file (the writer may widen it)
   std::optional<AlphaConvention> alpha;          // default: the format's convention
   const OIIO::ImageSpec* like = nullptr;         // a source whose data window and metadata carry over
+  const LightMask* light = nullptr;              // the source's light without coverage, same size
 };
 
 // Writes `raster` (straight colour) to `path` in the format its extension
-// names. Under the associated convention colour is multiplied by alpha first.
+// names. Under the associated convention colour is multiplied by alpha first,
+// except the pixels `settings.light` marks: their colour is written as it is.
 // The pixels go to a partial file in the same directory; every write is
 // checked, the file is synced and read back whole, and only then renamed over
 // `path` (keeping the permission bits of a file it replaces), so `path` is

@@ -84,6 +84,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       write.type = options.type.value_or(input.image_spec.format);
       write.alpha = options.alpha;
       write.like = &input.image_spec;
+      write.light = &input.light;
       WriteImage(out_path, FromWorld(rendered, channels), write);
       progress.FrameDone(out_path, pixels);
     } catch (const RunError& e) {

@@ -15,32 +15,41 @@ T FromDouble(double v) {
   }
 }
 
-// Calls fn(colour sample, alpha) for every colour sample of an image with alpha.
+// Calls fn(pixel index, colour sample, alpha) for every colour sample of an
+// image with alpha.
 template <class T, class Fn>
 void ForEachColourUnderAlpha(Image<T>& image, Fn&& fn) {
   if (!HasAlpha(image.channels)) return;
   const std::size_t n = static_cast<std::size_t>(image.channels);
-  for (std::size_t i = 0; i < image.samples.size(); i += n) {
+  for (std::size_t i = 0, pixel = 0; i < image.samples.size(); i += n, ++pixel) {
     const T alpha = image.samples[i + n - 1];
-    for (std::size_t c = 0; c + 1 < n; ++c) fn(image.samples[i + c], alpha);
+    for (std::size_t c = 0; c + 1 < n; ++c) fn(pixel, image.samples[i + c], alpha);
   }
 }
 
 template <class T>
-void UnassociateImage(Image<T>& image) {
-  ForEachColourUnderAlpha(image, [](T& colour, T alpha) {
-    if (!(alpha > T(0))) return;
-    if constexpr (std::is_same_v<T, float>) {
-      colour = colour / alpha;
-    } else {
-      colour = FromDouble<T>(static_cast<double>(colour) * Image<T>::kMax / alpha);
+LightMask UnassociateImage(Image<T>& image) {
+  LightMask light;
+  ForEachColourUnderAlpha(image, [&](std::size_t pixel, T& colour, T alpha) {
+    if (alpha > T(0)) {
+      if constexpr (std::is_same_v<T, float>) {
+        colour = colour / alpha;
+      } else {
+        colour = FromDouble<T>(static_cast<double>(colour) * Image<T>::kMax / alpha);
+      }
+    } else if (colour != T(0) && alpha == T(0)) {
+      if (light.empty()) light.resize(image.samples.size() / static_cast<std::size_t>(image.channels));
+      light[pixel] = 1;
     }
   });
+  return light;
 }
 
 template <class T>
-void AssociateImage(Image<T>& image) {
-  ForEachColourUnderAlpha(image, [](T& colour, T alpha) {
+void AssociateImage(Image<T>& image, const LightMask& light) {
+  const bool marked = !light.empty() && light.size() == image.samples.size() / static_cast<std::size_t>(image.channels);
+  ForEachColourUnderAlpha(image, [&](std::size_t pixel, T& colour, T alpha) {
+    if (marked && light[pixel]) return;
     if constexpr (std::is_same_v<T, float>) {
       colour = colour * alpha;
     } else {
@@ -96,12 +105,12 @@ std::int32_t ChannelsOf(const Raster& raster) {
   return std::visit([](const auto& image) { return image.channels; }, raster);
 }
 
-void Unassociate(Raster& raster) {
-  std::visit([](auto& image) { UnassociateImage(image); }, raster);
+LightMask Unassociate(Raster& raster) {
+  return std::visit([](auto& image) { return UnassociateImage(image); }, raster);
 }
 
-void Associate(Raster& raster) {
-  std::visit([](auto& image) { AssociateImage(image); }, raster);
+void Associate(Raster& raster, const LightMask& light) {
+  std::visit([&light](auto& image) { AssociateImage(image, light); }, raster);
 }
 
 int ChooseChannels(ChannelsMode mode, int input_channels, ResultNeeds needs) {

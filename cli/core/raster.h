@@ -62,12 +62,19 @@ std::int32_t ChannelsOf(const Raster& raster);
 constexpr bool HasAlpha(int channels) { return channels == 2 || channels == 4; }
 constexpr bool HasColour(int channels) { return channels >= 3; }
 
+// Per pixel, 1 where associated colour is not 0 under alpha 0: light
+// without coverage, as renders write it (a flare, a glow). Such colour has no
+// straight form; it is kept as it is both ways. Empty when no pixel is such.
+using LightMask = std::vector<std::uint8_t>;
+
 // Associated (premultiplied) colour to straight colour: colour divided by
-// alpha where alpha is above 0; colour under alpha 0 stays. Integer results
-// are rounded and held within the channel range. No-op without alpha.
-void Unassociate(Raster& raster);
-// Straight colour to associated colour: colour times alpha (integers rounded).
-void Associate(Raster& raster);
+// alpha where alpha is above 0; colour under alpha 0 stays, and the pixels
+// where it is not 0 are returned. Integer results are rounded and held within
+// the channel range. No-op without alpha.
+LightMask Unassociate(Raster& raster);
+// Straight colour to associated colour: colour times alpha (integers
+// rounded), except in the pixels set in `light`, whose colour stays as it is.
+void Associate(Raster& raster, const LightMask& light = {});
 
 // What a rendered frame holds that a narrower channel layout would lose.
 struct ResultNeeds {

@@ -118,12 +118,32 @@ TEST(AlphaConvention, FloatColourIsDividedAndMultipliedByAlpha) {
                    0.3f, 0.3f, 0.3f, 0.0f,  // alpha 0: colour stays
                    2.0f, 1.0f, 0.5f, 1.0f};
   Raster raster = image;
-  Unassociate(raster);
+  const LightMask light = Unassociate(raster);
   const auto& straight = std::get<Image<float>>(raster).samples;
   EXPECT_EQ(straight, (std::vector<float>{0.4f, 0.2f, 0.8f, 0.5f, 0.3f, 0.3f, 0.3f, 0.0f, 2.0f, 1.0f, 0.5f, 1.0f}));
-  Associate(raster);
-  EXPECT_EQ(std::get<Image<float>>(raster).samples,
+  EXPECT_EQ(light, (LightMask{0, 1, 0}));
+  Raster unmarked = raster;
+  Associate(unmarked);
+  EXPECT_EQ(std::get<Image<float>>(unmarked).samples,
             (std::vector<float>{0.2f, 0.1f, 0.4f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f, 2.0f, 1.0f, 0.5f, 1.0f}));
+  // Light without coverage comes back as it came.
+  Associate(raster, light);
+  EXPECT_EQ(std::get<Image<float>>(raster).samples, image.samples);
+}
+
+TEST(AlphaConvention, OnlyColourUnderAlphaZeroIsLight) {
+  Image<std::uint16_t> image(4, 1, 2);
+  image.samples = {0, 0,  7, 0,  0, 9,  7, 9};  // nothing, light, transparent colour 0, covered
+  Raster raster = image;
+  EXPECT_EQ(Unassociate(raster), (LightMask{0, 1, 0, 0}));
+  Image<std::uint16_t> opaque(2, 1, 4);
+  opaque.samples = {1, 2, 3, 65535, 4, 5, 6, 65535};
+  Raster none = opaque;
+  EXPECT_TRUE(Unassociate(none).empty());
+  // A mask that does not fit the picture is not used.
+  Raster other = image;
+  Associate(other, LightMask{1});
+  EXPECT_EQ(std::get<Image<std::uint16_t>>(other).samples[2], 0);
 }
 
 TEST(AlphaConvention, IntegerColourIsRoundedAndHeldInRange) {

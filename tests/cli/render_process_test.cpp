@@ -152,6 +152,31 @@ TEST_F(Render, ExrColourIsUnpremultipliedForTheEffectAndPremultipliedAgain) {
   ExpectSamples(output, Premultiplied(EngineRender(Unpremultiplied(associated), params)), 1e-6);
 }
 
+TEST_F(Render, ExrLightWithoutCoverageSurvivesAndIsTonedAsIfCovered) {
+  Image<float> associated = Premultiplied(VariedImage<float>(11, 7, 4, 9));
+  for (std::size_t pixel : {3u, 20u, 40u}) {
+    float* p = associated.samples.data() + 4 * pixel;
+    p[0] = 0.6f, p[1] = 0.3f, p[2] = 2.5f, p[3] = 0.0f;  // colour, no alpha: a glow
+  }
+  WriteFile(dir_ / "in.exr", associated, OIIO::TypeDesc::FLOAT);
+  Run({"render", "in.exr", "-o", "original.exr", "--set", "Blend with Original=100"});
+  ExpectSamples(ReadFile<float>(dir_ / "original.exr"), associated);
+
+  Run({"render", "in.exr", "-o", "toned.exr", "--set", "Shadows Opacity=100"});
+  ToneParams params = DefaultToneParams();
+  params.shadowsOpacity = 1.0;
+  Image<float> straight = Unpremultiplied(associated);
+  Image<float> covered = straight;
+  for (std::size_t pixel : {3u, 20u, 40u}) covered.samples[4 * pixel + 3] = 1.0f;
+  const Image<float> toned = EngineRender(covered, params);
+  Image<float> expected = Premultiplied(EngineRender(straight, params));
+  for (std::size_t pixel : {3u, 20u, 40u}) {
+    for (std::size_t c = 0; c < 3; ++c) expected.samples[4 * pixel + c] = toned.samples[4 * pixel + c];
+    expected.samples[4 * pixel + 3] = 0.0f;
+  }
+  ExpectSamples(ReadFile<float>(dir_ / "toned.exr"), expected, 1e-6);
+}
+
 TEST_F(Render, AlphaOptionReadsAndWritesExrAsStraightColour) {
   const Image<float> input = VariedImage<float>(9, 7, 4, 8);
   WriteFile(dir_ / "in.exr", input, OIIO::TypeDesc::HALF);
