@@ -45,10 +45,13 @@ Channels: grey, grey+alpha, RGB and RGBA inputs (alpha 1 where missing).
   dropped); grey, grey+alpha, rgb, rgba choose one. A format without alpha
   (JPEG) gets the colour alone.
 
-Sequences: a run of # in IN and OUT stands for the frame number, zero-padded
-  (shot.####.exr), with --frames FIRST-LAST. Each frame renders at its own time
-  (frame f at f/24 s), so keyframed parameters animate. An IN without # is used
-  for every frame. A failing frame stops the run; frames written stay valid.
+Sequences: the frame number in IN and OUT as pipelines write it: shot.####.exr
+  (padded to the run; a lone # pads to 4), shot.@@@@.exr (one digit per @),
+  shot.%04d.exr (printf), shot.$F4.exr (Houdini). --frames FIRST-LAST chooses
+  the frames; without it, IN's pattern takes the files on disk. Each frame
+  renders at its own time (frame f at f/24 s), so keyframed parameters
+  animate. An IN without a pattern is used for every frame. A failing frame
+  stops the run; frames written stay valid.
 
 Limits: an input is refused, before any of its pixels are read, when its
   header declares more than --max-pixels pixels (default 268435456, that is
@@ -135,7 +138,7 @@ int main(int argc, char** argv) {
       ->required();
   render_command->add_option("--set", render.sets, "Set a parameter: \"NAME=VALUE\" (repeatable; see below)")
       ->allow_extra_args(false);
-  render_command->add_option("--frames", render.frames, "Frames to render: N or FIRST-LAST");
+  render_command->add_option("--frames", render.frames, "Frames to render: N or FIRST-LAST; default: the files of IN's pattern on disk");
   render_command->add_option("--depth", depth, "Render depth: 8, 16 or 32 (float); default: the file's")
       ->check(CLI::IsMember(Keys(kDepths)));
   render_command->add_option("--alpha", alpha, "Alpha convention of the files: straight or associated")

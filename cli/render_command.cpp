@@ -15,25 +15,29 @@ namespace {
 struct FramePlan {
   FramePattern input;
   FramePattern output;
-  FrameRange frames;
+  FrameRuns frames;
 };
 
 FramePlan PlanFrames(const RenderOptions& options) {
-  FramePlan plan{FramePattern(options.input), FramePattern(options.output), FrameRange{}};
-  if (plan.input.HasFrame() && !plan.output.HasFrame()) {
-    throw UsageError("the input \"" + options.input +
-                     "\" is a frame pattern, so the output needs one too (for example shot.####.png)");
+  FramePlan plan{FramePattern(options.input), FramePattern(options.output), FrameRuns{}};
+  if (!options.frames.empty()) {
+    plan.frames = {ParseFrameRange(options.frames)};
+  } else if (plan.input.HasFrame()) {
+    plan.frames = RunsOf(plan.input.FramesOnDisk());
+    if (plan.frames.empty()) throw RunError("no files match the input pattern \"" + options.input + "\"");
+    if (!options.quiet) {
+      std::fprintf(stderr, "quorvandile: frames %s: the files of %s on disk\n", Describe(plan.frames).c_str(),
+                   options.input.c_str());
+    }
+  } else if (plan.output.HasFrame()) {
+    throw UsageError("a frame pattern in the output needs --frames FIRST-LAST, for example --frames 1-240");
+  } else {
+    plan.frames = {FrameRange{}};
   }
-  const bool sequence = plan.input.HasFrame() || plan.output.HasFrame();
-  if (options.frames.empty()) {
-    if (sequence) throw UsageError("a frame pattern (####) needs --frames FIRST-LAST, for example --frames 1-240");
-    return plan;
-  }
-  plan.frames = ParseFrameRange(options.frames);
-  if (!plan.output.HasFrame() && plan.frames.Count() > 1) {
-    throw UsageError("--frames " + options.frames + " asks for " + std::to_string(plan.frames.Count()) +
-                     " frames, but the output \"" + options.output +
-                     "\" names one file: put a frame pattern (####) in it");
+  if (!plan.output.HasFrame() && CountOf(plan.frames) > 1) {
+    throw UsageError((options.frames.empty() ? "the input pattern matches " : "--frames " + options.frames + " asks for ") +
+                     std::to_string(CountOf(plan.frames)) + " frames, but the output \"" + options.output +
+                     "\" names one file: put a frame pattern (####) in it, or choose one frame with --frames");
   }
   return plan;
 }
@@ -49,46 +53,52 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   const FramePlan plan = PlanFrames(options);
   PluginSession session(session_options);
   for (const ParamSetting& setting : ParseSettings(session.params(), options.sets)) session.Apply(setting);
-  CheckWritable(plan.output.At(plan.frames.first));
-  const bool output_holds_alpha = FormatHoldsAlpha(plan.output.At(plan.frames.first));
+  const std::int32_t first = plan.frames.front().first;
+  CheckWritable(plan.output.At(first));
+  const bool output_holds_alpha = FormatHoldsAlpha(plan.output.At(first));
 
-  Progress progress(plan.frames.Count(), options.quiet);
+  Progress progress(CountOf(plan.frames), options.quiet);
   std::optional<InputImage> still;  // an input without a frame pattern is read once
   bool warned_alpha = false;
-  for (std::int64_t f = plan.frames.first; f <= plan.frames.last; ++f) {
-    const auto frame = static_cast<std::int32_t>(f);
+  const auto render_frame = [&](std::int32_t frame) {
     const std::string out_path = plan.output.At(frame);
-    try {
-      std::optional<InputImage> read;
-      if (plan.input.HasFrame() || !still) {
-        read = ReadImage(plan.input.At(frame), options.depth, options.alpha, options.limits);
-        if (!plan.input.HasFrame()) still = std::move(read);
-      }
-      const InputImage& input = plan.input.HasFrame() ? *read : *still;
-      const int input_channels = ChannelsOf(input.raster);
-      const std::int64_t pixels = std::int64_t{WidthOf(input.raster)} * HeightOf(input.raster);
+    std::optional<InputImage> read;
+    if (plan.input.HasFrame() || !still) {
+      read = ReadImage(plan.input.At(frame), options.depth, options.alpha, options.limits);
+      if (!plan.input.HasFrame()) still = std::move(read);
+    }
+    const InputImage& input = plan.input.HasFrame() ? *read : *still;
+    const int input_channels = ChannelsOf(input.raster);
+    const std::int64_t pixels = std::int64_t{WidthOf(input.raster)} * HeightOf(input.raster);
 
-      const simhost::World rendered = session.Render(frame, ToWorld(input.raster));
-      const ResultNeeds needs = Inspect(rendered);
-      int channels = ChooseChannels(options.channels, input_channels, needs);
-      if (HasAlpha(channels) && !output_holds_alpha) {
-        // The format has no alpha channel (JPEG, for one): write the colour alone.
-        channels -= 1;
-        if (needs.alpha && !warned_alpha && !options.quiet) {
-          std::fprintf(stderr, "quorvandile: warning: %s holds no alpha; the result's transparency is dropped\n",
-                       out_path.c_str());
-          warned_alpha = true;
-        }
+    const simhost::World rendered = session.Render(frame, ToWorld(input.raster));
+    const ResultNeeds needs = Inspect(rendered);
+    int channels = ChooseChannels(options.channels, input_channels, needs);
+    if (HasAlpha(channels) && !output_holds_alpha) {
+      // The format has no alpha channel (JPEG, for one): write the colour alone.
+      channels -= 1;
+      if (needs.alpha && !warned_alpha && !options.quiet) {
+        std::fprintf(stderr, "quorvandile: warning: %s holds no alpha; the result's transparency is dropped\n",
+                     out_path.c_str());
+        warned_alpha = true;
       }
-      WriteSettings write;
-      write.type = options.type.value_or(input.image_spec.format);
-      write.alpha = options.alpha;
-      write.like = &input.image_spec;
-      write.light = &input.light;
-      WriteImage(out_path, FromWorld(rendered, channels), write);
-      progress.FrameDone(out_path, pixels);
-    } catch (const RunError& e) {
-      throw RunError(FramePrefix(plan, frame) + e.what());
+    }
+    WriteSettings write;
+    write.type = options.type.value_or(input.image_spec.format);
+    write.alpha = options.alpha;
+    write.like = &input.image_spec;
+    write.light = &input.light;
+    WriteImage(out_path, FromWorld(rendered, channels), write);
+    progress.FrameDone(out_path, pixels);
+  };
+  for (const FrameRange& run : plan.frames) {
+    for (std::int64_t f = run.first; f <= run.last; ++f) {
+      const auto frame = static_cast<std::int32_t>(f);
+      try {
+        render_frame(frame);
+      } catch (const RunError& e) {
+        throw RunError(FramePrefix(plan, frame) + e.what());
+      }
     }
   }
   session.Close();

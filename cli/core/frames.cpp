@@ -1,7 +1,10 @@
 #include "frames.h"
 
+#include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "errors.h"
 
@@ -12,6 +15,46 @@ bool ParseFrame(std::string_view text, std::int32_t* frame) {
   if (text.empty() || text.front() < '0' || text.front() > '9') return false;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *frame);
   return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The digits of `text` from `at` on, as a padding; `*end` just past them.
+std::size_t DigitsAt(const std::string& text, std::size_t at, std::size_t* end) {
+  std::size_t value = 0;
+  for (*end = at; *end < text.size() && IsDigit(text[*end]) && value < 100; ++*end) {
+    value = value * 10 + static_cast<std::size_t>(text[*end] - '0');
+  }
+  return value;
+}
+
+// A frame number's stand-in found in a file name.
+struct Token {
+  std::size_t start = 0;
+  std::size_t length = 0;
+  std::size_t padding = 0;
+};
+
+// The stand-in that starts at `at`, if one does.
+std::optional<Token> TokenAt(const std::string& text, std::size_t at) {
+  const char c = text[at];
+  if (c == '#' || c == '@') {
+    std::size_t end = at;
+    while (end < text.size() && text[end] == c) ++end;
+    const std::size_t run = end - at;
+    return Token{at, run, c == '#' && run == 1 ? 4 : run};
+  }
+  if (c == '%') {
+    std::size_t end = at + 1;
+    const std::size_t padding = DigitsAt(text, end, &end);
+    if (end < text.size() && text[end] == 'd') return Token{at, end + 1 - at, padding};
+  }
+  if (c == '$' && at + 1 < text.size() && text[at + 1] == 'F') {
+    std::size_t end = at + 2;
+    const std::size_t padding = DigitsAt(text, end, &end);
+    return Token{at, end - at, padding};
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -37,26 +80,98 @@ FrameRange ParseFrameRange(std::string_view text) {
   return range;
 }
 
+FrameRuns RunsOf(std::vector<std::int32_t> frames) {
+  std::sort(frames.begin(), frames.end());
+  frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
+  FrameRuns runs;
+  for (const std::int32_t frame : frames) {
+    if (!runs.empty() && std::int64_t{runs.back().last} + 1 == frame) {
+      runs.back().last = frame;
+    } else {
+      runs.push_back({frame, frame});
+    }
+  }
+  return runs;
+}
+
+std::int64_t CountOf(const FrameRuns& runs) {
+  std::int64_t count = 0;
+  for (const FrameRange& run : runs) count += run.Count();
+  return count;
+}
+
+std::string Describe(const FrameRuns& runs) {
+  std::string text;
+  for (const FrameRange& run : runs) {
+    if (!text.empty()) text += ", ";
+    text += std::to_string(run.first);
+    if (run.last != run.first) {
+      text += '-';
+      text += std::to_string(run.last);
+    }
+  }
+  return text;
+}
+
 FramePattern::FramePattern(std::string path) : text_(std::move(path)) {
   const std::size_t slash = text_.find_last_of('/');
-  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t last = text_.find_last_of('#');
-  if (last == std::string::npos || last < name_start) return;
-  std::size_t first = last;
-  while (first > name_start && text_[first - 1] == '#') --first;
-  run_start_ = first;
-  width_ = last - first + 1;
+  name_start_ = slash == std::string::npos ? 0 : slash + 1;
+  for (std::size_t at = name_start_; at < text_.size();) {
+    const std::optional<Token> token = TokenAt(text_, at);
+    if (!token) {
+      ++at;
+      continue;
+    }
+    token_start_ = token->start;
+    token_length_ = token->length;
+    padding_ = token->padding;
+    at += token->length;
+  }
 }
 
 std::string FramePattern::At(std::int32_t frame) const {
   if (!HasFrame()) return text_;
   std::string digits = std::to_string(frame < 0 ? -std::int64_t{frame} : std::int64_t{frame});
-  if (digits.size() < width_) digits.insert(0, width_ - digits.size(), '0');
-  std::string path = text_.substr(0, run_start_);
+  if (digits.size() < padding_) digits.insert(0, padding_ - digits.size(), '0');
+  std::string path = text_.substr(0, token_start_);
   if (frame < 0) path += '-';
   path += digits;
-  path += text_.substr(run_start_ + width_);
+  path += text_.substr(token_start_ + token_length_);
   return path;
+}
+
+std::optional<std::int32_t> FramePattern::FrameOf(std::string_view file_name) const {
+  if (!HasFrame()) return std::nullopt;
+  const std::string_view prefix = std::string_view(text_).substr(name_start_, token_start_ - name_start_);
+  const std::string_view suffix = std::string_view(text_).substr(token_start_ + token_length_);
+  if (file_name.size() <= prefix.size() + suffix.size() || file_name.substr(0, prefix.size()) != prefix ||
+      file_name.substr(file_name.size() - suffix.size()) != suffix) {
+    return std::nullopt;
+  }
+  const std::string_view digits = file_name.substr(prefix.size(), file_name.size() - prefix.size() - suffix.size());
+  // Padded exactly, or longer than the padding without a leading zero: the
+  // one way At() writes each frame.
+  if (digits.size() < std::max<std::size_t>(padding_, 1) ||
+      (digits.size() > std::max<std::size_t>(padding_, 1) && digits.front() == '0')) {
+    return std::nullopt;
+  }
+  std::int32_t frame = 0;
+  if (!std::all_of(digits.begin(), digits.end(), IsDigit) || !ParseFrame(digits, &frame)) return std::nullopt;
+  return frame;
+}
+
+std::vector<std::int32_t> FramePattern::FramesOnDisk() const {
+  namespace fs = std::filesystem;
+  std::vector<std::int32_t> frames;
+  if (!HasFrame()) return frames;
+  const fs::path directory = name_start_ == 0 ? fs::path(".") : fs::path(text_.substr(0, name_start_));
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
+    if (!entry.is_regular_file(error)) continue;
+    if (const auto frame = FrameOf(entry.path().filename().string())) frames.push_back(*frame);
+  }
+  std::sort(frames.begin(), frames.end());
+  return frames;
 }
 
 }  // namespace qv::cli

@@ -3,8 +3,10 @@
 // Frame numbers in file names and on the command line.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qv::cli {
 
@@ -20,23 +22,43 @@ struct FrameRange {
 // Throws UsageError naming --frames and the forms it takes.
 FrameRange ParseFrameRange(std::string_view text);
 
-// A path whose file name may hold a run of '#' that stands for the frame
-// number, zero-padded to the run's length ("shot.####.exr" -> "shot.0012.exr";
-// a number longer than the run is written whole). Only the last run in the
-// file name counts; '#' in directory names is taken literally.
+// Frames to render: runs of consecutive frames, in increasing order, apart.
+using FrameRuns = std::vector<FrameRange>;
+
+// The runs of `frames` (any order, repeats allowed).
+FrameRuns RunsOf(std::vector<std::int32_t> frames);
+std::int64_t CountOf(const FrameRuns& runs);
+// "1-10, 12, 14-48".
+std::string Describe(const FrameRuns& runs);
+
+// A path whose file name may stand for a sequence of files, one per frame,
+// with one of the ways pipelines write the frame number:
+//   ####   a run of '#', zero-padded to the run's length; a lone '#' is
+//          padded to 4, as oiiotool reads it
+//   @@@@   one digit per '@'
+//   %04d   printf: %d unpadded, %0Nd (or %Nd) padded to N
+//   $F4    Houdini: $F unpadded, $FN padded to N
+// A number longer than the padding is written whole. Only the last of these
+// in the file name counts; one in a directory name is taken literally.
 class FramePattern {
  public:
   explicit FramePattern(std::string path);
 
-  bool HasFrame() const { return width_ > 0; }
+  bool HasFrame() const { return token_length_ > 0; }
   const std::string& text() const { return text_; }
-  // The path of `frame`; the path as given when it has no run of '#'.
+  // The path of `frame`; the path as given when it has no frame number.
   std::string At(std::int32_t frame) const;
+  // The frame (from 0) whose file name `file_name` is, if it is one.
+  std::optional<std::int32_t> FrameOf(std::string_view file_name) const;
+  // The frames whose files exist, in increasing order.
+  std::vector<std::int32_t> FramesOnDisk() const;
 
  private:
   std::string text_;
-  std::size_t run_start_ = 0;
-  std::size_t width_ = 0;
+  std::size_t name_start_ = 0;    // where the file name begins
+  std::size_t token_start_ = 0;   // the frame number's stand-in
+  std::size_t token_length_ = 0;  // 0: none
+  std::size_t padding_ = 0;       // digits at least
 };
 
 }  // namespace qv::cli

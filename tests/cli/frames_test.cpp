@@ -34,7 +34,48 @@ TEST(FramePattern, PadsTheFrameToTheRunOfHashes) {
   EXPECT_EQ(pattern.At(7), "shots/shot.0007.exr");
   EXPECT_EQ(pattern.At(240), "shots/shot.0240.exr");
   EXPECT_EQ(pattern.At(123456), "shots/shot.123456.exr");  // longer numbers are written whole
-  EXPECT_EQ(FramePattern("f#.png").At(12), "f12.png");
+  EXPECT_EQ(FramePattern("f##.png").At(12), "f12.png");
+}
+
+TEST(FramePattern, TakesTheWaysPipelinesWriteTheNumber) {
+  EXPECT_EQ(FramePattern("f.#.exr").At(12), "f.0012.exr");  // a lone '#' pads to 4, as oiiotool reads it
+  EXPECT_EQ(FramePattern("f.@@@.exr").At(12), "f.012.exr");
+  EXPECT_EQ(FramePattern("f.@.exr").At(12), "f.12.exr");
+  EXPECT_EQ(FramePattern("f.%04d.exr").At(12), "f.0012.exr");
+  EXPECT_EQ(FramePattern("f.%4d.exr").At(12), "f.0012.exr");
+  EXPECT_EQ(FramePattern("f.%d.exr").At(12), "f.12.exr");
+  EXPECT_EQ(FramePattern("f.$F4.exr").At(12), "f.0012.exr");
+  EXPECT_EQ(FramePattern("f.$F.exr").At(12), "f.12.exr");
+  // Not frame numbers: a '%' without 'd', a '$' without 'F'.
+  EXPECT_FALSE(FramePattern("50%.png").HasFrame());
+  EXPECT_FALSE(FramePattern("$HIP.png").HasFrame());
+  // The last in the file name counts.
+  EXPECT_EQ(FramePattern("v%02d_$F3.png").At(7), "v%02d_007.png");
+}
+
+TEST(FramePattern, FindsTheFrameOfAFileNameAsAtWritesIt) {
+  for (const char* text : {"dir/f.#.exr", "f.@@.exr", "f.%d.exr", "f.$F6.exr", "#.png"}) {
+    const FramePattern pattern(text);
+    for (std::int32_t frame : {0, 7, 12, 9999, 123456, 2147483647}) {
+      const std::string path = pattern.At(frame);
+      EXPECT_EQ(pattern.FrameOf(path.substr(path.find_last_of('/') + 1)), frame) << text << " " << path;
+    }
+  }
+  const FramePattern pattern("f.####.exr");
+  EXPECT_EQ(pattern.FrameOf("f.0012.exr"), 12);
+  for (const char* other : {"f.012.exr", "f.00012.exr", "g.0012.exr", "f.0012.png", "f.00a2.exr", "f..exr",
+                            "f.-012.exr", "f.99999999999.exr"}) {
+    EXPECT_EQ(pattern.FrameOf(other), std::nullopt) << other;
+  }
+  EXPECT_EQ(FramePattern("f.%d.exr").FrameOf("f.012.exr"), std::nullopt);  // unpadded frames have no zeros before
+}
+
+TEST(FrameRuns, GroupConsecutiveFrames) {
+  const FrameRuns runs = RunsOf({5, 1, 2, 3, 3, 9, 10, 12});
+  EXPECT_EQ(runs, (FrameRuns{{1, 3}, {5, 5}, {9, 10}, {12, 12}}));
+  EXPECT_EQ(CountOf(runs), 7);
+  EXPECT_EQ(Describe(runs), "1-3, 5, 9-10, 12");
+  EXPECT_TRUE(RunsOf({}).empty());
 }
 
 TEST(FramePattern, OnlyTheLastRunInTheFileNameCounts) {

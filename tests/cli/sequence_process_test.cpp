@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "cli_support.h"
+#include "core/frames.h"
 
 namespace qv::cli::test {
 namespace {
@@ -93,6 +94,53 @@ TEST_F(Sequence, QuietRunsSayNothing) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
   EXPECT_TRUE(std::filesystem::exists(dir_ / "out.0002.png"));
+}
+
+TEST_F(Sequence, PatternsAsPipelinesWriteThem) {
+  WriteFrames(1, 3);
+  std::vector<std::vector<std::uint8_t>> expected;
+  for (int f = 1; f <= 3; ++f) expected.push_back(EngineRender(inputs_[f - 1], DefaultToneParams()).samples);
+  // The same frames through each way of writing the number, in and out.
+  const std::vector<std::pair<std::string, std::string>> patterns = {
+      {"in.#.png", "a.%04d.png"}, {"in.%04d.png", "b.$F4.png"}, {"in.$F4.png", "c.@@@@.png"},
+      {"in.@@@@.png", "d.%d.png"}, {"in.####.png", "e.$F.png"}};
+  for (const auto& [in, out] : patterns) {
+    SCOPED_TRACE(in + " -> " + out);
+    const ToolRun run = RunTool(dir_.path(), {"render", in, "-o", out, "--frames", "1-3", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const FramePattern written(out);
+    for (int f = 1; f <= 3; ++f) EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / written.At(f)).samples, expected[f - 1]);
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "a.0002.png"));
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "d.2.png"));
+}
+
+TEST_F(Sequence, WithoutFramesThePatternTakesTheFilesOnDisk) {
+  WriteFrames(1, 5);
+  std::filesystem::remove(dir_ / Name("in", 4));
+  std::filesystem::copy_file(dir_ / Name("in", 1), dir_ / "in.00001.png");  // not how frame 1 is written
+  const ToolRun run = RunTool(dir_.path(), {"render", "in.####.png", "-o", "out.####.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.err).front(), "quorvandile: frames 1-3, 5: the files of in.####.png on disk");
+  EXPECT_THAT(run.out, StartsWith("4 frames, "));
+  for (int f : {1, 2, 3, 5}) EXPECT_TRUE(std::filesystem::exists(dir_ / Name("out", f))) << f;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / Name("out", 4)));
+
+  const ToolRun none = RunTool(dir_.path(), {"render", "nothing.####.png", "-o", "out.####.png"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "quorvandile: no files match the input pattern \"nothing.####.png\"\n");
+}
+
+TEST_F(Sequence, OneFrameOfAPatternIntoOneFile) {
+  WriteFrames(1, 3);
+  const ToolRun run = RunTool(dir_.path(), {"render", "in.#.png", "--frames", "2", "-o", "one.png", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "one.png").samples,
+            EngineRender(inputs_[1], DefaultToneParams()).samples);
+  // Three frames on disk do not go into one file.
+  const ToolRun many = RunTool(dir_.path(), {"render", "in.#.png", "-o", "one.png"});
+  EXPECT_EQ(many.status, 2);
+  EXPECT_THAT(many.err, HasSubstr("the input pattern matches 3 frames, but the output \"one.png\" names one file"));
 }
 
 }  // namespace
