@@ -23,6 +23,7 @@ struct RenderOptions {
   ChannelsMode channels = ChannelsMode::kAuto;
   std::optional<OIIO::TypeDesc> type;     // default: the input's sample type
   FrameLimits limits;              // on each input file
+  bool strip_metadata = false;     // carry only what describes the picture
   bool quiet = false;
 };
 

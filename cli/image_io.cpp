@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -61,9 +62,41 @@ void SetLayout(OIIO::ImageSpec& image_spec, int channels) {
   image_spec.alpha_channel = HasAlpha(channels) ? channels - 1 : -1;
 }
 
-// Metadata that describes the picture rather than the file it came in.
-constexpr const char* kCarriedAttributes[] = {"Orientation", "PixelAspectRatio", "XResolution",
-                                              "YResolution", "ResolutionUnit",   "oiio:ColorSpace"};
+// Metadata that describes the picture rather than the file it came in: kept
+// even when the rest is stripped, since without it the picture would show
+// turned, stretched or in another colour space.
+constexpr std::string_view kPictureAttributes[] = {"Orientation",   "PixelAspectRatio", "XResolution",
+                                                   "YResolution",   "ResolutionUnit",   "oiio:ColorSpace"};
+
+// Metadata that describes how a file was laid out or read, which the writer
+// works out anew for what it writes: carrying it over would make it untrue
+// (the bits per sample after a change of depth, the photometric layout after
+// a change of channels).
+constexpr std::string_view kFileAttributes[] = {
+    "oiio:BitsPerSample", "oiio:UnassociatedAlpha",         "oiio:ioproxy",        "oiio:subimages",
+    "planarconfig",       "tiff:PhotometricInterpretation", "tiff:PlanarConfiguration",
+    "tiff:RowsPerStrip",  "tiff:Compression",               "tiff:UnassociatedAlpha", "tiff:ExtraSamples",
+    "openexr:chunkCount", "Software"};
+
+// Encoding choices that only the same format understands.
+constexpr std::string_view kSameFormatAttributes[] = {"compression", "Compression", "CompressionQuality"};
+
+bool Among(std::string_view name, const auto& names) {
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+// Copies the metadata of the file a picture came from onto the spec of the
+// file it goes to.
+void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, bool all, OIIO::ImageSpec& to,
+                   const std::string& to_format) {
+  for (const OIIO::ParamValue& value : from.extra_attribs) {
+    const std::string_view name = value.name().string();
+    const bool carried = all ? !Among(name, kFileAttributes) &&
+                                   (from_format == to_format || !Among(name, kSameFormatAttributes))
+                             : Among(name, kPictureAttributes);
+    if (carried) to.attribute(std::string(name), value.type(), value.data());
+  }
+}
 
 // What went wrong in a reader or writer: its own error, else what its
 // library printed, else `otherwise`.
@@ -142,7 +175,7 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot read", path, Cause(error, messages.Stop(), "unknown error")));
   }
-  InputImage image{Image<std::uint8_t>{}, input->spec(), AlphaConvention::kStraight, {}};
+  InputImage image{Image<std::uint8_t>{}, input->spec(), input->format_name(), AlphaConvention::kStraight, {}};
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
   if (image_spec.nchannels < 1 || image_spec.nchannels > 4) {
@@ -210,9 +243,7 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
       image_spec.full_width = like->full_width;
       image_spec.full_height = like->full_height;
     }
-    for (const char* name : kCarriedAttributes) {
-      if (const OIIO::ParamValue* value = like->find_attribute(name)) image_spec.attribute(name, value->type(), value->data());
-    }
+    CarryMetadata(*like, settings.like_format, settings.all_metadata, image_spec, output->format_name());
   }
   image_spec.attribute("Software", "quorvandile");
   const AlphaConvention alpha = settings.alpha.value_or(DefaultConvention(output->format_name()));

@@ -27,6 +27,7 @@ Depth FileDepth(OIIO::TypeDesc type);
 struct InputImage {
   Raster raster;           // straight colour
   OIIO::ImageSpec image_spec;    // the file's own description: sample type, channels, metadata
+  std::string format;            // its format's name, as OpenImageIO names it ("png", "openexr")
   AlphaConvention alpha;   // the convention the file was read with
   LightMask light;         // associated colour under alpha 0, kept as it is
 };
@@ -55,6 +56,8 @@ struct WriteSettings {
   OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;  // sample type in the file (the writer may widen it)
   std::optional<AlphaConvention> alpha;          // default: the format's convention
   const OIIO::ImageSpec* like = nullptr;         // a source whose data window and metadata carry over
+  std::string like_format;                       // the source's format: its encoding choices carry over to the same
+  bool all_metadata = true;                      // false: only what describes the picture (orientation, ...)
   const LightMask* light = nullptr;              // the source's light without coverage, same size
 };
 

@@ -138,7 +138,8 @@ int main(int argc, char** argv) {
       ->required();
   render_command->add_option("--set", render.sets, "Set a parameter: \"NAME=VALUE\" (repeatable; see below)")
       ->allow_extra_args(false);
-  render_command->add_option("--frames", render.frames, "Frames to render: N or FIRST-LAST; default: the files of IN's pattern on disk");
+  render_command->add_option("--frames", render.frames,
+                              "Frames to render: N or FIRST-LAST; default: the files of IN's pattern on disk");
   render_command->add_option("--depth", depth, "Render depth: 8, 16 or 32 (float); default: the file's")
       ->check(CLI::IsMember(Keys(kDepths)));
   render_command->add_option("--alpha", alpha, "Alpha convention of the files: straight or associated")
@@ -158,6 +159,9 @@ int main(int argc, char** argv) {
                    "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
                    "default: half the physical memory")
       ->transform(CLI::AsSizeValue(false));
+  render_command->add_flag("--strip-metadata", render.strip_metadata,
+                           "Carry none of the input's metadata but orientation, pixel aspect, resolution and "
+                           "colour space");
   render_command->add_flag("-q,--quiet", render.quiet, "No progress and no summary");
   render_command->footer(kRenderFooter);
 

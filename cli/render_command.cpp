@@ -87,6 +87,8 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
     write.type = options.type.value_or(input.image_spec.format);
     write.alpha = options.alpha;
     write.like = &input.image_spec;
+    write.like_format = input.format;
+    write.all_metadata = !options.strip_metadata;
     write.light = &input.light;
     WriteImage(out_path, FromWorld(rendered, channels), write);
     progress.FrameDone(out_path, pixels);

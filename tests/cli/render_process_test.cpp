@@ -177,6 +177,58 @@ TEST_F(Render, ExrLightWithoutCoverageSurvivesAndIsTonedAsIfCovered) {
   ExpectSamples(ReadFile<float>(dir_ / "toned.exr"), expected, 1e-6);
 }
 
+// Writes a small RGB picture with the metadata `attributes` (name, value).
+void WriteWithMetadata(const std::filesystem::path& path, OIIO::TypeDesc type,
+                       const std::vector<std::pair<std::string, std::string>>& attributes) {
+  const Image<std::uint8_t> image = VariedImage<std::uint8_t>(12, 8, 3, 11);
+  OIIO::ImageSpec image_spec(image.width, image.height, image.channels, type);
+  for (const auto& [name, value] : attributes) image_spec.attribute(name, value);
+  auto output = OIIO::ImageOutput::create(path.string());
+  ASSERT_TRUE(output && output->open(path.string(), image_spec) &&
+              output->write_image(OIIO::TypeDesc::UINT8, image.samples.data()) && output->close());
+}
+
+TEST_F(Render, MetadataCarriesOverWhereTheFormatHoldsIt) {
+  struct Case {
+    const char* input;
+    OIIO::TypeDesc type;
+    std::vector<std::pair<std::string, std::string>> attributes;
+  };
+  const std::pair<std::string, std::string> description{"ImageDescription", "a picture"}, copyright{"Copyright", "us"};
+  const Case cases[] = {
+      {"in.png", OIIO::TypeDesc::UINT8, {description, copyright}},
+      {"in.jpg", OIIO::TypeDesc::UINT8, {description, copyright, {"jpeg:subsampling", "4:4:4"}}},
+      {"in.tif", OIIO::TypeDesc::UINT16, {description, copyright, {"compression", "lzw"}}},
+      {"in.exr", OIIO::TypeDesc::HALF, {description, copyright, {"compression", "piz"}, {"shot:take", "A12"}}},
+  };
+  const std::string kOpaque = "Shadows Opacity=100";  // a JPEG holds no alpha
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    WriteWithMetadata(dir_ / c.input, c.type, c.attributes);
+    const std::string output = std::string("out") + std::filesystem::path(c.input).extension().string();
+    Run({"render", c.input, "-o", output, "--set", kOpaque});
+    OIIO::ImageSpec image_spec;
+    ReadFile<std::uint8_t>(dir_ / output, &image_spec);
+    for (const auto& [name, value] : c.attributes) EXPECT_EQ(image_spec.get_string_attribute(name), value) << name;
+    EXPECT_EQ(image_spec.get_string_attribute("Software"), "quorvandile");
+
+    Run({"render", c.input, "-o", "stripped" + output.substr(3), "--strip-metadata", "--set", kOpaque});
+    ReadFile<std::uint8_t>(dir_ / ("stripped" + output.substr(3)), &image_spec);
+    EXPECT_EQ(image_spec.get_string_attribute("ImageDescription"), "");
+    EXPECT_EQ(image_spec.get_string_attribute("Copyright"), "");
+  }
+  // Into another format: what it holds comes along, the encoding does not.
+  Run({"render", "in.exr", "-o", "cross.tif"});
+  OIIO::ImageSpec image_spec;
+  ReadFile<std::uint8_t>(dir_ / "cross.tif", &image_spec);
+  EXPECT_EQ(image_spec.get_string_attribute("ImageDescription"), "a picture");
+  EXPECT_NE(image_spec.get_string_attribute("compression"), "piz");
+  // What the render makes untrue is the writer's to say: 8 bits in, 16 out.
+  Run({"render", "in.png", "-o", "deeper.tif", "--type", "uint16"});
+  ReadFile<std::uint8_t>(dir_ / "deeper.tif", &image_spec);
+  EXPECT_EQ(image_spec.get_int_attribute("oiio:BitsPerSample"), 16);
+}
+
 TEST_F(Render, AlphaOptionReadsAndWritesExrAsStraightColour) {
   const Image<float> input = VariedImage<float>(9, 7, 4, 8);
   WriteFile(dir_ / "in.exr", input, OIIO::TypeDesc::HALF);
