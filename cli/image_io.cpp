@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <optional>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -98,6 +100,48 @@ void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, 
   }
 }
 
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty()) text += ", ";
+    text += name;
+  }
+  return text;
+}
+
+// How many of a file's first channels are the colour and alpha the effect
+// renders: all of up to four, else the first named R, G, B (A) or Y (A).
+std::optional<int> ColourChannels(const OIIO::ImageSpec& image_spec) {
+  const int n = image_spec.nchannels;
+  if (n >= 1 && n <= 4) return n;
+  const auto named = [&](int c, const char* name) { return c < n && image_spec.channel_name(c) == name; };
+  if (named(0, "R") && named(1, "G") && named(2, "B")) return named(3, "A") ? 4 : 3;
+  if (named(0, "Y")) return named(1, "A") ? 2 : 1;
+  return std::nullopt;
+}
+
+// The colour of `raster` in the sample type `spec` gives its first channel,
+// followed pixel by pixel by the extra channels as they are: the layout of
+// `spec`'s samples.
+std::vector<unsigned char> Interleaved(const Raster& raster, const ExtraChannels& extra,
+                                       const OIIO::ImageSpec& spec) {
+  const int colour = ChannelsOf(raster);
+  const std::size_t pixel_bytes = spec.pixel_bytes(true);
+  const std::size_t extra_bytes = pixel_bytes - spec.pixel_bytes(0, colour, true);
+  const auto pixels = static_cast<std::size_t>(spec.image_pixels());
+  std::vector<unsigned char> samples(pixels * pixel_bytes);
+  const void* source = std::visit([](const auto& image) -> const void* { return image.samples.data(); }, raster);
+  OIIO::convert_image(colour, spec.width, spec.height, 1, source, SampleType(DepthOf(raster)), OIIO::AutoStride,
+                      OIIO::AutoStride, OIIO::AutoStride, samples.data(), spec.channelformat(0),
+                      static_cast<OIIO::stride_t>(pixel_bytes), static_cast<OIIO::stride_t>(pixel_bytes * spec.width),
+                      OIIO::AutoStride);
+  for (std::size_t p = 0; p < pixels; ++p) {
+    std::memcpy(samples.data() + p * pixel_bytes + (pixel_bytes - extra_bytes), extra.samples.data() + p * extra_bytes,
+                extra_bytes);
+  }
+  return samples;
+}
+
 // What went wrong in a reader or writer: its own error, else what its
 // library printed, else `otherwise`.
 std::string Cause(const std::string& error, const std::string& printed, const char* otherwise) {
@@ -118,8 +162,9 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
                                                        Cause(error, messages.Stop(), "unknown error")));
   }
   const OIIO::ImageSpec& got = input->spec();
-  if (got.width != written.width || got.height != written.height || got.nchannels != written.nchannels ||
-      got.format != written.format) {
+  bool same = got.width == written.width && got.height == written.height && got.nchannels == written.nchannels;
+  for (int c = 0; same && c < got.nchannels; ++c) same = got.channelformat(c) == written.channelformat(c);
+  if (!same) {
     throw RunError(Because("cannot write", target,
                            "the written file reads back as " + std::to_string(got.width) + "x" +
                                std::to_string(got.height) + " with " + std::to_string(got.nchannels) + " channels of " +
@@ -175,25 +220,37 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot read", path, Cause(error, messages.Stop(), "unknown error")));
   }
-  InputImage image{Image<std::uint8_t>{}, input->spec(), input->format_name(), AlphaConvention::kStraight, {}};
+  InputImage image{Image<std::uint8_t>{}, input->spec(), input->format_name(), AlphaConvention::kStraight, {}, {}};
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
-  if (image_spec.nchannels < 1 || image_spec.nchannels > 4) {
+  const std::optional<int> colour_channels = ColourChannels(image_spec);
+  if (!colour_channels) {
     throw RunError(Because("cannot render", path,
-                           "unsupported layout of " + std::to_string(image_spec.nchannels) +
-                               " channels (grey, grey+alpha, RGB and RGBA are supported)"));
+                           "unsupported layout of " + std::to_string(image_spec.nchannels) + " channels (" +
+                               Joined(image_spec.channelnames) +
+                               "): grey, grey+alpha, RGB and RGBA are supported, followed by any others"));
   }
   if (image_spec.width < 1 || image_spec.height < 1 || image_spec.depth > 1) {
     throw RunError(Because("cannot render", path, "not a two-dimensional image"));
   }
-  const Depth render_depth = depth.value_or(FileDepth(image_spec.format));
+  // The colour's own type decides, where channels differ (half colour, float depth).
+  const Depth render_depth = depth.value_or(FileDepth(image_spec.channelformat(0)));
   const FrameShape shape{image_spec.width, image_spec.height, image_spec.nchannels, image_spec.pixel_bytes(true),
                          render_depth};
   if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
-  image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, image_spec.nchannels);
+  image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, *colour_channels);
   // A reader may fill what it could not read and say so only in its error
   // state or on standard error (a truncated JPEG or TIFF): any of these fails.
-  const bool read = input->read_image(0, 0, 0, image_spec.nchannels, SampleType(render_depth), Samples(image.raster));
+  bool read = input->read_image(0, 0, 0, *colour_channels, SampleType(render_depth), Samples(image.raster));
+  if (*colour_channels < image_spec.nchannels) {
+    ExtraChannels& extra = image.extra;
+    for (int c = *colour_channels; c < image_spec.nchannels; ++c) {
+      extra.names.push_back(image_spec.channel_name(c));
+      extra.formats.push_back(image_spec.channelformat(c));
+    }
+    extra.samples.resize(image_spec.image_pixels() * (image_spec.pixel_bytes(true) - image_spec.pixel_bytes(0, *colour_channels, true)));
+    read = read && input->read_image(0, 0, *colour_channels, image_spec.nchannels, OIIO::TypeUnknown, extra.samples.data());
+  }
   std::string reader_error = input->geterror();
   if (!input->close() && reader_error.empty()) reader_error = input->geterror();
   const std::string printed = messages.Stop();
@@ -234,6 +291,20 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
   const int channels = ChannelsOf(raster);
   OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type);
   SetLayout(image_spec, channels);
+  const ExtraChannels* extra = settings.extra && !settings.extra->empty() ? settings.extra : nullptr;
+  if (extra) {
+    if (!output->supports("nchannels") || !output->supports("channelformats")) {
+      throw RunError(Because("cannot write", path,
+                             "the input's channels beyond colour and alpha (" + Joined(extra->names) +
+                                 ") need a format that holds them as they are, such as OpenEXR"));
+    }
+    image_spec.channelformats.assign(static_cast<std::size_t>(channels), settings.type);
+    for (std::size_t c = 0; c < extra->names.size(); ++c) {
+      image_spec.channelnames.push_back(extra->names[c]);
+      image_spec.channelformats.push_back(extra->formats[c]);
+    }
+    image_spec.nchannels = static_cast<int>(image_spec.channelnames.size());
+  }
   if (const OIIO::ImageSpec* like = settings.like) {
     if (like->width == image_spec.width && like->height == image_spec.height) {
       image_spec.x = like->x;
@@ -267,7 +338,18 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
   LibraryMessages messages;
   bool written = output->open(partial.path().string(), image_spec);
   const OIIO::ImageSpec as_written = output->spec();  // with the sample type the format could hold
-  written = written && output->write_image(SampleType(DepthOf(raster)), Samples(raster));
+  if (written && extra) {
+    // Every channel in its own sample type: the colour converted, the extra
+    // channels as they came.
+    for (std::size_t c = 0; c < extra->formats.size(); ++c) {
+      if (as_written.channelformat(channels + static_cast<int>(c)) != extra->formats[c]) {
+        throw RunError(Because("cannot write", path, "channel " + extra->names[c] + " would change its sample type"));
+      }
+    }
+    written = output->write_image(OIIO::TypeUnknown, Interleaved(raster, *extra, as_written).data());
+  } else {
+    written = written && output->write_image(SampleType(DepthOf(raster)), Samples(raster));
+  }
   written = output->close() && written;
   const std::string error = output->geterror();
   const std::string printed = messages.Stop();

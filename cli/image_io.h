@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/frame_limits.h"
 #include "core/raster.h"
@@ -24,16 +25,29 @@ AlphaConvention DefaultConvention(const std::string& format_name);
 // other type (half, float, 32-bit integers) as float.
 Depth FileDepth(OIIO::TypeDesc type);
 
+// Channels beyond the colour and alpha the effect renders (depth, object
+// ids, other layers of an OpenEXR file), carried from the input file to the
+// output file as they are.
+struct ExtraChannels {
+  std::vector<std::string> names;
+  std::vector<OIIO::TypeDesc> formats;  // per channel, as the file stores it
+  std::vector<unsigned char> samples;   // pixel by pixel, each channel in its format
+
+  bool empty() const { return names.empty(); }
+};
+
 struct InputImage {
   Raster raster;           // straight colour
   OIIO::ImageSpec image_spec;    // the file's own description: sample type, channels, metadata
   std::string format;            // its format's name, as OpenImageIO names it ("png", "openexr")
   AlphaConvention alpha;   // the convention the file was read with
   LightMask light;         // associated colour under alpha 0, kept as it is
+  ExtraChannels extra;     // the channels after the colour and alpha
 };
 
 // Reads the first image of `path` at `depth` (default: FileDepth of the file)
-// with 1 to 4 channels (grey, grey and alpha, RGB, RGBA). Colour comes as
+// with 1 to 4 channels (grey, grey and alpha, RGB, RGBA), or more when the
+// first are named R, G, B (and A) or Y (and A): the rest come in `extra`. Colour comes as
 // stored, never premultiplied on the way; under the associated convention it
 // is divided by alpha where alpha is above 0, and pixels of colour under
 // alpha 0 are marked in `light`. `alpha` overrides the format's
@@ -59,11 +73,14 @@ struct WriteSettings {
   std::string like_format;                       // the source's format: its encoding choices carry over to the same
   bool all_metadata = true;                      // false: only what describes the picture (orientation, ...)
   const LightMask* light = nullptr;              // the source's light without coverage, same size
+  const ExtraChannels* extra = nullptr;          // channels to write after the colour and alpha, same size
 };
 
 // Writes `raster` (straight colour) to `path` in the format its extension
 // names. Under the associated convention colour is multiplied by alpha first,
 // except the pixels `settings.light` marks: their colour is written as it is.
+// Extra channels follow the colour and alpha, in their own sample types; a
+// format that cannot hold them so (any but OpenEXR) is refused.
 // The pixels go to a partial file in the same directory; every write is
 // checked, the file is synced and read back whole, and only then renamed over
 // `path` (keeping the permission bits of a file it replaces), so `path` is

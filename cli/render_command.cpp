@@ -84,12 +84,13 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       }
     }
     WriteSettings write;
-    write.type = options.type.value_or(input.image_spec.format);
+    write.type = options.type.value_or(input.image_spec.channelformat(0));
     write.alpha = options.alpha;
     write.like = &input.image_spec;
     write.like_format = input.format;
     write.all_metadata = !options.strip_metadata;
     write.light = &input.light;
+    write.extra = &input.extra;
     WriteImage(out_path, FromWorld(rendered, channels), write);
     progress.FrameDone(out_path, pixels);
   };

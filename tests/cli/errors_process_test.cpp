@@ -29,6 +29,14 @@ class Fails : public ::testing::TestWithParam<Failure> {
   void SetUp() override {
     WriteFile(dir_ / "in.png", VariedImage<std::uint8_t>(8, 6, 4, 1), OIIO::TypeDesc::UINT8);
     WriteFile(dir_ / "five.tif", VariedImage<std::uint8_t>(4, 4, 5, 2), OIIO::TypeDesc::UINT8);
+    {
+      OIIO::ImageSpec image_spec(4, 4, 5, OIIO::TypeDesc::HALF);
+      image_spec.channelnames = {"P", "Q", "R", "S", "T"};
+      const std::vector<float> samples(4 * 4 * 5, 0.5f);
+      auto output = OIIO::ImageOutput::create((dir_ / "noname.exr").string());
+      ASSERT_TRUE(output->open((dir_ / "noname.exr").string(), image_spec) &&
+                  output->write_image(OIIO::TypeDesc::FLOAT, samples.data()) && output->close());
+    }
     std::ofstream(dir_ / "garbage.png") << "not an image at all";
     // Damaged files: the first half of a whole one. Their readers fill what
     // is missing and say so only in their error state or on standard error.
@@ -69,7 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"TruncatedTiff", {"render", "cut.tif", "-o", "out.png"}, 1, "cannot read cut.tif: "},
         Failure{"TruncatedExr", {"render", "cut.exr", "-o", "out.png"}, 1, "cannot read cut.exr: "},
         Failure{"InputIsADirectory", {"render", "sub", "-o", "out.png"}, 1, "it is a directory"},
-        Failure{"FiveChannels", {"render", "five.tif", "-o", "out.tif"}, 1, "unsupported layout of 5 channels"},
+        Failure{"ExtraChannelsIntoAFormatWithoutThem", {"render", "five.tif", "-o", "out.tif"}, 1,
+                "cannot write out.tif: the input's channels beyond colour and alpha (channel4) need a format"},
+        Failure{"ManyChannelsWithoutColour", {"render", "noname.exr", "-o", "out.exr"}, 1,
+                "unsupported layout of 5 channels ("},
         Failure{"OutputDirectoryMissing", {"render", "in.png", "-o", "none/out.png"}, 1, "no directory none"},
         Failure{"OutputIsADirectory", {"render", "in.png", "-o", "sub"}, 1, "cannot write sub: it is a directory"},
         Failure{"OutputFormatUnknown", {"render", "in.png", "-o", "out.qqq"}, 1, "no image format for the extension"},

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "cli_support.h"
 
@@ -227,6 +228,81 @@ TEST_F(Render, MetadataCarriesOverWhereTheFormatHoldsIt) {
   Run({"render", "in.png", "-o", "deeper.tif", "--type", "uint16"});
   ReadFile<std::uint8_t>(dir_ / "deeper.tif", &image_spec);
   EXPECT_EQ(image_spec.get_int_attribute("oiio:BitsPerSample"), 16);
+}
+
+std::uint16_t HalfBits(float value) {
+  std::uint16_t bits = 0;
+  OIIO::convert_pixel_values(OIIO::TypeDesc::FLOAT, &value, OIIO::TypeDesc::HALF, &bits);
+  return bits;
+}
+
+float FromHalfBits(std::uint16_t bits) {
+  float value = 0;
+  OIIO::convert_pixel_values(OIIO::TypeDesc::HALF, &bits, OIIO::TypeDesc::FLOAT, &value);
+  return value;
+}
+
+TEST_F(Render, ExrChannelsBeyondRgbaPassThroughAsTheyAre) {
+  // R, G, B, A in half, then depth in float, an object id in 32-bit integers
+  // and a layer in half: each kept in its own type.
+  const int width = 9, height = 5;
+  OIIO::ImageSpec image_spec(width, height, 8, OIIO::TypeDesc::HALF);
+  image_spec.channelnames = {"R", "G", "B", "A", "Z", "id", "diffuse.R", "diffuse.G"};
+  image_spec.channelformats = {OIIO::TypeDesc::HALF,  OIIO::TypeDesc::HALF,   OIIO::TypeDesc::HALF,
+                               OIIO::TypeDesc::HALF,  OIIO::TypeDesc::FLOAT,  OIIO::TypeDesc::UINT32,
+                               OIIO::TypeDesc::HALF,  OIIO::TypeDesc::HALF};
+  image_spec.alpha_channel = 3;
+  image_spec.z_channel = 4;
+  const Image<float> colour = VariedImage<float>(width, height, 4, 12);
+  struct Extra {
+    float z;
+    std::uint32_t id;
+    std::uint16_t diffuse[2];  // half bits
+  };
+  std::vector<unsigned char> samples;
+  std::vector<Extra> extras;
+  for (int p = 0; p < width * height; ++p) {
+    for (int c = 0; c < 4; ++c) {
+      const std::uint16_t h = HalfBits(colour.samples[static_cast<std::size_t>(4 * p + c)]);
+      const auto* bytes = reinterpret_cast<const unsigned char*>(&h);
+      samples.insert(samples.end(), bytes, bytes + 2);
+    }
+    const Extra extra{1000.0f + 0.001f * static_cast<float>(p), 16777217u + static_cast<std::uint32_t>(p),
+                      {static_cast<std::uint16_t>(0x3c00 + p), static_cast<std::uint16_t>(0x7c00)}};  // 1+, infinity
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&extra);
+    samples.insert(samples.end(), bytes, bytes + 4 + 4 + 2 + 2);
+    extras.push_back(extra);
+  }
+  auto output = OIIO::ImageOutput::create((dir_ / "in.exr").string());
+  ASSERT_TRUE(output->open((dir_ / "in.exr").string(), image_spec) &&
+              output->write_image(OIIO::TypeUnknown, samples.data()) && output->close());
+
+  Run({"render", "in.exr", "-o", "out.exr", "--set", "Shadows Opacity=100"});
+  auto input = OIIO::ImageInput::open((dir_ / "out.exr").string());
+  ASSERT_TRUE(input);
+  const OIIO::ImageSpec& got = input->spec();
+  EXPECT_EQ(got.channelnames, image_spec.channelnames);
+  ASSERT_EQ(got.pixel_bytes(true), 4u * 2 + sizeof(float) + sizeof(std::uint32_t) + 2u * 2);
+  std::vector<unsigned char> written(got.image_bytes(true));
+  ASSERT_TRUE(input->read_image(0, 0, 0, got.nchannels, OIIO::TypeUnknown, written.data()));
+  for (std::size_t p = 0; p < extras.size(); ++p) {
+    EXPECT_EQ(std::memcmp(written.data() + p * got.pixel_bytes(true) + 8, &extras[p], 12), 0) << "pixel " << p;
+  }
+  // The colour is the effect's, as without the extra channels.
+  ToneParams params = DefaultToneParams();
+  params.shadowsOpacity = 1.0;
+  Image<float> stored = colour;  // as the file holds it, in half
+  for (float& sample : stored.samples) sample = FromHalfBits(HalfBits(sample));
+  const Image<float> expected = Premultiplied(EngineRender(Unpremultiplied(stored), params));
+  Image<float> toned(width, height, 4);
+  for (std::size_t p = 0; p < extras.size(); ++p) {
+    for (std::size_t c = 0; c < 4; ++c) {
+      std::uint16_t h = 0;
+      std::memcpy(&h, written.data() + p * got.pixel_bytes(true) + 2 * c, 2);
+      toned.samples[4 * p + c] = FromHalfBits(h);
+    }
+  }
+  ExpectSamples(toned, expected, 1e-3);
 }
 
 TEST_F(Render, AlphaOptionReadsAndWritesExrAsStraightColour) {
