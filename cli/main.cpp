@@ -125,8 +125,9 @@ int main(int argc, char** argv) {
   app.add_option("--threads", session.threads, "The host's render threads (default: all cores)")
       ->check(CLI::Range(1, 1024))
       ->capture_default_str();
-  app.add_flag("--strict,!--no-strict", session.strict,
-               "Check the plug-in's use of the host and stop on misuse (default: on)");
+  bool not_strict = false;
+  app.add_flag("--strict", session.strict, "Check the plug-in's use of the host and stop on misuse (on by default)");
+  app.add_flag("--no-strict", not_strict, "Do not check the plug-in's use of the host");
 
   RenderOptions render;
   std::string depth, alpha, channels = "auto", type;
@@ -180,11 +181,25 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    if (app.get_subcommands().empty()) {
+      std::string commands;
+      for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+        commands += commands.empty() ? "" : ", ";
+        commands += command->get_name();
+      }
+      const std::vector<std::string> rest = app.remaining();
+      if (rest.empty() || rest.front().rfind('-', 0) == 0) {
+        return Fail(kExitUsageError, "no command given; the commands are " + commands + " (see --help)");
+      }
+      return Fail(kExitUsageError, "unknown command '" + rest.front() + "'; the commands are " + commands +
+                                       " (see --help)");
+    }
     std::string message = e.what();
     std::replace(message.begin(), message.end(), '\n', ' ');
     return Fail(kExitUsageError, message + " (see --help)");
   }
 
+  if (not_strict) session.strict = false;
   session.plugin_path = plugin.empty() ? DefaultPluginPath() : plugin;
   try {
     if (render_command->parsed()) {
