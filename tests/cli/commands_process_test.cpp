@@ -86,6 +86,7 @@ TEST(Help, DocumentsTheAlphaConventions) {
   const ToolRun top = RunTool(dir.path(), {"--help"});
   EXPECT_EQ(top.status, 0);
   for (const char* command : {"render", "params", "info", "demo"}) EXPECT_THAT(top.out, HasSubstr(command));
+  EXPECT_THAT(top.out, HasSubstr("stop on misuse (on by default)"));
 }
 
 }  // namespace
