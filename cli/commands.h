@@ -17,6 +17,8 @@ struct RenderOptions {
   std::string input;
   std::string output;
   std::vector<std::string> sets;   // "NAME=VALUE" in order
+  std::string settings_file;       // a saved look, under the --set values; empty: none
+  std::string save_settings;       // where to save the look used; empty: nowhere
   std::string frames;              // empty: not given
   std::optional<Depth> depth;      // default: each file's own
   std::optional<AlphaConvention> alpha;   // default: each file format's own
@@ -34,7 +36,7 @@ struct DemoOptions {
 };
 
 int RunRender(const SessionOptions& session, const RenderOptions& options);
-int RunParams(const SessionOptions& session);
+int RunParams(const SessionOptions& session, bool json);
 int RunInfo(const SessionOptions& session);
 int RunDemo(const SessionOptions& session, const DemoOptions& options);
 

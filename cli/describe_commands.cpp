@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "core/param_catalog.h"
+#include "settings_file.h"
 
 namespace qv::cli {
 namespace {
@@ -74,8 +75,13 @@ std::string Range(const ParamEntry& param) {
 
 }  // namespace
 
-int RunParams(const SessionOptions& session_options) {
+int RunParams(const SessionOptions& session_options, bool json) {
   PluginSession session(session_options);
+  if (json) {
+    std::printf("%s\n", CatalogJson(session.params()).c_str());
+    session.Close();
+    return 0;
+  }
   std::printf("%-3s %-20s %-11s %-36s %s\n", "#", "name", "kind", "range", "default");
   for (const ParamEntry& param : session.params().entries()) {
     const std::string name = param.name.empty() ? std::string("(unnamed)") : param.name;

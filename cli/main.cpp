@@ -139,6 +139,10 @@ int main(int argc, char** argv) {
       ->required();
   render_command->add_option("--set", render.sets, "Set a parameter: \"NAME=VALUE\" (repeatable; see below)")
       ->allow_extra_args(false);
+  render_command->add_option("--settings", render.settings_file,
+                              "A look saved as JSON (quorvandile render --save-settings); --set values override it");
+  render_command->add_option("--save-settings", render.save_settings,
+                              "Save the look used, every control's value, as JSON");
   render_command->add_option("--frames", render.frames,
                               "Frames to render: N or FIRST-LAST; default: the files of IN's pattern on disk");
   render_command->add_option("--depth", depth, "Render depth: 8, 16 or 32 (float); default: the file's")
@@ -166,7 +170,9 @@ int main(int argc, char** argv) {
   render_command->add_flag("-q,--quiet", render.quiet, "No progress and no summary");
   render_command->footer(kRenderFooter);
 
-  app.add_subcommand("params", "List the plug-in's parameters: kind, range, default, popup items");
+  bool params_json = false;
+  app.add_subcommand("params", "List the plug-in's parameters: kind, range, default, popup items")
+      ->add_flag("--json", params_json, "As JSON, for tools to read");
   app.add_subcommand("info", "Show the plug-in's About text and its registration resource, decoded");
 
   DemoOptions demo;
@@ -210,7 +216,7 @@ int main(int argc, char** argv) {
       return RunRender(session, render);
     }
     if (demo_command->parsed()) return RunDemo(session, demo);
-    if (app.got_subcommand("params")) return RunParams(session);
+    if (app.got_subcommand("params")) return RunParams(session, params_json);
     if (app.got_subcommand("info")) return RunInfo(session);
     return Fail(kExitUsageError, "no command given (see --help)");
   } catch (const UsageError& e) {

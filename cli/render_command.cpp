@@ -8,6 +8,7 @@
 #include "core/layer.h"
 #include "core/param_parse.h"
 #include "progress.h"
+#include "settings_file.h"
 
 namespace qv::cli {
 namespace {
@@ -52,7 +53,11 @@ std::string FramePrefix(const FramePlan& plan, std::int32_t frame) {
 int RunRender(const SessionOptions& session_options, const RenderOptions& options) {
   const FramePlan plan = PlanFrames(options);
   PluginSession session(session_options);
-  for (const ParamSetting& setting : ParseSettings(session.params(), options.sets)) session.Apply(setting);
+  std::vector<ParamSetting> look;
+  if (!options.settings_file.empty()) look = LoadSettings(options.settings_file, session.params());
+  look = Overlay(std::move(look), ParseSettings(session.params(), options.sets));
+  for (const ParamSetting& setting : look) session.Apply(setting);
+  if (!options.save_settings.empty()) SaveSettings(options.save_settings, session.params(), look);
   const std::int32_t first = plan.frames.front().first;
   CheckWritable(plan.output.At(first));
   const bool output_holds_alpha = FormatHoldsAlpha(plan.output.At(first));

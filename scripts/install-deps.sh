@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools
-  libcli11-dev libfmt-dev
+  libcli11-dev libfmt-dev nlohmann-json3-dev
   # zlib, for the tests that make malformed PNG files.
   zlib1g-dev
   clang-14 libclang-rt-14-dev llvm-14

@@ -99,10 +99,16 @@ std::string Quoted(std::string_view text) {
   return quoted;
 }
 
-// "--set "TEXT": " in front of every message about one setting.
-std::string Prefix(std::string_view setting) {
-  std::string prefix = "--set ";
-  prefix += Quoted(setting);
+// "--set "TEXT": ", or where else the setting came from, in front of every
+// message about one setting.
+std::string Prefix(std::string_view setting, std::string_view origin) {
+  std::string prefix;
+  if (origin.empty()) {
+    prefix = "--set ";
+    prefix += Quoted(setting);
+  } else {
+    prefix = origin;
+  }
   prefix += ": ";
   return prefix;
 }
@@ -126,25 +132,25 @@ std::optional<simhost::ParamValue> ParseValue(const ParamEntry& param, std::stri
   }
 }
 
-ParamSetting ParseSetting(const ParamCatalog& catalog, std::string_view text) {
+ParamSetting ParseSetting(const ParamCatalog& catalog, std::string_view text, std::string_view origin) {
   const std::size_t equals = text.find('=');
   if (equals == std::string_view::npos) {
-    throw UsageError(Prefix(text) + "write NAME=VALUE, for example \"Gamma=1.4\"");
+    throw UsageError(Prefix(text, origin) + "write NAME=VALUE, for example \"Gamma=1.4\"");
   }
   const std::string_view name = Trim(text.substr(0, equals));
   const ParamEntry* param = catalog.Find(name);
   if (!param) {
-    throw UsageError(Prefix(text) + "no parameter named " + Quoted(name) + "; the parameters are " +
+    throw UsageError(Prefix(text, origin) + "no parameter named " + Quoted(name) + "; the parameters are " +
                      catalog.ValueNames());
   }
   const std::string what = Quoted(param->name) + " takes " + Accepts(*param);
   const auto value_of = [&](std::string_view token) {
     auto value = ParseValue(*param, token);
-    if (!value) throw UsageError(Prefix(text) + what + "; " + Quoted(Trim(token)) + " is not one");
+    if (!value) throw UsageError(Prefix(text, origin) + what + "; " + Quoted(Trim(token)) + " is not one");
     return *value;
   };
   const auto bad_keys = [&]() {
-    return UsageError(Prefix(text) + Quoted(param->name) +
+    return UsageError(Prefix(text, origin) + Quoted(param->name) +
                       " keyframes are VALUE@FRAME separated by commas, with frames whole numbers from 0"
                       " (for example 1@1,2.2@240)");
   };
@@ -187,7 +193,7 @@ ParamSetting ParseSetting(const ParamCatalog& catalog, std::string_view text) {
                    [](const ParamKey& a, const ParamKey& b) { return *a.frame < *b.frame; });
   for (std::size_t i = 1; i < setting.keys.size(); ++i) {
     if (*setting.keys[i].frame == *setting.keys[i - 1].frame) {
-      throw UsageError(Prefix(text) + Quoted(param->name) + " has two keyframes at frame " +
+      throw UsageError(Prefix(text, origin) + Quoted(param->name) + " has two keyframes at frame " +
                        std::to_string(*setting.keys[i].frame));
     }
   }

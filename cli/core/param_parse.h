@@ -35,9 +35,10 @@ struct ParamSetting {
 //   slider      a number within the control's valid range;
 //   percentage  a number within the range, optionally followed by '%', stored
 //               as the 16.16 value the host stores for it.
-// Throws UsageError: one line that quotes the setting, names the control and
-// says what it accepts.
-ParamSetting ParseSetting(const ParamCatalog& catalog, std::string_view text);
+// Throws UsageError: one line that quotes the setting (or begins with
+// `origin`, where it came from, when given), names the control and says what
+// it accepts.
+ParamSetting ParseSetting(const ParamCatalog& catalog, std::string_view text, std::string_view origin = {});
 
 // One value for `param`, without keyframes; nothing when `text` is not one.
 std::optional<simhost::ParamValue> ParseValue(const ParamEntry& param, std::string_view text);
