@@ -28,6 +28,9 @@ check_installed_tool() {
   env -u QUORVANDILE_PLUGIN "$tool" info > "$work/info.txt" || fail "$tool info failed"
   grep -qxF "Plug-in library: $plugin" "$work/info.txt" ||
     fail "$tool loaded $(grep 'Plug-in library' "$work/info.txt"), expected $plugin"
+  # The version the build read from the plug-in's facts is the one the plug-in registers.
+  grep -Eq "^ +Effect version +0x[0-9a-f]+ = ${version//./\\.} " "$work/info.txt" ||
+    fail "the plug-in registers $(grep 'Effect version' "$work/info.txt"), not $version"
   # The demo's chart, toned again as a user's picture.
   (cd "$work" && env -u QUORVANDILE_PLUGIN "$tool" demo -o chart.png > /dev/null &&
     env -u QUORVANDILE_PLUGIN "$tool" render chart.png -o toned.png --set "Tones=Duotone" --quiet) ||
