@@ -2,7 +2,8 @@
 # The Debian package of the tool, made by CPack as make package makes it: its
 # control fields and files, the tool run from the unpacked files, lintian
 # (where installed), and, as root, a real install with apt-get, a render, and
-# the removal. A quorvandile package installed before the test is left alone.
+# the purge, which leaves no trace in dpkg's records. A quorvandile package
+# installed before the test is left alone.
 #   deb_package_test.sh CPACK CPACK_CONFIG VERSION
 set -euo pipefail
 cpack=$1 config=$2 version=$3
@@ -12,7 +13,7 @@ work=$(mktemp -d)
 installed_here=0
 cleanup() {
   if [ "$installed_here" = 1 ]; then
-    apt-get remove -y -qq -o DPkg::Lock::Timeout=300 quorvandile > /dev/null || true
+    apt-get purge -y -qq -o DPkg::Lock::Timeout=300 quorvandile > /dev/null || true
   fi
   rm -rf "$work"
 }
@@ -64,9 +65,10 @@ fi
 installed_here=1
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "$deb" > /dev/null
 check_installed_tool /usr/bin/quorvandile /usr/lib/quorvandile/Quorvandile.so "$version" "$work"
-apt-get remove -y -qq -o DPkg::Lock::Timeout=300 quorvandile > /dev/null
+apt-get purge -y -qq -o DPkg::Lock::Timeout=300 quorvandile > /dev/null
 installed_here=0
 for file in /usr/bin/quorvandile /usr/lib/quorvandile/Quorvandile.so; do
-  [ ! -e "$file" ] || fail "$file is still there after apt-get remove"
+  [ ! -e "$file" ] || fail "$file is still there after apt-get purge"
 done
-echo "ok: installed with apt-get, rendered, removed"
+if dpkg-query -W quorvandile > /dev/null 2>&1; then fail "dpkg still records quorvandile after apt-get purge"; fi
+echo "ok: installed with apt-get, rendered, purged"
