@@ -4,14 +4,26 @@ SHELL := /bin/bash
 .SHELLFLAGS := -eu -o pipefail -c
 JOBS ?= $(shell nproc)
 PRESET ?= release
+# make install: where (DESTDIR, if given, is put in front of it).
+PREFIX ?= /usr/local
+# Where make package and make release put what they make.
+PACKAGES := build/packages
 
-.PHONY: deps build build-windows test test-windows test-sanitizers demo bench fuzz clean
+.PHONY: deps configure tool build build-windows test test-windows test-sanitizers demo install \
+	package release bench fuzz clean
 
 deps:
 	./scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake --preset $(PRESET)
+
+# The tool and the plug-in library it loads, and nothing else.
+tool: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target Quorvandile quorvandile
+
+# Everything: the tool, the tests and the benchmarks.
+build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
 # The Windows plug-in, cross-compiled. Its tests compare its frames with those
@@ -33,8 +45,22 @@ test: build-windows
 test-windows: build-windows
 	$(RUN_WINDOWS_TESTS)
 
-demo: build
+demo: tool
 	./build/$(PRESET)/cli/quorvandile demo -o build/contact-sheet.png
+
+# The tool in PREFIX/bin, its plug-in in PREFIX/lib/quorvandile, its manual page.
+install: tool
+	DESTDIR="$(DESTDIR)" cmake --install build/$(PRESET) --prefix "$(PREFIX)"
+
+# The Debian package of what make install installs: $(PACKAGES)/quorvandile_<version>_amd64.deb.
+package: tool
+	cpack --config build/$(PRESET)/CPackConfig.cmake -B $(PACKAGES)
+
+# The plug-in for the host with its INSTALL.txt: $(PACKAGES)/Quorvandile-<version>-win64.zip.
+release: deps
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS) --target Quorvandile
+	cpack --config build/windows/CPackConfig.cmake -B $(PACKAGES)
 
 # Every test under AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer,
 # and the multi-threaded render tests under ThreadSanitizer.

@@ -65,14 +65,18 @@ Options of every command: --plugin PATH (or QUORVANDILE_PLUGIN), --threads N,
 --no-strict (see quorvandile --help).
 Exit status: 0 done, 1 a file or the plug-in failed, 2 bad arguments.)";
 
-// The plug-in beside the executable when installed together, else the one
-// this build made.
+// The plug-in installed with the executable: beside it, else where make
+// install and the package put it (QV_INSTALLED_PLUGIN_DIR, relative to the
+// executable's folder); else the one this build made.
 std::string DefaultPluginPath() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   if (!error) {
-    const std::filesystem::path beside = self.parent_path() / QV_PLUGIN_FILE_NAME;
-    if (std::filesystem::exists(beside, error)) return beside.string();
+    const std::filesystem::path folder = self.parent_path();
+    for (const std::filesystem::path& candidate :
+         {folder / QV_PLUGIN_FILE_NAME, folder / QV_INSTALLED_PLUGIN_DIR / QV_PLUGIN_FILE_NAME}) {
+      if (std::filesystem::exists(candidate, error)) return candidate.lexically_normal().string();
+    }
   }
   return QV_DEFAULT_PLUGIN;
 }
@@ -116,11 +120,12 @@ int main(int argc, char** argv) {
                "quorvandile"};
   app.require_subcommand(1);
   app.fallthrough();  // the options below may also follow the command
+  app.set_version_flag("--version", "quorvandile " QV_VERSION);
 
   SessionOptions session;
   session.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::string plugin;
-  app.add_option("--plugin", plugin, "The plug-in library (default: the one this build made)")
+  app.add_option("--plugin", plugin, "The plug-in library (default: the one installed with the tool, else this build's)")
       ->envname("QUORVANDILE_PLUGIN");
   app.add_option("--threads", session.threads, "The host's render threads (default: all cores)")
       ->check(CLI::Range(1, 1024))

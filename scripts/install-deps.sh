@@ -16,6 +16,9 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64 wine64 wine python3-pefile
   # The power function's table generator and verification program (MPFR).
   libmpfr-dev
+  # The Debian package: its runtime dependencies found by dpkg-shlibdeps (with
+  # file, which CPack runs to find the binaries); groff to check the manual page.
+  dpkg-dev file groff-base
 )
 
 missing=()
