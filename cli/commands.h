@@ -38,6 +38,9 @@ struct DemoOptions {
 int RunRender(const SessionOptions& session, const RenderOptions& options);
 int RunParams(const SessionOptions& session, bool json);
 int RunInfo(const SessionOptions& session);
+// The tool's version line, then the plug-in's: the first line of its About
+// text and the library's path.
+int RunVersion(const SessionOptions& session, const std::string& tool_version);
 int RunDemo(const SessionOptions& session, const DemoOptions& options);
 
 }  // namespace qv::cli

@@ -103,6 +103,16 @@ int RunParams(const SessionOptions& session_options, bool json) {
   return 0;
 }
 
+int RunVersion(const SessionOptions& session_options, const std::string& tool_version) {
+  std::printf("%s\n", tool_version.c_str());
+  std::fflush(stdout);
+  PluginSession session(session_options);
+  const std::string about = session.About();
+  std::printf("plug-in %s (%s)\n", about.substr(0, about.find('\n')).c_str(), session.plugin_path().c_str());
+  session.Close();
+  return 0;
+}
+
 int RunInfo(const SessionOptions& session_options) {
   PluginSession session(session_options);
   static const std::pair<std::uint32_t, const char*> kOutFlags[] = {

@@ -99,6 +99,22 @@ int Fail(int status, const std::string& message) {
   return status;
 }
 
+// Runs a command: its exit status, or the status and one line for what it threw.
+template <class Command>
+int Run(Command&& command) {
+  try {
+    return command();
+  } catch (const UsageError& e) {
+    return Fail(kExitUsageError, e.what());
+  } catch (const RunError& e) {
+    return Fail(kExitRunError, e.what());
+  } catch (const std::bad_alloc&) {
+    return Fail(kExitRunError, "out of memory");
+  } catch (const std::exception& e) {
+    return Fail(kExitRunError, e.what());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,7 +136,6 @@ int main(int argc, char** argv) {
                "quorvandile"};
   app.require_subcommand(1);
   app.fallthrough();  // the options below may also follow the command
-  app.set_version_flag("--version", "quorvandile " QV_VERSION);
 
   SessionOptions session;
   session.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -133,6 +148,16 @@ int main(int argc, char** argv) {
   bool not_strict = false;
   app.add_flag("--strict", session.strict, "Check the plug-in's use of the host and stop on misuse (on by default)");
   app.add_flag("--no-strict", not_strict, "Do not check the plug-in's use of the host");
+  // The plug-in's version too, the tool being one half of what renders.
+  // Defined after --plugin, whose value must be in place when this runs.
+  bool version_requested = false;
+  app.add_flag_callback(
+      "--version",
+      [&version_requested] {
+        version_requested = true;
+        throw CLI::Success();
+      },
+      "Print the tool's version and the plug-in's, and exit");
 
   RenderOptions render;
   std::string depth, alpha, channels = "auto", type;
@@ -191,6 +216,10 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    if (version_requested) {
+      session.plugin_path = plugin.empty() ? DefaultPluginPath() : plugin;
+      return Run([&] { return RunVersion(session, "quorvandile " QV_VERSION); });
+    }
     if (e.get_exit_code() == 0) return app.exit(e);  // --help
     if (app.get_subcommands().empty()) {
       std::string commands;
@@ -212,7 +241,7 @@ int main(int argc, char** argv) {
 
   if (not_strict) session.strict = false;
   session.plugin_path = plugin.empty() ? DefaultPluginPath() : plugin;
-  try {
+  return Run([&] {
     if (render_command->parsed()) {
       render.depth = Lookup(kDepths, depth);
       render.alpha = Lookup(kAlphas, alpha);
@@ -224,13 +253,5 @@ int main(int argc, char** argv) {
     if (app.got_subcommand("params")) return RunParams(session, params_json);
     if (app.got_subcommand("info")) return RunInfo(session);
     return Fail(kExitUsageError, "no command given (see --help)");
-  } catch (const UsageError& e) {
-    return Fail(kExitUsageError, e.what());
-  } catch (const RunError& e) {
-    return Fail(kExitRunError, e.what());
-  } catch (const std::bad_alloc&) {
-    return Fail(kExitRunError, "out of memory");
-  } catch (const std::exception& e) {
-    return Fail(kExitRunError, e.what());
-  }
+  });
 }

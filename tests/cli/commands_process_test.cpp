@@ -75,6 +75,19 @@ TEST(DemoCommand, UsesAGivenPicture) {
   EXPECT_NE(chart.samples, ReadFile<std::uint8_t>(dir / "chart.png").samples);
 }
 
+TEST(Version, NamesTheToolAndThePluginItLoads) {
+  TempDir dir;
+  const ToolRun run = RunTool(dir.path(), {"--version"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  EXPECT_THAT(lines[0], StartsWith("quorvandile "));
+  EXPECT_EQ(lines[1], "plug-in Quorvandile, v" + lines[0].substr(12) + " (" QV_PLUGIN_FILE ")");
+  const ToolRun missing = RunTool(dir.path(), {"--version", "--plugin", "missing.so"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_THAT(missing.err, HasSubstr("cannot load missing.so"));
+}
+
 TEST(Help, DocumentsTheAlphaConventions) {
   TempDir dir;
   const ToolRun run = RunTool(dir.path(), {"render", "--help"});

@@ -53,7 +53,7 @@ def check(tool, page):
     if warnings:
         findings.append(f"groff warns: {warnings}")
 
-    version = run(tool, "--version").split()[-1]
+    version = run(tool, "--version").splitlines()[0].split()[-1]  # "quorvandile M.m.b", then the plug-in's
     if not re.search(rf"\bQuorvandile {re.escape(version)}\b", text):
         findings.append(f"the page does not name version {version}")
 

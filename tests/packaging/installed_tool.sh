@@ -23,8 +23,10 @@ installed_files() {
 check_installed_tool() {
   local tool=$1 plugin=$2 version=$3 work=$4
   local said
-  said=$(env -u QUORVANDILE_PLUGIN "$tool" --version)
-  [ "$said" = "quorvandile $version" ] || fail "$tool --version says '$said', expected 'quorvandile $version'"
+  said=$(env -u QUORVANDILE_PLUGIN "$tool" --version) || fail "$tool --version failed"
+  local expected="quorvandile $version
+plug-in Quorvandile, v$version ($plugin)"
+  [ "$said" = "$expected" ] || fail "$tool --version says '$said', expected '$expected'"
   env -u QUORVANDILE_PLUGIN "$tool" info > "$work/info.txt" || fail "$tool info failed"
   grep -qxF "Plug-in library: $plugin" "$work/info.txt" ||
     fail "$tool loaded $(grep 'Plug-in library' "$work/info.txt"), expected $plugin"
