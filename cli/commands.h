@@ -26,6 +26,7 @@ struct RenderOptions {
   std::optional<OIIO::TypeDesc> type;     // default: the input's sample type
   FrameLimits limits;              // on each input file
   bool strip_metadata = false;     // carry only what describes the picture
+  std::optional<int> jobs;         // frames in flight; default: one per core, as memory allows
   bool quiet = false;
 };
 

@@ -142,6 +142,13 @@ std::vector<unsigned char> Interleaved(const Raster& raster, const ExtraChannels
   return samples;
 }
 
+// A file's declared size, at `depth` or else at the depth of its colour
+// channels' own sample type (which other channels may not share).
+FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, std::optional<Depth> depth) {
+  return FrameShape{image_spec.width, image_spec.height, image_spec.nchannels, image_spec.pixel_bytes(true),
+                    depth.value_or(FileDepth(image_spec.channelformat(0)))};
+}
+
 // What went wrong in a reader or writer: its own error, else what its
 // library printed, else `otherwise`.
 std::string Cause(const std::string& error, const std::string& printed, const char* otherwise) {
@@ -180,7 +187,7 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
   std::string error = input->geterror();
   if (!input->close() && error.empty()) error = input->geterror();
   const std::string printed = messages.Stop();
-  if (!read || !error.empty() || !printed.empty()) {
+  if (!read || !error.empty()) {
     throw RunError(Because("cannot write", target, "the written file does not read back whole: " +
                                                        Cause(error, printed, "read failed")));
   }
@@ -233,14 +240,12 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   if (image_spec.width < 1 || image_spec.height < 1 || image_spec.depth > 1) {
     throw RunError(Because("cannot render", path, "not a two-dimensional image"));
   }
-  // The colour's own type decides, where channels differ (half colour, float depth).
-  const Depth render_depth = depth.value_or(FileDepth(image_spec.channelformat(0)));
-  const FrameShape shape{image_spec.width, image_spec.height, image_spec.nchannels, image_spec.pixel_bytes(true),
-                         render_depth};
+  const FrameShape shape = ShapeOf(image_spec, depth);
+  const Depth render_depth = shape.depth;
   if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
   image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, *colour_channels);
   // A reader may fill what it could not read and say so only in its error
-  // state or on standard error (a truncated JPEG or TIFF): any of these fails.
+  // state (a truncated JPEG or TIFF): an error there fails the frame too.
   bool read = input->read_image(0, 0, 0, *colour_channels, SampleType(render_depth), Samples(image.raster));
   if (*colour_channels < image_spec.nchannels) {
     ExtraChannels& extra = image.extra;
@@ -254,7 +259,7 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   std::string reader_error = input->geterror();
   if (!input->close() && reader_error.empty()) reader_error = input->geterror();
   const std::string printed = messages.Stop();
-  if (!read || !reader_error.empty() || !printed.empty()) {
+  if (!read || !reader_error.empty()) {
     throw RunError(Because("cannot read", path, Cause(reader_error, printed, "read failed")));
   }
   image.alpha = alpha.value_or(DefaultConvention(input->format_name()));
@@ -285,7 +290,32 @@ bool FormatHoldsAlpha(const std::string& path) {
   return output && output->supports("alpha");
 }
 
+StagedImage::StagedImage(std::unique_ptr<PartialFile> partial) : partial_(std::move(partial)) {}
+StagedImage::StagedImage(StagedImage&&) noexcept = default;
+StagedImage& StagedImage::operator=(StagedImage&&) noexcept = default;
+StagedImage::~StagedImage() = default;
+
+void StagedImage::Commit() {
+  if (!partial_) throw std::logic_error("an image committed twice");
+  partial_->MoveOverTarget();
+  partial_.reset();
+}
+
 void WriteImage(const std::string& path, Raster raster, const WriteSettings& settings) {
+  StageImage(path, std::move(raster), settings).Commit();
+}
+
+std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<Depth> depth) {
+  LibraryMessages messages;
+  auto input = OIIO::ImageInput::open(path);
+  if (!input) {
+    OIIO::geterror();  // cleared: reading the file says what is wrong with it
+    return std::nullopt;
+  }
+  return ShapeOf(input->spec(), depth);
+}
+
+StagedImage StageImage(const std::string& path, Raster raster, const WriteSettings& settings) {
   auto output = OIIO::ImageOutput::create(path);
   if (!output) throw RunError(Because("cannot write", path, FirstLine(OIIO::geterror())));
   const int channels = ChannelsOf(raster);
@@ -325,7 +355,8 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
   }
 
   CheckTargetWritable(path);
-  PartialFile partial{fs::path(path)};
+  auto staged = std::make_unique<PartialFile>(fs::path(path));
+  PartialFile& partial = *staged;
   // Where the writer takes one, every byte goes through a proxy that keeps
   // the system's answer to each write. The TIFF writer takes one but writes
   // a broken directory through it when the file carries a colour space (and
@@ -360,7 +391,7 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
   if (!written) throw RunError(Because("cannot write", path, Cause(error, printed, "write failed")));
   partial.Finish();
   ConfirmWritten(partial.path(), as_written, path);
-  partial.MoveOverTarget();
+  return StagedImage(std::move(staged));
 }
 
 }  // namespace qv::cli

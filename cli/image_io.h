@@ -6,6 +6,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,5 +88,31 @@ struct WriteSettings {
 // either untouched or whole. Throws RunError naming the cause (a full disk, a
 // read-only target); no partial file stays behind.
 void WriteImage(const std::string& path, Raster raster, const WriteSettings& settings);
+
+class PartialFile;
+
+// An image written, synced and confirmed in its partial file, waiting to be
+// moved over its target: frames finished out of order are put in place in
+// order. Dropped without Commit(), the partial file is removed.
+class StagedImage {
+ public:
+  StagedImage(StagedImage&&) noexcept;
+  StagedImage& operator=(StagedImage&&) noexcept;
+  ~StagedImage();
+  // Renames the file over its target. Throws RunError.
+  void Commit();
+
+ private:
+  friend StagedImage StageImage(const std::string&, Raster, const WriteSettings&);
+  explicit StagedImage(std::unique_ptr<PartialFile> partial);
+  std::unique_ptr<PartialFile> partial_;
+};
+
+// WriteImage but the rename: the same checks, the same errors.
+StagedImage StageImage(const std::string& path, Raster raster, const WriteSettings& settings);
+
+// The size a file's header declares, at the depth it would render at
+// (`depth`, or the file's own); nothing when the header cannot be read.
+std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<Depth> depth);
 
 }  // namespace qv::cli

@@ -3,39 +3,59 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <atomic>
 
 namespace qv::cli {
+namespace {
 
-LibraryMessages::LibraryMessages() {
+std::FILE* g_user_errors = nullptr;  // set once, before threads start
+std::atomic<int> g_buffer{-1};       // the descriptor standard error writes to, or -1
+
+long BufferEnd() {
+  const int buffer = g_buffer.load();
+  if (buffer < 0) return 0;
   std::fflush(stderr);
-  capture_ = memfd_create("quorvandile-library-messages", MFD_CLOEXEC);
-  if (capture_ < 0) return;
-  saved_ = dup(STDERR_FILENO);
-  if (saved_ < 0 || dup2(capture_, STDERR_FILENO) < 0) {
-    if (saved_ >= 0) close(saved_);
-    close(capture_);
-    saved_ = capture_ = -1;
-  }
+  const off_t end = lseek(buffer, 0, SEEK_END);
+  return end < 0 ? 0 : static_cast<long>(end);
 }
 
-LibraryMessages::~LibraryMessages() { Stop(); }
+}  // namespace
+
+void CollectLibraryMessages() {
+  if (g_buffer.load() >= 0) return;
+  std::fflush(stderr);
+  const int buffer = memfd_create("quorvandile-library-messages", MFD_CLOEXEC);
+  if (buffer < 0) return;
+  const int real = dup(STDERR_FILENO);
+  std::FILE* user = real < 0 ? nullptr : fdopen(real, "w");
+  if (!user || dup2(buffer, STDERR_FILENO) < 0) {
+    if (user) std::fclose(user);
+    close(buffer);
+    return;
+  }
+  std::setvbuf(user, nullptr, _IONBF, 0);  // as unbuffered as stderr is
+  g_user_errors = user;
+  g_buffer.store(buffer);
+}
+
+std::FILE* UserErrors() { return g_user_errors ? g_user_errors : stderr; }
+
+LibraryMessages::LibraryMessages() : start_(BufferEnd()) {}
 
 std::string LibraryMessages::Stop() {
-  if (capture_ < 0) return {};
-  std::fflush(stderr);
-  dup2(saved_, STDERR_FILENO);
-  close(saved_);
+  const int buffer = g_buffer.load();
+  if (buffer < 0) return {};
+  const long end = BufferEnd();
   std::string text;
-  char buffer[4096];
-  for (off_t offset = 0;;) {
-    const ssize_t n = pread(capture_, buffer, sizeof buffer, offset);
+  char chunk[4096];
+  for (off_t offset = start_; offset < end;) {
+    const ssize_t n = pread(buffer, chunk, std::min<std::size_t>(sizeof chunk, static_cast<std::size_t>(end - offset)),
+                            offset);
     if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
+    text.append(chunk, static_cast<std::size_t>(n));
     offset += n;
   }
-  close(capture_);
-  saved_ = capture_ = -1;
+  start_ = end;
   return text;
 }
 

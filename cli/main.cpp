@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "core/errors.h"
+#include "library_messages.h"
 #include "safe_file.h"
 
 namespace {
@@ -50,8 +51,9 @@ Sequences: the frame number in IN and OUT as pipelines write it: shot.####.exr
   shot.%04d.exr (printf), shot.$F4.exr (Houdini). --frames FIRST-LAST chooses
   the frames; without it, IN's pattern takes the files on disk. Each frame
   renders at its own time (frame f at f/24 s), so keyframed parameters
-  animate. An IN without a pattern is used for every frame. A failing frame
-  stops the run; frames written stay valid.
+  animate. An IN without a pattern is used for every frame. --jobs frames are
+  in flight at once, put in place in frame order: a failing frame stops the
+  run and leaves exactly the frames before it.
 
 Limits: an input is refused, before any of its pixels are read, when its
   header declares more than --max-pixels pixels (default 268435456, that is
@@ -95,7 +97,7 @@ std::vector<std::string> Keys(const std::map<std::string, T>& names) {
 }
 
 int Fail(int status, const std::string& message) {
-  std::fprintf(stderr, "quorvandile: %s\n", message.c_str());
+  std::fprintf(UserErrors(), "quorvandile: %s\n", message.c_str());
   return status;
 }
 
@@ -194,6 +196,10 @@ int main(int argc, char** argv) {
                    "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
                    "default: half the physical memory")
       ->transform(CLI::AsSizeValue(false));
+  render_command
+      ->add_option("--jobs", render.jobs,
+                   "Frames in flight at once (read, rendered, written); default: one per core, as memory allows")
+      ->check(CLI::Range(1, static_cast<int>(kMaxPartialFiles)));
   render_command->add_flag("--strip-metadata", render.strip_metadata,
                            "Carry none of the input's metadata but orientation, pixel aspect, resolution and "
                            "colour space");
@@ -239,6 +245,8 @@ int main(int argc, char** argv) {
     return Fail(kExitUsageError, message + " (see --help)");
   }
 
+  // From here on the tool's own messages go to UserErrors().
+  CollectLibraryMessages();
   if (not_strict) session.strict = false;
   session.plugin_path = plugin.empty() ? DefaultPluginPath() : plugin;
   return Run([&] {

@@ -1,13 +1,22 @@
 // quorvandile render: image files through the plug-in, one frame or a sequence.
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "commands.h"
 #include "core/errors.h"
 #include "core/frames.h"
 #include "core/layer.h"
 #include "core/param_parse.h"
+#include "library_messages.h"
 #include "progress.h"
+#include "safe_file.h"
 #include "settings_file.h"
 
 namespace qv::cli {
@@ -27,7 +36,7 @@ FramePlan PlanFrames(const RenderOptions& options) {
     plan.frames = RunsOf(plan.input.FramesOnDisk());
     if (plan.frames.empty()) throw RunError("no files match the input pattern \"" + options.input + "\"");
     if (!options.quiet) {
-      std::fprintf(stderr, "quorvandile: frames %s: the files of %s on disk\n", Describe(plan.frames).c_str(),
+      std::fprintf(UserErrors(), "quorvandile: frames %s: the files of %s on disk\n", Describe(plan.frames).c_str(),
                    options.input.c_str());
     }
   } else if (plan.output.HasFrame()) {
@@ -42,6 +51,36 @@ FramePlan PlanFrames(const RenderOptions& options) {
   }
   return plan;
 }
+
+// The k-th frame of `runs`, counted from 0.
+std::int32_t FrameAt(const FrameRuns& runs, std::int64_t k) {
+  for (const FrameRange& run : runs) {
+    if (k < run.Count()) return static_cast<std::int32_t>(run.first + k);
+    k -= run.Count();
+  }
+  throw std::out_of_range("no such frame in the plan");
+}
+
+// Frames in flight by default: one per core, as many as the memory limit
+// holds at the first frame's size.
+int DefaultJobs(const FramePlan& plan, const RenderOptions& options) {
+  const auto cores = static_cast<std::uint64_t>(std::max(1u, std::thread::hardware_concurrency()));
+  std::uint64_t jobs = std::min<std::uint64_t>(cores, kMaxPartialFiles);
+  const std::uint64_t budget = options.limits.max_memory != 0 ? options.limits.max_memory : DefaultMaxMemory();
+  if (const auto shape = DeclaredShape(plan.input.At(plan.frames.front().first), options.depth); shape && budget != 0) {
+    jobs = std::clamp<std::uint64_t>(budget / std::max<std::uint64_t>(1, FrameMemory(*shape)), 1, jobs);
+  }
+  return static_cast<int>(jobs);
+}
+
+// One frame read, rendered and written to its partial file, or why not.
+struct FrameOutcome {
+  std::string out_path;
+  std::int64_t pixels = 0;
+  bool dropped_alpha = false;  // transparency the output format cannot hold
+  std::optional<StagedImage> staged;
+  std::exception_ptr error;
+};
 
 std::string FramePrefix(const FramePlan& plan, std::int32_t frame) {
   if (!plan.input.HasFrame() && !plan.output.HasFrame()) return {};
@@ -62,51 +101,106 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   CheckWritable(plan.output.At(first));
   const bool output_holds_alpha = FormatHoldsAlpha(plan.output.At(first));
 
-  Progress progress(CountOf(plan.frames), options.quiet);
   std::optional<InputImage> still;  // an input without a frame pattern is read once
-  bool warned_alpha = false;
-  const auto render_frame = [&](std::int32_t frame) {
-    const std::string out_path = plan.output.At(frame);
-    std::optional<InputImage> read;
-    if (plan.input.HasFrame() || !still) {
-      read = ReadImage(plan.input.At(frame), options.depth, options.alpha, options.limits);
-      if (!plan.input.HasFrame()) still = std::move(read);
+  if (!plan.input.HasFrame()) {
+    try {
+      still = ReadImage(plan.input.At(first), options.depth, options.alpha, options.limits);
+    } catch (const RunError& e) {
+      throw RunError(FramePrefix(plan, first) + e.what());
     }
-    const InputImage& input = plan.input.HasFrame() ? *read : *still;
-    const int input_channels = ChannelsOf(input.raster);
-    const std::int64_t pixels = std::int64_t{WidthOf(input.raster)} * HeightOf(input.raster);
+  }
 
-    const simhost::World rendered = session.Render(frame, ToWorld(input.raster));
-    const ResultNeeds needs = Inspect(rendered);
-    int channels = ChooseChannels(options.channels, input_channels, needs);
-    if (HasAlpha(channels) && !output_holds_alpha) {
-      // The format has no alpha channel (JPEG, for one): write the colour alone.
-      channels -= 1;
-      if (needs.alpha && !warned_alpha && !options.quiet) {
-        std::fprintf(stderr, "quorvandile: warning: %s holds no alpha; the result's transparency is dropped\n",
-                     out_path.c_str());
-        warned_alpha = true;
+  // Frames are read, converted and written on `jobs` threads at once; the
+  // plug-in renders one at a time, on the host's own threads. Each frame's
+  // file is put in place in frame order, once every frame before it is, so
+  // that a failing frame leaves exactly the frames before it.
+  std::mutex render_mutex;
+  const auto process = [&](std::int32_t frame) {
+    FrameOutcome outcome;
+    outcome.out_path = plan.output.At(frame);
+    try {
+      std::optional<InputImage> read;
+      if (plan.input.HasFrame()) read = ReadImage(plan.input.At(frame), options.depth, options.alpha, options.limits);
+      const InputImage& input = read ? *read : *still;
+      outcome.pixels = std::int64_t{WidthOf(input.raster)} * HeightOf(input.raster);
+      simhost::World layer = ToWorld(input.raster);
+      std::optional<simhost::World> rendered;
+      {
+        const std::lock_guard<std::mutex> lock(render_mutex);
+        rendered = session.Render(frame, std::move(layer));
       }
+      const ResultNeeds needs = Inspect(*rendered);
+      int channels = ChooseChannels(options.channels, ChannelsOf(input.raster), needs);
+      if (HasAlpha(channels) && !output_holds_alpha) {
+        channels -= 1;  // the format has no alpha channel (JPEG, for one): the colour alone
+        outcome.dropped_alpha = needs.alpha;
+      }
+      WriteSettings write;
+      write.type = options.type.value_or(input.image_spec.channelformat(0));
+      write.alpha = options.alpha;
+      write.like = &input.image_spec;
+      write.like_format = input.format;
+      write.all_metadata = !options.strip_metadata;
+      write.light = &input.light;
+      write.extra = &input.extra;
+      outcome.staged = StageImage(outcome.out_path, FromWorld(*rendered, channels), write);
+    } catch (...) {
+      outcome.error = std::current_exception();
     }
-    WriteSettings write;
-    write.type = options.type.value_or(input.image_spec.channelformat(0));
-    write.alpha = options.alpha;
-    write.like = &input.image_spec;
-    write.like_format = input.format;
-    write.all_metadata = !options.strip_metadata;
-    write.light = &input.light;
-    write.extra = &input.extra;
-    WriteImage(out_path, FromWorld(rendered, channels), write);
-    progress.FrameDone(out_path, pixels);
+    return outcome;
   };
-  for (const FrameRange& run : plan.frames) {
-    for (std::int64_t f = run.first; f <= run.last; ++f) {
-      const auto frame = static_cast<std::int32_t>(f);
-      try {
-        render_frame(frame);
-      } catch (const RunError& e) {
-        throw RunError(FramePrefix(plan, frame) + e.what());
+
+  Progress progress(CountOf(plan.frames), options.quiet, UserErrors());
+  const std::int64_t count = CountOf(plan.frames);
+  std::mutex mutex;
+  std::condition_variable turn;
+  std::int64_t next = 0;       // the next frame to take, counted from 0
+  std::int64_t committed = 0;  // frames put in place, or dropped after a failure
+  std::exception_ptr failure;
+  std::int32_t failed_frame = 0;
+  bool warned_alpha = false;
+  const auto work = [&] {
+    for (;;) {
+      std::int64_t k = 0;
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (failure || next == count) return;
+        k = next++;
       }
+      const std::int32_t frame = FrameAt(plan.frames, k);
+      FrameOutcome outcome = process(frame);
+      std::unique_lock<std::mutex> lock(mutex);
+      turn.wait(lock, [&] { return committed == k; });
+      if (!failure) {
+        try {
+          if (outcome.error) std::rethrow_exception(outcome.error);
+          outcome.staged->Commit();
+          if (outcome.dropped_alpha && !warned_alpha && !options.quiet) {
+            std::fprintf(UserErrors(), "quorvandile: warning: %s holds no alpha; the result's transparency is dropped\n",
+                         outcome.out_path.c_str());
+            warned_alpha = true;
+          }
+          progress.FrameDone(outcome.out_path, outcome.pixels);
+        } catch (...) {
+          failure = std::current_exception();
+          failed_frame = frame;
+        }
+      }
+      ++committed;
+      turn.notify_all();
+    }
+  };
+  const int jobs = static_cast<int>(std::min<std::int64_t>(options.jobs.value_or(DefaultJobs(plan, options)), count));
+  std::vector<std::thread> helpers;
+  for (int j = 1; j < jobs; ++j) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
+
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const RunError& e) {
+      throw RunError(FramePrefix(plan, failed_frame) + e.what());
     }
   }
   session.Close();

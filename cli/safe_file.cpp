@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -54,12 +55,39 @@ void RemoveStalePartials(const fs::path& directory, const PartialName& name) {
   }
 }
 
-// The file being written, for the signal handler: a fixed buffer, since the
-// handler may only call async-signal-safe functions.
-char g_partial[4096];
+// The files being written, for the signal handler: fixed buffers, since the
+// handler may only call async-signal-safe functions, one per frame in flight.
+// A path is published by its slot's flag once written, and withdrawn before
+// the slot is reused.
+constexpr std::size_t kSlots = kMaxPartialFiles;
+char g_partials[kSlots][4096];
+std::atomic<bool> g_taken[kSlots];      // claimed by a PartialFile
+std::atomic<bool> g_published[kSlots];  // its path is complete
+
+// A slot holding `path` for the signal handler, or kSlots when none is free
+// (the file is then left to the next run's clean-up, should a signal come).
+std::size_t Publish(const std::string& path) {
+  if (path.size() >= sizeof g_partials[0]) return kSlots;
+  for (std::size_t slot = 0; slot < kSlots; ++slot) {
+    bool expected = false;
+    if (!g_taken[slot].compare_exchange_strong(expected, true)) continue;
+    std::memcpy(g_partials[slot], path.c_str(), path.size() + 1);
+    g_published[slot].store(true);
+    return slot;
+  }
+  return kSlots;
+}
+
+void Withdraw(std::size_t slot) {
+  if (slot >= kSlots) return;
+  g_published[slot].store(false);
+  g_taken[slot].store(false);
+}
 
 extern "C" void RemovePartialAndExit(int signal) {
-  if (g_partial[0] != '\0') unlink(g_partial);
+  for (std::size_t slot = 0; slot < kSlots; ++slot) {
+    if (g_published[slot].load()) unlink(g_partials[slot]);
+  }
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
@@ -92,8 +120,7 @@ PartialFile::PartialFile(const fs::path& target) {
     path_.clear();
     throw RunError(Because("cannot write", target.string(), SystemMessage(cause)));
   }
-  const std::string text = path_.string();
-  if (text.size() < sizeof g_partial) std::memcpy(g_partial, text.c_str(), text.size() + 1);
+  slot_ = Publish(path_.string());
 }
 
 PartialFile::~PartialFile() {
@@ -102,7 +129,7 @@ PartialFile::~PartialFile() {
     std::error_code ignored;
     fs::remove(path_, ignored);
   }
-  g_partial[0] = '\0';
+  Withdraw(slot_);
 }
 
 void PartialFile::Finish() {
@@ -123,7 +150,8 @@ void PartialFile::MoveOverTarget() {
   fs::rename(path_, target_, error);
   if (error) throw RunError(Because("cannot write", target_.string(), error.message()));
   path_.clear();
-  g_partial[0] = '\0';
+  Withdraw(slot_);
+  slot_ = kNoSlot;
 }
 
 CheckedFileProxy::CheckedFileProxy(const PartialFile& file)

@@ -11,6 +11,10 @@
 
 namespace qv::cli {
 
+// How many partial files at once the signal handler can remove: frames in
+// flight are bounded by it.
+inline constexpr std::size_t kMaxPartialFiles = 64;
+
 // Fails early, as `cp` would, when the target exists and the caller may not
 // write it. Throws RunError ("cannot write PATH: ...").
 void CheckTargetWritable(const std::filesystem::path& target);
@@ -40,9 +44,12 @@ class PartialFile {
   void MoveOverTarget();
 
  private:
+  static constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
+
   std::filesystem::path target_;
   std::filesystem::path path_;
   int fd_ = -1;
+  std::size_t slot_ = kNoSlot;  // where the signal handler finds path_
 };
 
 // The image library's writers do not all check what the system says of a

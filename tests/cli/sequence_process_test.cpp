@@ -87,6 +87,35 @@ TEST_F(Sequence, AFailingFrameStopsTheRunAndKeepsTheFramesBefore) {
             EngineRender(inputs_[0], DefaultToneParams()).samples);
 }
 
+TEST_F(Sequence, FramesInFlightChangeNothingButTheTime) {
+  WriteFrames(1, 8);
+  const std::vector<std::string> look = {"--set", "Gamma=0.5@1,3@8", "--set", "Tones=Pentone", "-q"};
+  std::vector<std::string> one = {"render", "in.####.png", "-o", "one.####.png", "--jobs", "1"};
+  std::vector<std::string> many = {"render", "in.####.png", "-o", "many.####.png", "--jobs", "5"};
+  one.insert(one.end(), look.begin(), look.end());
+  many.insert(many.end(), look.begin(), look.end());
+  ASSERT_EQ(RunTool(dir_.path(), one).status, 0);
+  ASSERT_EQ(RunTool(dir_.path(), many).status, 0);
+  for (int f = 1; f <= 8; ++f) {
+    EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / Name("many", f)).samples, ReadFile<std::uint8_t>(dir_ / Name("one", f)).samples)
+        << f;
+  }
+
+  // A failing frame leaves exactly the frames before it, whichever finished first.
+  std::filesystem::remove(dir_ / Name("in", 3));
+  for (int f = 1; f <= 8; ++f) std::filesystem::remove(dir_ / Name("many", f));
+  const ToolRun run = RunTool(dir_.path(), {"render", "in.####.png", "-o", "many.####.png", "--frames", "1-8",
+                                            "--jobs", "4"});
+  EXPECT_EQ(run.status, 1);
+  const auto lines = Lines(run.err);
+  ASSERT_EQ(lines.size(), 3u) << run.err;
+  EXPECT_EQ(lines[0], "1/8 many.0001.png");
+  EXPECT_EQ(lines[1], "2/8 many.0002.png");
+  EXPECT_EQ(lines[2], "quorvandile: frame 3: cannot read in.0003.png: no such file");
+  for (int f = 1; f <= 8; ++f) EXPECT_EQ(std::filesystem::exists(dir_ / Name("many", f)), f < 3) << f;
+  for (const std::string& name : dir_.Files()) EXPECT_EQ(name.find("partial"), std::string::npos) << name;
+}
+
 TEST_F(Sequence, QuietRunsSayNothing) {
   WriteFrames(1, 2);
   const ToolRun run = RunTool(dir_.path(), {"render", "in.####.png", "-o", "out.####.png", "--frames", "1-2", "-q"});
