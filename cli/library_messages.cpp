@@ -1,8 +1,10 @@
 #include "library_messages.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace qv::cli {
@@ -15,8 +17,8 @@ long BufferEnd() {
   const int buffer = g_buffer.load();
   if (buffer < 0) return 0;
   std::fflush(stderr);
-  const off_t end = lseek(buffer, 0, SEEK_END);
-  return end < 0 ? 0 : static_cast<long>(end);
+  struct stat status {};  // the size, without moving the offset standard error writes at
+  return fstat(buffer, &status) == 0 ? static_cast<long>(status.st_size) : 0;
 }
 
 }  // namespace
