@@ -9,6 +9,7 @@
 
 #include "core/plugin_session.h"
 #include "core/raster.h"
+#include "colour.h"
 #include "image_io.h"
 
 namespace qv::cli {
@@ -26,6 +27,7 @@ struct RenderOptions {
   std::optional<OIIO::TypeDesc> type;     // default: the input's sample type
   FrameLimits limits;              // on each input file
   bool strip_metadata = false;     // carry only what describes the picture
+  ColourOptions colour;            // colour spaces; default: none converted
   std::optional<int> jobs;         // frames in flight; default: one per core, as memory allows
   bool quiet = false;
 };

@@ -346,6 +346,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     }
     CarryMetadata(*like, settings.like_format, settings.all_metadata, image_spec, output->format_name());
   }
+  if (!settings.colour_space.empty()) image_spec.attribute("oiio:ColorSpace", settings.colour_space);
   image_spec.attribute("Software", "quorvandile");
   const AlphaConvention alpha = settings.alpha.value_or(DefaultConvention(output->format_name()));
   if (alpha == AlphaConvention::kAssociated) {

@@ -75,6 +75,7 @@ struct WriteSettings {
   bool all_metadata = true;                      // false: only what describes the picture (orientation, ...)
   const LightMask* light = nullptr;              // the source's light without coverage, same size
   const ExtraChannels* extra = nullptr;          // channels to write after the colour and alpha, same size
+  std::string colour_space;                      // the space the colour is in; empty: as the source says
 };
 
 // Writes `raster` (straight colour) to `path` in the format its extension

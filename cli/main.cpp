@@ -200,6 +200,14 @@ int main(int argc, char** argv) {
       ->add_option("--jobs", render.jobs,
                    "Frames in flight at once (read, rendered, written); default: one per core, as memory allows")
       ->check(CLI::Range(1, static_cast<int>(kMaxPartialFiles)));
+  render_command->add_option("--colorconfig", render.colour.config,
+                              "An OpenColorIO configuration (default: $OCIO, else the built-in one)");
+  render_command->add_option("--working-space", render.colour.working,
+                              "The colour space the effect grades in (default: the input's own, no conversion)");
+  render_command->add_option("--input-space", render.colour.input_space,
+                              "The input's colour space (default: its metadata)");
+  render_command->add_option("--output-space", render.colour.output_space,
+                              "The output's colour space (default: the input's)");
   render_command->add_flag("--strip-metadata", render.strip_metadata,
                            "Carry none of the input's metadata but orientation, pixel aspect, resolution and "
                            "colour space");

@@ -101,10 +101,25 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   CheckWritable(plan.output.At(first));
   const bool output_holds_alpha = FormatHoldsAlpha(plan.output.At(first));
 
+  std::optional<ColourSpaces> spaces;
+  if (options.colour.Managed()) spaces.emplace(options.colour);
+  // An input as the effect grades it: read, and in the working space. Its
+  // own space, where colour is managed.
+  const auto read = [&](std::int32_t frame, std::string* space) {
+    const std::string path = plan.input.At(frame);
+    InputImage input = ReadImage(path, options.depth, options.alpha, options.limits);
+    if (spaces) {
+      *space = spaces->InputSpace(input.image_spec, path);
+      spaces->Convert(input.raster, *space, spaces->Working(*space));
+    }
+    return input;
+  };
+
   std::optional<InputImage> still;  // an input without a frame pattern is read once
+  std::string still_space;
   if (!plan.input.HasFrame()) {
     try {
-      still = ReadImage(plan.input.At(first), options.depth, options.alpha, options.limits);
+      still = read(first, &still_space);
     } catch (const RunError& e) {
       throw RunError(FramePrefix(plan, first) + e.what());
     }
@@ -119,9 +134,10 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
     FrameOutcome outcome;
     outcome.out_path = plan.output.At(frame);
     try {
-      std::optional<InputImage> read;
-      if (plan.input.HasFrame()) read = ReadImage(plan.input.At(frame), options.depth, options.alpha, options.limits);
-      const InputImage& input = read ? *read : *still;
+      std::optional<InputImage> own;
+      std::string space = still_space;
+      if (plan.input.HasFrame()) own = read(frame, &space);
+      const InputImage& input = own ? *own : *still;
       outcome.pixels = std::int64_t{WidthOf(input.raster)} * HeightOf(input.raster);
       simhost::World layer = ToWorld(input.raster);
       std::optional<simhost::World> rendered;
@@ -143,7 +159,12 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       write.all_metadata = !options.strip_metadata;
       write.light = &input.light;
       write.extra = &input.extra;
-      outcome.staged = StageImage(outcome.out_path, FromWorld(*rendered, channels), write);
+      Raster result = FromWorld(*rendered, channels);
+      if (spaces) {
+        spaces->Convert(result, spaces->Working(space), spaces->Output(space));
+        write.colour_space = spaces->Output(space);
+      }
+      outcome.staged = StageImage(outcome.out_path, std::move(result), write);
     } catch (...) {
       outcome.error = std::current_exception();
     }
