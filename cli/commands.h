@@ -38,7 +38,19 @@ struct DemoOptions {
   FrameLimits limits;  // on the input file
 };
 
+struct LutOptions {
+  std::string output;              // the .cube file
+  int size = 33;                   // lattice points per axis
+  std::vector<std::string> sets;   // "NAME=VALUE" in order
+  std::string settings_file;       // a saved look, under the --set values; empty: none
+  std::int32_t frame = 0;          // the time keyframed controls are taken at
+};
+
 int RunRender(const SessionOptions& session, const RenderOptions& options);
+// A 3D LUT (.cube) of the effect's colour result for opaque input, sampled
+// through the plug-in: a float frame of the lattice's points rendered as any
+// frame is.
+int RunLut(const SessionOptions& session, const LutOptions& options);
 int RunParams(const SessionOptions& session, bool json);
 int RunInfo(const SessionOptions& session);
 // The tool's version line, then the plug-in's: the first line of its About

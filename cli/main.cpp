@@ -214,6 +214,20 @@ int main(int argc, char** argv) {
   render_command->add_flag("-q,--quiet", render.quiet, "No progress and no summary");
   render_command->footer(kRenderFooter);
 
+  LutOptions lut;
+  CLI::App* lut_command = app.add_subcommand(
+      "lut", "Write the effect's colour result for opaque input as a 3D LUT (.cube), sampled through the plug-in");
+  lut_command->add_option("-o,--output", lut.output, "The LUT file (.cube)")->required();
+  lut_command->add_option("--size", lut.size, "Lattice points per axis")
+      ->check(CLI::IsMember({17, 33, 65}))
+      ->capture_default_str();
+  lut_command->add_option("--set", lut.sets, "Set a parameter: \"NAME=VALUE\" (repeatable; as for render)")
+      ->allow_extra_args(false);
+  lut_command->add_option("--settings", lut.settings_file, "A look saved as JSON; --set values override it");
+  lut_command->add_option("--frame", lut.frame, "The frame keyframed controls are taken at")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+
   bool params_json = false;
   app.add_subcommand("params", "List the plug-in's parameters: kind, range, default, popup items")
       ->add_flag("--json", params_json, "As JSON, for tools to read");
@@ -266,6 +280,7 @@ int main(int argc, char** argv) {
       return RunRender(session, render);
     }
     if (demo_command->parsed()) return RunDemo(session, demo);
+    if (lut_command->parsed()) return RunLut(session, lut);
     if (app.got_subcommand("params")) return RunParams(session, params_json);
     if (app.got_subcommand("info")) return RunInfo(session);
     return Fail(kExitUsageError, "no command given (see --help)");

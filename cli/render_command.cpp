@@ -92,10 +92,7 @@ std::string FramePrefix(const FramePlan& plan, std::int32_t frame) {
 int RunRender(const SessionOptions& session_options, const RenderOptions& options) {
   const FramePlan plan = PlanFrames(options);
   PluginSession session(session_options);
-  std::vector<ParamSetting> look;
-  if (!options.settings_file.empty()) look = LoadSettings(options.settings_file, session.params());
-  look = Overlay(std::move(look), ParseSettings(session.params(), options.sets));
-  for (const ParamSetting& setting : look) session.Apply(setting);
+  const std::vector<ParamSetting> look = ApplyLook(session, options.settings_file, options.sets);
   if (!options.save_settings.empty()) SaveSettings(options.save_settings, session.params(), look);
   const std::int32_t first = plan.frames.front().first;
   CheckWritable(plan.output.At(first));

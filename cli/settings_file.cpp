@@ -115,6 +115,15 @@ std::vector<ParamSetting> Overlay(std::vector<ParamSetting> earlier, const std::
   return earlier;
 }
 
+std::vector<ParamSetting> ApplyLook(PluginSession& session, const std::string& settings_file,
+                                    const std::vector<std::string>& sets) {
+  std::vector<ParamSetting> look;
+  if (!settings_file.empty()) look = LoadSettings(settings_file, session.params());
+  look = Overlay(std::move(look), ParseSettings(session.params(), sets));
+  for (const ParamSetting& setting : look) session.Apply(setting);
+  return look;
+}
+
 void SaveSettings(const std::string& path, const ParamCatalog& catalog, const std::vector<ParamSetting>& used) {
   Json parameters = Json::object();
   for (const ParamEntry& param : catalog.entries()) {

@@ -21,6 +21,7 @@
 
 #include "core/param_catalog.h"
 #include "core/param_parse.h"
+#include "core/plugin_session.h"
 
 namespace qv::cli {
 
@@ -38,6 +39,11 @@ std::vector<ParamSetting> Overlay(std::vector<ParamSetting> earlier, const std::
 // Writes every control's value as `used` sets it or, where it does not, the
 // registered default, so that the file pins the whole look. Throws RunError.
 void SaveSettings(const std::string& path, const ParamCatalog& catalog, const std::vector<ParamSetting>& used);
+
+// The look a command renders with: the settings file's (if any), under the
+// --set values, applied to `session`. Returns it as applied.
+std::vector<ParamSetting> ApplyLook(PluginSession& session, const std::string& settings_file,
+                                    const std::vector<std::string>& sets);
 
 // The controls as the plug-in registers them, as JSON for tools to read:
 // name, kind, range, default and popup items.

@@ -1,0 +1,87 @@
+// quorvandile lut: the effect's colour result as a 3D LUT (.cube), for
+// applications that take a LUT and not the plug-in.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "commands.h"
+#include "core/errors.h"
+#include "core/layer.h"
+#include "safe_file.h"
+#include "settings_file.h"
+
+namespace qv::cli {
+namespace {
+
+// The lattice as a float picture, alpha 1: point (r, g, b) at x = r + g * size,
+// y = b, so that reading it row by row gives the order a .cube file lists
+// its points in (red fastest, then green, then blue).
+Image<float> Lattice(int size) {
+  Image<float> lattice(size * size, size, 4);
+  const auto at = [size](int i) { return static_cast<float>(i) / static_cast<float>(size - 1); };
+  for (int b = 0; b < size; ++b) {
+    for (int g = 0; g < size; ++g) {
+      for (int r = 0; r < size; ++r) {
+        float* p = lattice.Pixel(r + g * size, b);
+        p[0] = at(r), p[1] = at(g), p[2] = at(b), p[3] = 1.0f;
+      }
+    }
+  }
+  return lattice;
+}
+
+std::string CubeText(const PluginSession& session, const std::vector<ParamSetting>& look, const LutOptions& options,
+                     const Image<float>& result) {
+  std::string text = "# Quorvandile: the effect's colour result for opaque input, sampled through the plug-in.\n";
+  text += "# Opacity (Shadows Opacity, Highlights Opacity) is not a colour transform and is not in it:\n";
+  text += "# the table gives colour only, as if the output were opaque.\n";
+  text += "# Settings (every other control at its default), at frame " + std::to_string(options.frame) + ":\n";
+  if (look.empty()) text += "#   none\n";
+  for (const ParamSetting& setting : look) {
+    const ParamEntry* param = session.params().Find(setting.name);
+    std::string keys;
+    for (const ParamKey& key : setting.keys) {
+      if (!keys.empty()) keys += ',';
+      keys += FormatValue(*param, key.value);
+      if (key.frame) keys += '@' + std::to_string(*key.frame);
+    }
+    text += "#   " + setting.name + "=" + keys + "\n";
+  }
+  text += "TITLE \"Quorvandile look\"\n";
+  text += "LUT_3D_SIZE " + std::to_string(options.size) + "\n";
+  text += "DOMAIN_MIN 0.0 0.0 0.0\nDOMAIN_MAX 1.0 1.0 1.0\n";
+  char line[96];
+  for (std::size_t i = 0; i < result.samples.size(); i += 4) {
+    std::snprintf(line, sizeof line, "%.7f %.7f %.7f\n", result.samples[i], result.samples[i + 1],
+                  result.samples[i + 2]);
+    text += line;
+  }
+  return text;
+}
+
+}  // namespace
+
+int RunLut(const SessionOptions& session_options, const LutOptions& options) {
+  PluginSession session(session_options);
+  const std::vector<ParamSetting> look = ApplyLook(session, options.settings_file, options.sets);
+  CheckTargetWritable(options.output);
+  const simhost::World rendered = session.Render(options.frame, ToWorld(Raster(Lattice(options.size))));
+  const Raster result = FromWorld(rendered, 4);
+  const std::string text = CubeText(session, look, options, std::get<Image<float>>(result));
+  session.Close();
+
+  PartialFile partial{std::filesystem::path(options.output)};
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = write(partial.fd(), text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw RunError(Because("cannot write", options.output, SystemMessage(n < 0 ? errno : EIO)));
+    done += static_cast<std::size_t>(n);
+  }
+  partial.Finish();
+  partial.MoveOverTarget();
+  return 0;
+}
+
+}  // namespace qv::cli
