@@ -68,7 +68,8 @@ ColourSpaces::ColourSpaces(const ColourOptions& options) : options_(options), co
 
 bool ColourSpaces::Knows(const std::string& name) const {
   const std::vector<std::string> names = config_.getColorSpaceNames();
-  return std::any_of(names.begin(), names.end(), [&](const std::string& space) { return SameNameIgnoringCase(space, name); });
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::string& space) { return SameNameIgnoringCase(space, name); });
 }
 
 void ColourSpaces::Check(const std::string& name, const char* option) const {

@@ -253,8 +253,11 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
       extra.names.push_back(image_spec.channel_name(c));
       extra.formats.push_back(image_spec.channelformat(c));
     }
-    extra.samples.resize(image_spec.image_pixels() * (image_spec.pixel_bytes(true) - image_spec.pixel_bytes(0, *colour_channels, true)));
-    read = read && input->read_image(0, 0, *colour_channels, image_spec.nchannels, OIIO::TypeUnknown, extra.samples.data());
+    const std::size_t extra_pixel_bytes =
+        image_spec.pixel_bytes(true) - image_spec.pixel_bytes(0, *colour_channels, true);
+    extra.samples.resize(image_spec.image_pixels() * extra_pixel_bytes);
+    read = read &&
+           input->read_image(0, 0, *colour_channels, image_spec.nchannels, OIIO::TypeUnknown, extra.samples.data());
   }
   std::string reader_error = input->geterror();
   if (!input->close() && reader_error.empty()) reader_error = input->geterror();

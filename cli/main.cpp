@@ -142,7 +142,8 @@ int main(int argc, char** argv) {
   SessionOptions session;
   session.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::string plugin;
-  app.add_option("--plugin", plugin, "The plug-in library (default: the one installed with the tool, else this build's)")
+  app.add_option("--plugin", plugin,
+                 "The plug-in library (default: the one installed with the tool, else this build's)")
       ->envname("QUORVANDILE_PLUGIN");
   app.add_option("--threads", session.threads, "The host's render threads (default: all cores)")
       ->check(CLI::Range(1, 1024))

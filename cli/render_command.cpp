@@ -45,8 +45,9 @@ FramePlan PlanFrames(const RenderOptions& options) {
     plan.frames = {FrameRange{}};
   }
   if (!plan.output.HasFrame() && CountOf(plan.frames) > 1) {
-    throw UsageError((options.frames.empty() ? "the input pattern matches " : "--frames " + options.frames + " asks for ") +
-                     std::to_string(CountOf(plan.frames)) + " frames, but the output \"" + options.output +
+    const std::string asked = options.frames.empty() ? std::string("the input pattern matches ")
+                                                     : "--frames " + options.frames + " asks for ";
+    throw UsageError(asked + std::to_string(CountOf(plan.frames)) + " frames, but the output \"" + options.output +
                      "\" names one file: put a frame pattern (####) in it, or choose one frame with --frames");
   }
   return plan;
@@ -194,7 +195,8 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
           if (outcome.error) std::rethrow_exception(outcome.error);
           outcome.staged->Commit();
           if (outcome.dropped_alpha && !warned_alpha && !options.quiet) {
-            std::fprintf(UserErrors(), "quorvandile: warning: %s holds no alpha; the result's transparency is dropped\n",
+            std::fprintf(UserErrors(),
+                         "quorvandile: warning: %s holds no alpha; the result's transparency is dropped\n",
                          outcome.out_path.c_str());
             warned_alpha = true;
           }

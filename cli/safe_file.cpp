@@ -44,7 +44,8 @@ void RemoveStalePartials(const fs::path& directory, const PartialName& name) {
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
     const std::string file = entry.path().filename().string();
-    if (file.size() <= name.prefix.size() + name.suffix.size() || file.compare(0, name.prefix.size(), name.prefix) != 0 ||
+    if (file.size() <= name.prefix.size() + name.suffix.size() ||
+        file.compare(0, name.prefix.size(), name.prefix) != 0 ||
         file.compare(file.size() - name.suffix.size(), name.suffix.size(), name.suffix) != 0) {
       continue;
     }
@@ -133,7 +134,9 @@ PartialFile::~PartialFile() {
 }
 
 void PartialFile::Finish() {
-  const auto fail = [this](int cause) { throw RunError(Because("cannot write", target_.string(), SystemMessage(cause))); };
+  const auto fail = [this](int cause) {
+    throw RunError(Because("cannot write", target_.string(), SystemMessage(cause)));
+  };
   if (fsync(fd_) != 0) fail(errno);
   struct stat existing {};
   if (stat(target_.c_str(), &existing) == 0) {

@@ -32,7 +32,9 @@ colorspaces:
   - !<ColorSpace>
     name: log
     encoding: log
-    to_scene_reference: !<LogAffineTransform> {base: 2, log_side_slope: 0.1, log_side_offset: 0.5, lin_side_slope: 1, lin_side_offset: 0.01, direction: inverse}
+    to_scene_reference: !<LogAffineTransform>
+      {base: 2, log_side_slope: 0.1, log_side_offset: 0.5, lin_side_slope: 1, lin_side_offset: 0.01,
+       direction: inverse}
 )";
 
 // The sRGB curve, from its definition.

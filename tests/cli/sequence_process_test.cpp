@@ -97,7 +97,8 @@ TEST_F(Sequence, FramesInFlightChangeNothingButTheTime) {
   ASSERT_EQ(RunTool(dir_.path(), one).status, 0);
   ASSERT_EQ(RunTool(dir_.path(), many).status, 0);
   for (int f = 1; f <= 8; ++f) {
-    EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / Name("many", f)).samples, ReadFile<std::uint8_t>(dir_ / Name("one", f)).samples)
+    EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / Name("many", f)).samples,
+              ReadFile<std::uint8_t>(dir_ / Name("one", f)).samples)
         << f;
   }
 
