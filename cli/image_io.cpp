@@ -131,10 +131,12 @@ std::vector<unsigned char> Interleaved(const Raster& raster, const ExtraChannels
   const auto pixels = static_cast<std::size_t>(spec.image_pixels());
   std::vector<unsigned char> samples(pixels * pixel_bytes);
   const void* source = std::visit([](const auto& image) -> const void* { return image.samples.data(); }, raster);
-  OIIO::convert_image(colour, spec.width, spec.height, 1, source, SampleType(DepthOf(raster)), OIIO::AutoStride,
-                      OIIO::AutoStride, OIIO::AutoStride, samples.data(), spec.channelformat(0),
-                      static_cast<OIIO::stride_t>(pixel_bytes), static_cast<OIIO::stride_t>(pixel_bytes * spec.width),
-                      OIIO::AutoStride);
+  if (!OIIO::convert_image(colour, spec.width, spec.height, 1, source, SampleType(DepthOf(raster)), OIIO::AutoStride,
+                           OIIO::AutoStride, OIIO::AutoStride, samples.data(), spec.channelformat(0),
+                           static_cast<OIIO::stride_t>(pixel_bytes),
+                           static_cast<OIIO::stride_t>(pixel_bytes * spec.width), OIIO::AutoStride)) {
+    throw RunError("cannot convert the colour to " + std::string(spec.channelformat(0).c_str()));
+  }
   for (std::size_t p = 0; p < pixels; ++p) {
     std::memcpy(samples.data() + p * pixel_bytes + (pixel_bytes - extra_bytes), extra.samples.data() + p * extra_bytes,
                 extra_bytes);
@@ -319,6 +321,12 @@ std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<D
 }
 
 StagedImage StageImage(const std::string& path, Raster raster, const WriteSettings& settings) {
+  CheckTargetWritable(path);
+  auto staged = std::make_unique<PartialFile>(fs::path(path));
+  PartialFile& partial = *staged;
+  CheckedFileProxy proxy(partial);
+  // Made after the proxy, so that on every path the writer is gone (and has
+  // closed its file) before the proxy it may write through.
   auto output = OIIO::ImageOutput::create(path);
   if (!output) throw RunError(Because("cannot write", path, FirstLine(OIIO::geterror())));
   const int channels = ChannelsOf(raster);
@@ -358,14 +366,10 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     image_spec.attribute("oiio:UnassociatedAlpha", 1);  // PNG and TIFF store the colour as given
   }
 
-  CheckTargetWritable(path);
-  auto staged = std::make_unique<PartialFile>(fs::path(path));
-  PartialFile& partial = *staged;
   // Where the writer takes one, every byte goes through a proxy that keeps
   // the system's answer to each write. The TIFF writer takes one but writes
   // a broken directory through it when the file carries a colour space (and
   // fails on Exif data); it reports failed writes itself.
-  CheckedFileProxy proxy(partial);
   if (output->supports("ioproxy") && std::string_view(output->format_name()) != "tiff") {
     OIIO::Filesystem::IOProxy* proxy_pointer = &proxy;
     image_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy_pointer);
