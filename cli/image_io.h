@@ -84,7 +84,8 @@ struct WriteSettings {
 // Extra channels follow the colour and alpha, in their own sample types; a
 // format that cannot hold them so (any but OpenEXR) is refused.
 // The pixels go to a partial file in the same directory; every write is
-// checked, the file is synced and read back whole, and only then renamed over
+// checked (where the writer takes the checked proxy), the file is synced and
+// read back (whole where it does not), and only then renamed over
 // `path` (keeping the permission bits of a file it replaces), so `path` is
 // either untouched or whole. Throws RunError naming the cause (a full disk, a
 // read-only target); no partial file stays behind.
