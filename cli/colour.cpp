@@ -20,16 +20,6 @@ float ToFloat(T sample) {
   }
 }
 
-template <class T>
-T FromFloat(float value) {
-  if constexpr (std::is_same_v<T, float>) {
-    return value;
-  } else {
-    const double scaled = std::clamp(static_cast<double>(value), 0.0, 1.0) * Image<T>::kMax;
-    return static_cast<T>(std::lround(scaled));
-  }
-}
-
 // Row by row through a float RGB buffer: the processor wants three channels.
 template <class T>
 void ConvertImage(Image<T>& image, const OIIO::ColorProcessor& processor) {
@@ -46,7 +36,9 @@ void ConvertImage(Image<T>& image, const OIIO::ColorProcessor& processor) {
     for (std::int32_t x = 0; x < image.width; ++x) {
       T* p = image.Pixel(x, y);
       const float* rgb = row.data() + 3 * static_cast<std::size_t>(x);
-      for (int c = 0; c < (colour ? 3 : 1); ++c) p[c] = FromFloat<T>(rgb[c]);
+      for (int c = 0; c < (colour ? 3 : 1); ++c) {
+        p[c] = RoundedSample<T>(static_cast<double>(rgb[c]) * Image<T>::kMax);
+      }
     }
   }
 }
@@ -74,9 +66,8 @@ bool ColourSpaces::Knows(const std::string& name) const {
 
 void ColourSpaces::Check(const std::string& name, const char* option) const {
   if (name.empty() || Knows(name)) return;
-  std::string known;
-  for (const std::string& space : config_.getColorSpaceNames()) known += (known.empty() ? "" : ", ") + space;
-  throw UsageError(std::string(option) + " \"" + name + "\": the configuration has no such space; it has " + known);
+  throw UsageError(std::string(option) + " \"" + name + "\": the configuration has no such space; it has " +
+                   Joined(config_.getColorSpaceNames()));
 }
 
 std::string ColourSpaces::InputSpace(const OIIO::ImageSpec& image_spec, const std::string& path) const {

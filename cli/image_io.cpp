@@ -87,8 +87,8 @@ bool Among(std::string_view name, const auto& names) {
   return std::find(std::begin(names), std::end(names), name) != std::end(names);
 }
 
-// Copies the metadata of the file a picture came from onto the spec of the
-// file it goes to.
+// Copies the metadata of the file a picture came from onto the description
+// of the file it goes to.
 void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, bool all, OIIO::ImageSpec& to,
                    const std::string& to_format) {
   for (const OIIO::ParamValue& value : from.extra_attribs) {
@@ -98,15 +98,6 @@ void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, 
                              : Among(name, kPictureAttributes);
     if (carried) to.attribute(std::string(name), value.type(), value.data());
   }
-}
-
-std::string Joined(const std::vector<std::string>& names) {
-  std::string text;
-  for (const std::string& name : names) {
-    if (!text.empty()) text += ", ";
-    text += name;
-  }
-  return text;
 }
 
 // How many of a file's first channels are the colour and alpha the effect
@@ -120,22 +111,22 @@ std::optional<int> ColourChannels(const OIIO::ImageSpec& image_spec) {
   return std::nullopt;
 }
 
-// The colour of `raster` in the sample type `spec` gives its first channel,
-// followed pixel by pixel by the extra channels as they are: the layout of
-// `spec`'s samples.
+// The colour of `raster` in the sample type the file's first channel has,
+// followed pixel by pixel by the extra channels as they are: the samples laid
+// out as the file `layout` describes them.
 std::vector<unsigned char> Interleaved(const Raster& raster, const ExtraChannels& extra,
-                                       const OIIO::ImageSpec& spec) {
+                                       const OIIO::ImageSpec& layout) {
   const int colour = ChannelsOf(raster);
-  const std::size_t pixel_bytes = spec.pixel_bytes(true);
-  const std::size_t extra_bytes = pixel_bytes - spec.pixel_bytes(0, colour, true);
-  const auto pixels = static_cast<std::size_t>(spec.image_pixels());
+  const std::size_t pixel_bytes = layout.pixel_bytes(true);
+  const std::size_t extra_bytes = pixel_bytes - layout.pixel_bytes(0, colour, true);
+  const auto pixels = static_cast<std::size_t>(layout.image_pixels());
   std::vector<unsigned char> samples(pixels * pixel_bytes);
   const void* source = std::visit([](const auto& image) -> const void* { return image.samples.data(); }, raster);
-  if (!OIIO::convert_image(colour, spec.width, spec.height, 1, source, SampleType(DepthOf(raster)), OIIO::AutoStride,
-                           OIIO::AutoStride, OIIO::AutoStride, samples.data(), spec.channelformat(0),
+  if (!OIIO::convert_image(colour, layout.width, layout.height, 1, source, SampleType(DepthOf(raster)), OIIO::AutoStride,
+                           OIIO::AutoStride, OIIO::AutoStride, samples.data(), layout.channelformat(0),
                            static_cast<OIIO::stride_t>(pixel_bytes),
-                           static_cast<OIIO::stride_t>(pixel_bytes * spec.width), OIIO::AutoStride)) {
-    throw RunError("cannot convert the colour to " + std::string(spec.channelformat(0).c_str()));
+                           static_cast<OIIO::stride_t>(pixel_bytes * layout.width), OIIO::AutoStride)) {
+    throw RunError("cannot convert the colour to " + std::string(layout.channelformat(0).c_str()));
   }
   for (std::size_t p = 0; p < pixels; ++p) {
     std::memcpy(samples.data() + p * pixel_bytes + (pixel_bytes - extra_bytes), extra.samples.data() + p * extra_bytes,

@@ -251,11 +251,11 @@ int main(int argc, char** argv) {
     }
     if (e.get_exit_code() == 0) return app.exit(e);  // --help
     if (app.get_subcommands().empty()) {
-      std::string commands;
+      std::vector<std::string> names;
       for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
-        commands += commands.empty() ? "" : ", ";
-        commands += command->get_name();
+        names.push_back(command->get_name());
       }
+      const std::string commands = Joined(names);
       const std::vector<std::string> rest = app.remaining();
       if (rest.empty() || rest.front().rfind('-', 0) == 0) {
         return Fail(kExitUsageError, "no command given; the commands are " + commands + " (see --help)");

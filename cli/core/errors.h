@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace qv::cli {
 
@@ -30,6 +31,16 @@ inline std::string Because(const std::string& what, const std::string& path, con
   message += ": ";
   message += why;
   return message;
+}
+
+// "a, b, c": names in a message.
+inline std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty()) text += ", ";
+    text += name;
+  }
+  return text;
 }
 
 inline constexpr int kExitRunError = 1;

@@ -6,15 +6,6 @@
 namespace qv::cli {
 namespace {
 
-template <class T>
-T FromDouble(double v) {
-  if constexpr (std::is_same_v<T, float>) {
-    return static_cast<float>(v);
-  } else {
-    return static_cast<T>(std::clamp(std::lround(v), 0L, static_cast<long>(Image<T>::kMax)));
-  }
-}
-
 // Calls fn(pixel index, colour sample, alpha) for every colour sample of an
 // image with alpha.
 template <class T, class Fn>
@@ -35,7 +26,7 @@ LightMask UnassociateImage(Image<T>& image) {
       if constexpr (std::is_same_v<T, float>) {
         colour = colour / alpha;
       } else {
-        colour = FromDouble<T>(static_cast<double>(colour) * Image<T>::kMax / alpha);
+        colour = RoundedSample<T>(static_cast<double>(colour) * Image<T>::kMax / alpha);
       }
     } else if (colour != T(0) && alpha == T(0)) {
       if (light.empty()) light.resize(image.samples.size() / static_cast<std::size_t>(image.channels));
@@ -53,7 +44,7 @@ void AssociateImage(Image<T>& image, const LightMask& light) {
     if constexpr (std::is_same_v<T, float>) {
       colour = colour * alpha;
     } else {
-      colour = FromDouble<T>(static_cast<double>(colour) * alpha / Image<T>::kMax);
+      colour = RoundedSample<T>(static_cast<double>(colour) * alpha / Image<T>::kMax);
     }
   });
 }

@@ -2,6 +2,8 @@
 
 // Pixels as image files hold them, between the file and the host's world.
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -47,6 +49,17 @@ struct Image {
            static_cast<std::size_t>(channels);
   }
 };
+
+// A value on T's scale as a T sample: integers rounded and held within
+// 0..kMax, floats as they are.
+template <class T>
+T RoundedSample(double v) {
+  if constexpr (std::is_same_v<T, float>) {
+    return static_cast<float>(v);
+  } else {
+    return static_cast<T>(std::clamp(std::lround(v), 0L, static_cast<long>(Image<T>::kMax)));
+  }
+}
 
 using Raster = std::variant<Image<std::uint8_t>, Image<std::uint16_t>, Image<float>>;
 

@@ -34,13 +34,6 @@ std::string ShellQuoted(const std::string& text) {
   return quoted;
 }
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 template <class T>
 OIIO::TypeDesc TypeOf() {
   if constexpr (std::is_same_v<T, std::uint8_t>) {
@@ -130,11 +123,18 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   }
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   run.peak_kib = usage.ru_maxrss;
-  run.out = Slurp(out);
-  run.err = Slurp(err);
+  run.out = Contents(out);
+  run.err = Contents(err);
   fs::remove(out);
   fs::remove(err);
   return run;
+}
+
+std::string Contents(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 std::vector<std::string> Lines(const std::string& text) {

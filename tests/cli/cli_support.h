@@ -41,6 +41,9 @@ struct ProcessSetup {
 ToolRun RunTool(const std::filesystem::path& directory, const std::vector<std::string>& args,
                 const std::vector<std::string>& environment = {}, const ProcessSetup& setup = {});
 
+// The bytes of the file at `path`; empty when it cannot be read.
+std::string Contents(const std::filesystem::path& path);
+
 // Lines of `text`, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 

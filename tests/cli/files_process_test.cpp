@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "cli_support.h"
 
@@ -20,13 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-std::string Contents(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 std::string HostName() {
   char name[256] = {};

@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "cli_support.h"
 
@@ -13,13 +12,6 @@ namespace qv::cli::test {
 namespace {
 
 using ::testing::HasSubstr;
-
-std::string Contents(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 class Settings : public ::testing::Test {
  protected:
