@@ -41,13 +41,7 @@ std::string CubeText(const PluginSession& session, const std::vector<ParamSettin
   if (look.empty()) text += "#   none\n";
   for (const ParamSetting& setting : look) {
     const ParamEntry* param = session.params().Find(setting.name);
-    std::string keys;
-    for (const ParamKey& key : setting.keys) {
-      if (!keys.empty()) keys += ',';
-      keys += FormatValue(*param, key.value);
-      if (key.frame) keys += '@' + std::to_string(*key.frame);
-    }
-    text += "#   " + setting.name + "=" + keys + "\n";
+    text += "#   " + setting.name + "=" + FormatKeys(*param, setting.keys) + "\n";
   }
   text += "TITLE \"Quorvandile look\"\n";
   text += "LUT_3D_SIZE " + std::to_string(options.size) + "\n";

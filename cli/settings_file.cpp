@@ -32,19 +32,6 @@ double FixedValue(PF_Fixed value) { return value / 65536.0; }
 
 std::string Where(const std::string& path, std::size_t line) { return path + ":" + std::to_string(line) + ": "; }
 
-// The text of a setting's value as --set takes it.
-std::string KeysText(const ParamEntry& param, const std::vector<ParamKey>& keys) {
-  if (keys.size() == 1 && !keys.front().frame) return FormatValue(param, keys.front().value);
-  std::string text;
-  for (const ParamKey& key : keys) {
-    if (!text.empty()) text += ',';
-    text += FormatValue(param, key.value);
-    text += '@';
-    text += std::to_string(key.frame.value_or(0));
-  }
-  return text;
-}
-
 }  // namespace
 
 std::vector<ParamSetting> LoadSettings(const std::string& path, const ParamCatalog& catalog) {
@@ -130,7 +117,7 @@ void SaveSettings(const std::string& path, const ParamCatalog& catalog, const st
     if (!param.HasValue()) continue;
     const auto setting =
         std::find_if(used.begin(), used.end(), [&](const ParamSetting& s) { return s.index == param.index; });
-    parameters[param.name] = setting != used.end() ? KeysText(param, setting->keys)
+    parameters[param.name] = setting != used.end() ? FormatKeys(param, setting->keys)
                                                    : FormatValue(param, DefaultValue(param));
   }
   Json json = Json::object();

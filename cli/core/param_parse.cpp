@@ -210,4 +210,16 @@ std::vector<ParamSetting> ParseSettings(const ParamCatalog& catalog, const std::
   return settings;
 }
 
+std::string FormatKeys(const ParamEntry& param, const std::vector<ParamKey>& keys) {
+  if (keys.size() == 1 && !keys.front().frame) return FormatValue(param, keys.front().value);
+  std::string text;
+  for (const ParamKey& key : keys) {
+    if (!text.empty()) text += ',';
+    text += FormatValue(param, key.value);
+    text += '@';
+    text += std::to_string(key.frame.value_or(0));
+  }
+  return text;
+}
+
 }  // namespace qv::cli

@@ -43,6 +43,10 @@ ParamSetting ParseSetting(const ParamCatalog& catalog, std::string_view text, st
 // One value for `param`, without keyframes; nothing when `text` is not one.
 std::optional<simhost::ParamValue> ParseValue(const ParamEntry& param, std::string_view text);
 
+// The value part of a setting as ParseSetting reads it back: "2.2", or
+// keyframes "1@1,2.2@240".
+std::string FormatKeys(const ParamEntry& param, const std::vector<ParamKey>& keys);
+
 // Every --set in order. A later setting of a control replaces an earlier one.
 std::vector<ParamSetting> ParseSettings(const ParamCatalog& catalog, const std::vector<std::string>& texts);
 

@@ -147,6 +147,17 @@ TEST_F(ParamParse, PopupKeyframesAreItems) {
   EXPECT_EQ(setting.keys[1], (ParamKey{10, simhost::PopupValue{4}}));
 }
 
+TEST_F(ParamParse, FormattedKeysReadBackAsTheSameSetting) {
+  for (const char* text : {"Gamma=2.2", "Gamma=1@1,2.2@240", "Shadows=10,20,30@0,#C8643C@24",
+                           "Tones=Monotone@1,Pentone@10", "Blend with Original=25", "Shadows Opacity=12.5@0,100@3"}) {
+    const ParamSetting setting = ParseSetting(Catalog(), text);
+    const std::string formatted = FormatKeys(Param(setting.name.c_str()), setting.keys);
+    EXPECT_EQ(ParseSetting(Catalog(), setting.name + "=" + formatted).keys, setting.keys)
+        << text << " -> " << formatted;
+  }
+  EXPECT_EQ(FormatKeys(Param("Gamma"), ParseSetting(Catalog(), "Gamma=2.2@240,1@1").keys), "1@1,2.2@240");
+}
+
 TEST_F(ParamParse, MalformedKeyframesSayHowToWriteThem) {
   for (const char* text : {"Gamma=1@", "Gamma=@1", "Gamma=1@1,2", "Gamma=1@x", "Gamma=1@-3", "Gamma=1@1@2",
                            "Gamma=1@1.5"}) {
