@@ -308,7 +308,8 @@ A_Err GetNumThreads(A_long* count) {
 }
 
 // Runs every iteration on worker threads, which pull indices from a shared
-// counter, and returns once all have finished. The result is that of the
+// counter, and returns once all have finished. The threads are the host's
+// kept ones (HostState::workers). The result is that of the
 // lowest iteration index that failed, so it does not depend on timing.
 PF_Err IterateGeneric(A_long iterations, void* refcon, PF_IterateGenericFunc fn) {
   HostState* h = Resolve("iterate_generic");
@@ -331,7 +332,7 @@ PF_Err IterateGeneric(A_long iterations, void* refcon, PF_IterateGenericFunc fn)
   std::mutex result_mu;
   A_long failed_index = std::numeric_limits<A_long>::max();
   PF_Err result = PF_Err_NONE;
-  auto work = [&](A_long thread_index) {
+  const std::function<void(int)> work = [&](int thread_index) {
     CurrentHost current(h);
     for (long long i = next++; i < iterations; i = next++) {
       PF_Err err = PF_Err_NONE;
@@ -350,6 +351,9 @@ PF_Err IterateGeneric(A_long iterations, void* refcon, PF_IterateGenericFunc fn)
       }
     }
   };
+  if (h->workers.Run(static_cast<int>(workers), work) > 0) return result;
+  // The pool is busy (a nested or concurrent call) or could start no thread:
+  // threads of this call's own.
   std::vector<std::thread> threads;
   for (A_long t = 0; t < workers; ++t) {
     try {

@@ -17,6 +17,7 @@
 #include "host_records.h"
 #include "param_store.h"
 #include "plugin_library.h"
+#include "worker_pool.h"
 #include "simhost/host.h"
 
 namespace simhost::detail {
@@ -119,6 +120,10 @@ struct HostState {
   std::unique_ptr<World> kept_output;            // likewise
   std::unique_ptr<World> raw_output;             // of the last raw command
   PF_EffectWorld raw_output_record{};            // its record as handed out
+
+  // iterate_generic's threads, kept from call to call; made before any
+  // iteration needs them and stopped first when the host goes.
+  WorkerPool workers;
 
   // ---- Helpers; "Locked" ones expect mu to be held.
   // What the host writes where the effect must not read (see host_records.h).

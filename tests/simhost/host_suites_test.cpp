@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -236,6 +237,51 @@ TEST_F(HostSuitesTest, IterateReturnsAfterEveryIndexRanOnceOnItsWorkers) {
   for (A_long i = 0; i < kN; ++i) EXPECT_EQ(runs[static_cast<std::size_t>(i)].load(), 1) << i;
   EXPECT_EQ(bad_args.load(), 0);
   EXPECT_EQ(host.CountOf("iterate_generic"), 1u);
+}
+
+// A real host keeps its render threads: two calls run on the same threads,
+// and a call made from an iteration, while they are busy, still completes.
+TEST_F(HostSuitesTest, IterationsRunOnThreadsKeptBetweenCallsAndNestedCallsComplete) {
+  host.options().num_threads = 3;
+  std::mutex mu;
+  auto threads_of_a_call = [&] {
+    std::set<std::thread::id> ids;
+    EXPECT_EQ(Iterate(host, effect, 12,
+                      [&](A_long, A_long, A_long) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                        std::lock_guard lock(mu);
+                        ids.insert(std::this_thread::get_id());
+                        return PF_Err_NONE;
+                      }),
+              PF_Err_NONE);
+    return ids;
+  };
+  const std::set<std::thread::id> first = threads_of_a_call();
+  EXPECT_FALSE(first.empty());
+  EXPECT_FALSE(first.count(std::this_thread::get_id()));
+  const std::set<std::thread::id> second = threads_of_a_call();
+  for (const std::thread::id& id : second) EXPECT_TRUE(first.count(id));
+
+  struct Nest {
+    const PF_Iterate8Suite1* suite;
+    std::atomic<int> inner{0};
+  } nest{};
+  PF_Err outer = -1;
+  effect.On(kPlainCmd, [&](const CommandArgs& a) {
+    nest.suite = Acquire<PF_Iterate8Suite1>(a.in, kPFIterate8Suite, 1);
+    outer = nest.suite->iterate_generic(3, &nest, [](void* refcon, A_long, A_long, A_long) -> PF_Err {
+      auto* n = static_cast<Nest*>(refcon);
+      return n->suite->iterate_generic(4, refcon, [](void* r, A_long, A_long, A_long) -> PF_Err {
+        ++static_cast<Nest*>(r)->inner;
+        return PF_Err_NONE;
+      });
+    });
+    Release(a.in, kPFIterate8Suite, 1);
+    return PF_Err_NONE;
+  });
+  host.SendCommand(kPlainCmd);
+  EXPECT_EQ(outer, PF_Err_NONE);
+  EXPECT_EQ(nest.inner.load(), 12);
 }
 
 TEST_F(HostSuitesTest, IterateReportsTheFailureOfTheLowestIndex) {
