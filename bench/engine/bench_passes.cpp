@@ -3,96 +3,47 @@
 // (x_memcpy: the median over the frames of pass time / copy time).
 // Every pass runs on the ramp "Tritone".
 //
-//   Pass8/Lightness/noblend/gamma1/3840x2160/threads:2        ns_per_px  x_memcpy
-//   Pass8Scalar/Lightness/noblend/gamma1/3840x2160/threads:2  (the plain pass)
-//   Memcpy/4Bpp/3840x2160/threads:2                           ns_per_px
-//   Table16Build/gamma1, Table16BuildScalar/gamma1            us_per_build
+//   Pass8/Lightness/noblend/gamma1/content:picture/3840x2160/threads:2        ns_per_px  x_memcpy
+//   Pass8Scalar/Lightness/noblend/gamma1/content:picture/3840x2160/threads:2  (the plain pass)
+//   Memcpy/4Bpp/3840x2160/threads:2                                           ns_per_px
+//   Table16Build/gamma1, Table16BuildScalar/gamma1                            us_per_build
 //
 // PassN runs on the variant a ToneMapper picks by itself (the benchmark's
-// label names it; QUORVANDILE_SIMD forces one), PassNScalar on the plain
-// passes. With 2 threads the frame is cut into bands as the render does
-// (rows top + h * i / n) and each band runs on its own thread.
+// label names it and its stores; QUORVANDILE_SIMD forces one), PassNScalar on
+// the plain passes. The content (bench_frames.h) is "picture", the frames the
+// speed is about, or "random", the worst case for the integer passes' table
+// lookups. With 2 threads the frame is cut into bands as the render does and
+// each band runs on its own thread.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <barrier>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <map>
-#include <memory>
-#include <random>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "../common/bench_frames.h"
 #include "engine/pass_variant.h"
 #include "engine/tone_mapper.h"
+#include "render/bands.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qv::bench::BandRunner;
+using qv::bench::Clock;
+using qv::bench::Content;
+using qv::bench::FrameSize;
+using qv::bench::Join;
+using qv::bench::Nanoseconds;
 
-struct FrameSize {
-  std::int32_t width, height;
-  std::string Name() const { return std::to_string(width) + "x" + std::to_string(height); }
-  std::int64_t Pixels() const { return std::int64_t{width} * height; }
-};
-
-// Band i of n over rows 0 to height, as the render's band split makes it.
-std::pair<std::int32_t, std::int32_t> BandRows(std::int32_t height, int i, int n) {
-  const auto at = [&](int k) { return static_cast<std::int32_t>(std::int64_t{height} * k / n); };
-  return {at(i), at(i + 1)};
-}
-
-// Runs band jobs on `threads` threads: the calling thread takes band 0 and
-// parked workers the others, so no thread is started while timing.
-class BandRunner {
- public:
-  explicit BandRunner(int threads) : count_(threads), start_(threads), done_(threads) {
-    for (int i = 1; i < threads; ++i) {
-      workers_.emplace_back([this, i] {
-        for (;;) {
-          start_.arrive_and_wait();
-          if (stop_) return;
-          (*job_)(i, count_);
-          done_.arrive_and_wait();
-        }
-      });
-    }
-  }
-  ~BandRunner() {
-    stop_ = true;
-    if (count_ > 1) start_.arrive_and_wait();
-    for (std::thread& t : workers_) t.join();
-  }
-
-  // job(band, bands) for every band; returns when all are done.
-  void Run(const std::function<void(int, int)>& job) {
-    job_ = &job;
-    if (count_ > 1) start_.arrive_and_wait();
-    job(0, count_);
-    if (count_ > 1) done_.arrive_and_wait();
-  }
-
-  int count() const { return count_; }
-
- private:
-  int count_;
-  std::barrier<> start_, done_;
-  const std::function<void(int, int)>* job_ = nullptr;
-  bool stop_ = false;
-  std::vector<std::thread> workers_;
-};
-
-BandRunner& Runner(int threads) {
-  static std::map<int, std::unique_ptr<BandRunner>> runners;
-  auto& r = runners[threads];
-  if (!r) r = std::make_unique<BandRunner>(threads);
-  return *r;
+// Band i of n over the frame's rows, as the render cuts it.
+std::pair<std::int32_t, std::int32_t> BandRows(FrameSize size, int i, int n) {
+  const qv::PixelRect band = qv::BandOf({0, 0, size.width, size.height}, i, n);
+  return {band.top, band.bottom};
 }
 
 // Copies a frame band by band, as the passes write it.
@@ -100,32 +51,24 @@ void CopyFrame(BandRunner& runner, const unsigned char* from, unsigned char* to,
                std::size_t pixelBytes) {
   const std::size_t rowBytes = static_cast<std::size_t>(size.width) * pixelBytes;
   runner.Run([&](int i, int n) {
-    const auto [top, bottom] = BandRows(size.height, i, n);
+    const auto [top, bottom] = BandRows(size, i, n);
     std::memcpy(to + rowBytes * top, from + rowBytes * top, rowBytes * (bottom - top));
   });
 }
 
-double Nanoseconds(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
-
+// The input frame of the last benchmark that asked, kept while the next ones
+// ask for the same (making a 4K picture takes a while).
 template <class Pixel>
-Pixel RandomPixel(std::mt19937& rng);
-
-template <>
-qv::Pixel8 RandomPixel<qv::Pixel8>(std::mt19937& rng) {
-  std::uniform_int_distribution<int> c(0, 255);
-  return {std::uint8_t(c(rng)), std::uint8_t(c(rng)), std::uint8_t(c(rng)), std::uint8_t(c(rng))};
-}
-
-template <>
-qv::Pixel16 RandomPixel<qv::Pixel16>(std::mt19937& rng) {
-  std::uniform_int_distribution<int> c(0, 32768);
-  return {std::uint16_t(c(rng)), std::uint16_t(c(rng)), std::uint16_t(c(rng)), std::uint16_t(c(rng))};
-}
-
-template <>
-qv::PixelFloat RandomPixel<qv::PixelFloat>(std::mt19937& rng) {
-  std::uniform_real_distribution<float> c(0.0f, 1.0f);
-  return {c(rng), c(rng), c(rng), c(rng)};
+const std::vector<Pixel>& InputFrame(FrameSize size, Content content) {
+  static std::vector<Pixel> frame;
+  static std::pair<std::int64_t, Content> made{-1, Content::kPicture};
+  const std::pair<std::int64_t, Content> key{size.Pixels() * 65536 + size.width, content};
+  if (made != key) {
+    frame.assign(static_cast<std::size_t>(size.Pixels()), Pixel{});
+    qv::bench::FillFrame<Pixel>(size, content, [&](std::int32_t y) { return frame.data() + std::size_t(y) * size.width; });
+    made = key;
+  }
+  return frame;
 }
 
 qv::ToneParams Settings(qv::BaseOn base, bool blend, double gamma) {
@@ -152,6 +95,7 @@ struct PassCase {
   bool blend;
   double gamma;
   FrameSize size;
+  Content content;
   int threads;
   bool scalar;
 };
@@ -165,15 +109,14 @@ void BenchPass(benchmark::State& state, PassCase c) {
   const qv::ToneMapper mapper = c.scalar ? qv::ToneMapper(settings, qv::PassVariant::kScalar) : qv::ToneMapper(settings);
   state.SetLabel(qv::PassVariantName(mapper.passVariant()));
 
-  std::mt19937 rng(7);
-  std::vector<Pixel> in(static_cast<std::size_t>(c.size.Pixels())), out(in.size()), copy(in.size());
-  for (Pixel& p : in) p = RandomPixel<Pixel>(rng);
-  const qv::ImageView input{c.depth, in.data(), c.size.width, c.size.height, c.size.width};
+  const std::vector<Pixel>& in = InputFrame<Pixel>(c.size, c.content);
+  std::vector<Pixel> out(in.size()), copy(in.size());
+  const qv::ImageView input{c.depth, const_cast<Pixel*>(in.data()), c.size.width, c.size.height, c.size.width};
   const qv::ImageView output{c.depth, out.data(), c.size.width, c.size.height, c.size.width};
 
-  BandRunner& runner = Runner(c.threads);
+  BandRunner& runner = qv::bench::Runner(c.threads);
   const std::function<void(int, int)> bands = [&](int i, int n) {
-    const auto [top, bottom] = BandRows(c.size.height, i, n);
+    const auto [top, bottom] = BandRows(c.size, i, n);
     mapper.Process(input, output, {0, top, c.size.width, bottom});
   };
   auto copyFrame = [&] {
@@ -187,6 +130,7 @@ void BenchPass(benchmark::State& state, PassCase c) {
   // to back, see the same drift.
   Clock::duration passTime{};
   std::vector<double> ratios;
+  ratios.reserve(1024);
   for (auto _ : state) {
     const auto t0 = Clock::now();
     runner.Run(bands);
@@ -201,14 +145,13 @@ void BenchPass(benchmark::State& state, PassCase c) {
   }
   const double frames = static_cast<double>(state.iterations());
   state.counters["ns_per_px"] = Nanoseconds(passTime) / frames / static_cast<double>(c.size.Pixels());
-  std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
-  state.counters["x_memcpy"] = ratios[ratios.size() / 2];
+  state.counters["x_memcpy"] = qv::bench::Median(std::move(ratios));
 }
 
 void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixelBytes, int threads) {
   const std::size_t bytes = static_cast<std::size_t>(size.Pixels()) * pixelBytes;
   std::vector<unsigned char> from(bytes, 1), to(bytes, 0);
-  BandRunner& runner = Runner(threads);
+  BandRunner& runner = qv::bench::Runner(threads);
   CopyFrame(runner, from.data(), to.data(), size, pixelBytes);
   const auto start = Clock::now();
   for (auto _ : state) {
@@ -240,17 +183,20 @@ const char* BaseName(qv::BaseOn base) { return base == qv::kBaseLuminance ? "Lum
 template <class Pixel>
 void RegisterPass(const char* depthName, qv::PixelDepth depth, FrameSize size, int threads,
                   std::initializer_list<qv::BaseOn> bases, std::initializer_list<double> gammas) {
-  for (bool scalar : {false, true}) {
-    for (qv::BaseOn base : bases) {
-      for (bool blend : {false, true}) {
-        for (double gamma : gammas) {
-          const std::string label = std::string(depthName) + (scalar ? "Scalar" : "") + "/" + BaseName(base) + "/" +
-                                    (blend ? "blend" : "noblend") + "/gamma" + (gamma == 1.0 ? "1" : "2.2") + "/" +
-                                    size.Name() + "/threads:" + std::to_string(threads);
-          benchmark::RegisterBenchmark(label.c_str(), BenchPass<Pixel>,
-                                       PassCase{depth, base, blend, gamma, size, threads, scalar})
-              ->Unit(benchmark::kMillisecond)
-              ->UseManualTime();
+  for (Content content : qv::bench::kContents) {
+    for (bool scalar : {false, true}) {
+      for (qv::BaseOn base : bases) {
+        for (bool blend : {false, true}) {
+          for (double gamma : gammas) {
+            const std::string label =
+                Join({depthName, scalar ? "Scalar" : "", "/", BaseName(base), blend ? "/blend" : "/noblend",
+                      gamma == 1.0 ? "/gamma1/" : "/gamma2.2/", qv::bench::ContentName(content), "/", size.Name(),
+                      "/threads:", std::to_string(threads)});
+            benchmark::RegisterBenchmark(label.c_str(), BenchPass<Pixel>,
+                                         PassCase{depth, base, blend, gamma, size, content, threads, scalar})
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime();
+          }
         }
       }
     }
@@ -260,11 +206,11 @@ void RegisterPass(const char* depthName, qv::PixelDepth depth, FrameSize size, i
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (FrameSize size : {FrameSize{3840, 2160}, FrameSize{1920, 1080}}) {
+  for (FrameSize size : qv::bench::kFrameSizes) {
     for (int threads : {1, 2}) {
       for (std::size_t bpp : {sizeof(qv::Pixel8), sizeof(qv::Pixel16), sizeof(qv::PixelFloat)}) {
         const std::string label =
-            "Memcpy/" + std::to_string(bpp) + "Bpp/" + size.Name() + "/threads:" + std::to_string(threads);
+            Join({"Memcpy/", std::to_string(bpp), "Bpp/", size.Name(), "/threads:", std::to_string(threads)});
         benchmark::RegisterBenchmark(label.c_str(), BenchMemcpy, size, bpp, threads)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
