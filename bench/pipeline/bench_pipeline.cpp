@@ -2,18 +2,19 @@
 // render, as the simulated host sends them), beside the engine's pass alone on
 // the same frame and a memcpy of it, at the same thread count:
 //
-//   Frame8/Tritone/gamma1/3840x2160/threads:2   ns_per_px  x_memcpy  x_pass
-//   Pass8/Tritone/gamma1/3840x2160/threads:2    ns_per_px  x_memcpy
-//   Memcpy/4Bpp/3840x2160/threads:2             ns_per_px  (x_memcpy = 1)
+//   Frame8/Tritone/gamma1/content:picture/3840x2160/threads:2  ns_per_px  x_memcpy  x_pass  table_share
+//   Pass8/Tritone/gamma1/content:picture/3840x2160/threads:2   ns_per_px  x_memcpy
+//   Memcpy/4Bpp/3840x2160/threads:2                            ns_per_px  (x_memcpy = 1)
 //
 // x_pass is the frame's time over the pass's: what the entry point, the
 // parameter snapshot, the checkouts, the per-frame table and the host's own
-// bookkeeping add to the toning itself. The host runs without its checks and
-// keeps its worlds from frame to frame, so that its share stays small. The
-// ratios come from baselines run beside every timed iteration (see Totals).
-// Threads: the host runs the bands on that many threads of its own, started
-// per frame; the pass and the memcpy cut the frame into the same bands on as
-// many threads, started per run the same way.
+// bookkeeping add to the toning itself. table_share is the part of the frame
+// that building the frame's table takes (8 and 16 bits), timed beside it. The
+// host runs without its checks and keeps its worlds from frame to frame, so
+// that its share stays small. The ratios come from baselines run beside every
+// timed iteration (see Totals). Threads: the host runs the bands on threads it
+// keeps between calls, as a real host does; the pass and the memcpy cut the
+// frame into the same bands on as many kept threads.
 
 #include <benchmark/benchmark.h>
 
@@ -21,16 +22,15 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "../common/bench_frames.h"
 #include "engine/tone_mapper.h"
 #include "render/bands.h"
 #include "shell/entry_point.h"
@@ -39,21 +39,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Names built by appending: GCC 12 warns falsely (-Wrestrict) on
-// "literal" + std::string when optimising.
-std::string Join(std::initializer_list<std::string_view> parts) {
-  std::string out;
-  for (std::string_view part : parts) out += part;
-  return out;
-}
-
-struct FrameSize {
-  A_long width, height;
-  std::string Name() const { return Join({std::to_string(width), "x", std::to_string(height)}); }
-  double Pixels() const { return static_cast<double>(width) * height; }
-};
+using qv::bench::Clock;
+using qv::bench::Content;
+using qv::bench::FrameSize;
+using qv::bench::Join;
+using qv::bench::Nanoseconds;
 
 struct Depth {
   const char* name;
@@ -70,43 +60,23 @@ std::span<const std::uint8_t> Pipl() {
   return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
 }
 
-// job(i) for every band i on `threads` threads started for the purpose.
-void OnThreads(int threads, const std::function<void(int)>& job) {
-  std::vector<std::thread> workers;
-  for (int i = 0; i < threads; ++i) workers.emplace_back(job, i);
-  for (std::thread& t : workers) t.join();
-}
-
-// Pixels over each depth's whole range, from a fast generator: 4K frames are
-// made once and shared by every benchmark of their size and depth.
-const simhost::World& InputFrame(FrameSize size, const Depth& d) {
-  static std::map<std::tuple<A_long, A_long, PF_PixelFormat>, simhost::World> frames;
-  const auto key = std::make_tuple(size.width, size.height, d.format);
+// Frames are made once and shared by every benchmark of their size, depth
+// and content.
+const simhost::World& InputFrame(FrameSize size, const Depth& d, Content content) {
+  static std::map<std::tuple<A_long, A_long, PF_PixelFormat, Content>, simhost::World> frames;
+  const auto key = std::make_tuple(size.width, size.height, d.format, content);
   if (const auto it = frames.find(key); it != frames.end()) return it->second;
   simhost::World world(size.width, size.height, d.format);
-  std::uint64_t state = 0x9E3779B97F4A7C15u;
-  auto next = [&] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return static_cast<std::uint32_t>(state >> 32);
+  auto fill = [&](auto pixel) {
+    using Pixel = decltype(pixel);
+    qv::bench::FillFrame<Pixel>(size, content, [&](std::int32_t y) { return world.Row<Pixel>(y).data(); });
   };
-  for (A_long y = 0; y < size.height; ++y) {
-    if (d.depth == qv::kDepth8) {
-      for (PF_Pixel8& p : world.Row<PF_Pixel8>(y)) {
-        const std::uint32_t bytes = next();
-        std::memcpy(&p, &bytes, sizeof p);
-      }
-    } else if (d.depth == qv::kDepth16) {
-      for (PF_Pixel16& p : world.Row<PF_Pixel16>(y)) {
-        p = {A_u_short(next() % 32769), A_u_short(next() % 32769), A_u_short(next() % 32769),
-             A_u_short(next() % 32769)};
-      }
-    } else {
-      for (PF_PixelFloat& p : world.Row<PF_PixelFloat>(y)) {
-        p = {next() * 0x1p-32f, next() * 0x1p-32f, next() * 0x1p-32f, next() * 0x1p-32f};
-      }
-    }
+  if (d.depth == qv::kDepth8) {
+    fill(PF_Pixel8{});
+  } else if (d.depth == qv::kDepth16) {
+    fill(PF_Pixel16{});
+  } else {
+    fill(PF_PixelFloat{});
   }
   return frames.emplace(key, std::move(world)).first->second;
 }
@@ -120,15 +90,29 @@ simhost::HostOptions BenchOptions(int threads) {
   return options;
 }
 
-// The record the plug-in makes from the default parameters ("Tritone", gamma
-// 1), read from its pre-render data, so that the pass tones exactly as the
-// frame does.
-qv::ToneParams DefaultRecord() {
+// What a row measures.
+struct Case {
+  Depth depth;
+  FrameSize size;
+  Content content;
+  double gamma;  // "Gamma"; the other parameters at their defaults ("Tritone")
+  int threads;
+};
+
+// A host with the plug-in set up and its parameters as the case has them;
+// false when the plug-in refused to set up.
+bool SetUp(simhost::Host& host, const Case& c) {
+  if (host.GlobalSetup() != PF_Err_NONE || host.ParamsSetup() != PF_Err_NONE) return false;
+  host.SetParam("Gamma", c.gamma);
+  return true;
+}
+
+// The record the plug-in makes from the case's parameters, read from its
+// pre-render data, so that the pass tones exactly as the frame does.
+qv::ToneParams RecordOf(const Case& c) {
   simhost::Host host(&EntryPointFunc, Pipl(), BenchOptions(1));
-  host.GlobalSetup();
-  host.ParamsSetup();
   qv::ToneParams record{};
-  if (host.PreRender(0) == PF_Err_NONE) {
+  if (SetUp(host, c) && host.PreRender(0) == PF_Err_NONE) {
     if (const auto bytes = host.HandleBytes(host.Pending()->pre_render_output.pre_render_data);
         bytes && bytes->size() == sizeof record) {
       std::memcpy(&record, bytes->data(), sizeof record);
@@ -146,35 +130,40 @@ qv::ImageView ViewOf(const simhost::World& world, qv::PixelDepth depth) {
 
 // The engine's pass over the frame, cut into the render's bands.
 struct PassRun {
-  PassRun(FrameSize size, const Depth& d)
-      : input(InputFrame(size, d)),
-        output(size.width, size.height, d.format),
-        mapper(qv::ToneMapperSettings{d.depth, DefaultRecord()}),
-        in(ViewOf(input, d.depth)),
-        out(ViewOf(output, d.depth)) {}
+  explicit PassRun(const Case& c)
+      : input(InputFrame(c.size, c.depth, c.content)),
+        output(c.size.width, c.size.height, c.depth.format),
+        settings{c.depth.depth, RecordOf(c)},
+        mapper(settings),
+        in(ViewOf(input, c.depth.depth)),
+        out(ViewOf(output, c.depth.depth)),
+        runner(qv::bench::Runner(c.threads)) {}
 
-  void operator()(int threads) {
+  void operator()() {
     const qv::PixelRect frame{0, 0, in.width, in.height};
-    OnThreads(threads, [&](int i) { mapper.Process(in, out, qv::BandOf(frame, i, threads)); });
+    runner.Run([&](int i, int n) { mapper.Process(in, out, qv::BandOf(frame, i, n)); });
   }
 
   const simhost::World& input;
   simhost::World output;
+  const qv::ToneMapperSettings settings;
   const qv::ToneMapper mapper;
   const qv::ImageView in, out;
+  qv::bench::BandRunner& runner;
 };
 
 // A memcpy of the frame's bytes, cut into the same bands.
 struct CopyRun {
-  CopyRun(FrameSize size, std::size_t pixel_bytes)
+  CopyRun(FrameSize size, std::size_t pixel_bytes, int threads)
       : row(static_cast<std::size_t>(size.width) * pixel_bytes),
         frame{0, 0, size.width, size.height},
         from(row * static_cast<std::size_t>(size.height), 1),
-        to(from.size()) {}
+        to(from.size()),
+        runner(qv::bench::Runner(threads)) {}
 
-  void operator()(int threads) {
-    OnThreads(threads, [&](int i) {
-      const qv::PixelRect band = qv::BandOf(frame, i, threads);
+  void operator()() {
+    runner.Run([&](int i, int n) {
+      const qv::PixelRect band = qv::BandOf(frame, i, n);
       const std::size_t top = static_cast<std::size_t>(band.top) * row;
       std::memcpy(to.data() + top, from.data() + top, static_cast<std::size_t>(band.bottom - band.top) * row);
     });
@@ -184,20 +173,14 @@ struct CopyRun {
   std::size_t row;
   qv::PixelRect frame;
   std::vector<unsigned char> from, to;
+  qv::bench::BandRunner& runner;
 };
 
-double Nanoseconds(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
-
 template <class Run>
-Clock::duration Timed(Run& run, int threads) {
+Clock::duration Timed(Run& run) {
   const auto start = Clock::now();
-  run(threads);
+  run();
   return Clock::now() - start;
-}
-
-double Median(std::vector<double> values) {
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  return values[values.size() / 2];
 }
 
 // The machine is shared and its memory bandwidth drifts: rather than compare
@@ -206,36 +189,38 @@ double Median(std::vector<double> values) {
 // over the iterations of the iteration's own ratio.
 struct Totals {
   Clock::duration measured{};
-  std::vector<double> to_memcpy, to_pass;
+  std::vector<double> to_memcpy, to_pass, table_share;
 
-  void Add(Clock::duration frame, Clock::duration memcpy, Clock::duration pass = {}) {
+  void Add(Clock::duration frame, Clock::duration memcpy, Clock::duration pass = {}, Clock::duration table = {}) {
     measured += frame;
     to_memcpy.push_back(Nanoseconds(frame) / Nanoseconds(memcpy));
     if (pass != Clock::duration{}) to_pass.push_back(Nanoseconds(frame) / Nanoseconds(pass));
+    if (table != Clock::duration{}) table_share.push_back(Nanoseconds(table) / Nanoseconds(frame));
   }
 };
 
 void Report(benchmark::State& state, const Totals& totals, FrameSize size) {
   if (totals.to_memcpy.empty()) return;
   const double per_frame = Nanoseconds(totals.measured) / static_cast<double>(totals.to_memcpy.size());
-  state.counters["ns_per_px"] = per_frame / size.Pixels();
-  state.counters["x_memcpy"] = Median(totals.to_memcpy);
-  if (!totals.to_pass.empty()) state.counters["x_pass"] = Median(totals.to_pass);
+  state.counters["ns_per_px"] = per_frame / static_cast<double>(size.Pixels());
+  state.counters["x_memcpy"] = qv::bench::Median(totals.to_memcpy);
+  if (!totals.to_pass.empty()) state.counters["x_pass"] = qv::bench::Median(totals.to_pass);
+  if (!totals.table_share.empty()) state.counters["table_share"] = qv::bench::Median(totals.table_share);
 }
 
-void BenchFrame(benchmark::State& state, Depth d, FrameSize size, int threads) {
-  const simhost::World& input = InputFrame(size, d);
-  simhost::Host host(&EntryPointFunc, Pipl(), BenchOptions(threads));
+void BenchFrame(benchmark::State& state, Case c) {
+  const simhost::World& input = InputFrame(c.size, c.depth, c.content);
+  simhost::Host host(&EntryPointFunc, Pipl(), BenchOptions(c.threads));
   host.SetInput(input);
-  if (host.GlobalSetup() != PF_Err_NONE || host.ParamsSetup() != PF_Err_NONE) {
+  if (!SetUp(host, c)) {
     state.SkipWithError("setup failed");
     return;
   }
   // Once, with worlds of its own: the frame the host gets is the pass's.
   host.options().reuse_worlds = false;
   const simhost::FrameReport first = host.RenderFrame(0);
-  PassRun pass(size, d);
-  pass(threads);
+  PassRun pass(c);
+  pass();
   if (first.err() != PF_Err_NONE || !first.output || !first.output->SamePixels(pass.output)) {
     state.SkipWithError("the frame is not the pass's output");
     return;
@@ -243,8 +228,14 @@ void BenchFrame(benchmark::State& state, Depth d, FrameSize size, int threads) {
   host.options().reuse_worlds = true;
   host.RenderFrame(0);  // the kept worlds are made here, not while timing
   host.ClearCalls();
-  CopyRun copy(size, static_cast<std::size_t>(input.bytes_per_pixel()));
-  copy(threads);
+  CopyRun copy(c.size, static_cast<std::size_t>(input.bytes_per_pixel()), c.threads);
+  copy();
+  // The frame builds its table on the render's own thread; so does this.
+  auto table = [&] {
+    const auto start = Clock::now();
+    if (c.depth.depth != qv::kDepthFloat) benchmark::DoNotOptimize(qv::ToneMapper(pass.settings));
+    return c.depth.depth != qv::kDepthFloat ? Clock::now() - start : Clock::duration{};
+  };
 
   Totals totals;
   for (auto _ : state) {
@@ -257,36 +248,36 @@ void BenchFrame(benchmark::State& state, Depth d, FrameSize size, int threads) {
     }
     state.PauseTiming();
     host.ClearCalls();
-    const Clock::duration passTime = Timed(pass, threads);
-    totals.Add(measured, Timed(copy, threads), passTime);
+    const Clock::duration pass_time = Timed(pass);
+    totals.Add(measured, Timed(copy), pass_time, table());
     state.ResumeTiming();
   }
-  Report(state, totals, size);
+  Report(state, totals, c.size);
   host.GlobalSetdown();
 }
 
-void BenchPass(benchmark::State& state, Depth d, FrameSize size, int threads) {
-  PassRun pass(size, d);
-  CopyRun copy(size, static_cast<std::size_t>(pass.input.bytes_per_pixel()));
-  pass(threads);
-  copy(threads);
+void BenchPass(benchmark::State& state, Case c) {
+  PassRun pass(c);
+  CopyRun copy(c.size, static_cast<std::size_t>(pass.input.bytes_per_pixel()), c.threads);
+  pass();
+  copy();
   Totals totals;
   for (auto _ : state) {
-    const Clock::duration measured = Timed(pass, threads);
+    const Clock::duration measured = Timed(pass);
     benchmark::ClobberMemory();
     state.PauseTiming();
-    totals.Add(measured, Timed(copy, threads));
+    totals.Add(measured, Timed(copy));
     state.ResumeTiming();
   }
-  Report(state, totals, size);
+  Report(state, totals, c.size);
 }
 
 void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixel_bytes, int threads) {
-  CopyRun copy(size, pixel_bytes);
-  copy(threads);
+  CopyRun copy(size, pixel_bytes, threads);
+  copy();
   Totals totals;
   for (auto _ : state) {
-    const Clock::duration measured = Timed(copy, threads);
+    const Clock::duration measured = Timed(copy);
     totals.Add(measured, measured);
   }
   Report(state, totals, size);
@@ -295,16 +286,23 @@ void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixel_byte
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (FrameSize size : {FrameSize{1920, 1080}, FrameSize{3840, 2160}}) {
+  for (FrameSize size : qv::bench::kFrameSizes) {
     for (const Depth& d : kDepths) {
-      for (int threads : {1, 2}) {
-        const std::string tail = Join({"/Tritone/gamma1/", size.Name(), "/threads:", std::to_string(threads)});
-        benchmark::RegisterBenchmark(Join({"Frame", d.name, tail}).c_str(), BenchFrame, d, size, threads)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
-        benchmark::RegisterBenchmark(Join({"Pass", d.name, tail}).c_str(), BenchPass, d, size, threads)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+      for (double gamma : {1.0, 2.2}) {
+        for (Content content : qv::bench::kContents) {
+          for (int threads : {1, 2}) {
+            const Case c{d, size, content, gamma, threads};
+            const std::string tail =
+                Join({"/Tritone/gamma", gamma == 1.0 ? "1/" : "2.2/", qv::bench::ContentName(content), "/",
+                      size.Name(), "/threads:", std::to_string(threads)});
+            benchmark::RegisterBenchmark(Join({"Frame", d.name, tail}).c_str(), BenchFrame, c)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(Join({"Pass", d.name, tail}).c_str(), BenchPass, c)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+          }
+        }
       }
     }
     for (std::size_t bytes : {std::size_t{4}, std::size_t{8}, std::size_t{16}}) {
