@@ -8,8 +8,10 @@
 //   Memcpy/4Bpp/3840x2160/threads:2                                           ns_per_px
 //   Table16Build/gamma1, Table16BuildScalar/gamma1                            us_per_build
 //
-// PassN runs on the variant a ToneMapper picks by itself (the benchmark's
-// label names it and its stores; QUORVANDILE_SIMD forces one), PassNScalar on
+// PassN runs on the variant and the memory choices a ToneMapper makes by
+// itself (the label names them: variant, table reads, output stores; the
+// environment variables QUORVANDILE_SIMD, QUORVANDILE_TABLE_READS and
+// QUORVANDILE_OUTPUT_STORES force them), PassNScalar on
 // the plain passes. The content (bench_frames.h) is "picture", the frames the
 // speed is about, or "random", the worst case for the integer passes' table
 // lookups. With 2 threads the frame is cut into bands as the render does and
@@ -107,12 +109,14 @@ template <class Pixel>
 void BenchPass(benchmark::State& state, PassCase c) {
   const qv::ToneMapperSettings settings{c.depth, Settings(c.base, c.blend, c.gamma)};
   const qv::ToneMapper mapper = c.scalar ? qv::ToneMapper(settings, qv::PassVariant::kScalar) : qv::ToneMapper(settings);
-  state.SetLabel(qv::PassVariantName(mapper.passVariant()));
 
   const std::vector<Pixel>& in = InputFrame<Pixel>(c.size, c.content);
   std::vector<Pixel> out(in.size()), copy(in.size());
   const qv::ImageView input{c.depth, const_cast<Pixel*>(in.data()), c.size.width, c.size.height, c.size.width};
   const qv::ImageView output{c.depth, out.data(), c.size.width, c.size.height, c.size.width};
+
+  state.SetLabel(Join({qv::PassVariantName(mapper.passVariant()), " ", qv::TableReadsName(mapper.tableReads()), " ",
+                       qv::OutputStoresName(mapper.OutputStoresOf(input, output))}));
 
   BandRunner& runner = qv::bench::Runner(c.threads);
   const std::function<void(int, int)> bands = [&](int i, int n) {

@@ -37,6 +37,8 @@ struct Avx512 {
 
   static V Load(const void* p) { return _mm512_loadu_si512(p); }
   static void Store(void* p, V v) { _mm512_storeu_si512(p, v); }
+  // A streaming store; p aligned to the vector.
+  static void Stream(void* p, V v) { _mm512_stream_si512(static_cast<V*>(p), v); }
   // The first n (0 < n < all) lanes; masked-off lanes are neither read nor
   // written, so they may lie past the row's end.
   static V LoadN32(const void* p, std::int32_t n) {

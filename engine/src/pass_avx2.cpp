@@ -21,6 +21,8 @@ struct Avx2 {
 
   static V Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
   static void Store(void* p, V v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+  // A streaming store; p aligned to the vector.
+  static void Stream(void* p, V v) { _mm256_stream_si256(static_cast<__m256i*>(p), v); }
   static V Zero() { return _mm256_setzero_si256(); }
   static V Set16(std::uint32_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
   static V Set32(std::uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
@@ -146,9 +148,12 @@ struct Avx2 {
 };
 
 constexpr PassKernels kKernels = simd::MakeKernels<Avx2>();
+constexpr PassKernels kLaneLoadKernels = simd::MakeKernels<simd::LaneLoads<Avx2>>();
 
 }  // namespace
 
-const PassKernels* Avx2Kernels() { return &kKernels; }
+const PassKernels* Avx2Kernels(TableReads reads) {
+  return reads == TableReads::kLaneLoads ? &kLaneLoadKernels : &kKernels;
+}
 
 }  // namespace qv::detail

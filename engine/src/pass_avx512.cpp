@@ -9,9 +9,12 @@ namespace qv::detail {
 namespace {
 
 constexpr PassKernels kKernels = simd::MakeKernels<Avx512>();
+constexpr PassKernels kLaneLoadKernels = simd::MakeKernels<simd::LaneLoads<Avx512>>();
 
 }  // namespace
 
-const PassKernels* Avx512Kernels() { return &kKernels; }
+const PassKernels* Avx512Kernels(TableReads reads) {
+  return reads == TableReads::kLaneLoads ? &kLaneLoadKernels : &kKernels;
+}
 
 }  // namespace qv::detail

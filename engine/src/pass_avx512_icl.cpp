@@ -175,7 +175,7 @@ V BlendBytes(V biasedResult, V biasedSource, V weights) {
                              half(_mm512_unpackhi_epi8(biasedResult, biasedSource)));
 }
 
-template <BaseOn B, bool Blend>
+template <class I, BaseOn B, bool Blend>
 std::int32_t PlanarRow8(const Pixel8* src, Pixel8* dst, std::int32_t columns, const Pixel8* table,
                         std::uint32_t k) {
   constexpr std::int32_t kStep = 64;
@@ -231,8 +231,8 @@ std::int32_t PlanarRow8(const Pixel8* src, Pixel8* dst, std::int32_t columns, co
     if constexpr (Blend) steps(std::integral_constant<int, 2>{});
     steps(std::integral_constant<int, 1>{});
   }
-  // The rest, fewer than 64 pixels, 16 at a time by gather.
-  return x + simd::Row8<Avx512Icl, B, Blend>(src + x, dst + x, columns - x, table, k);
+  // The rest, fewer than 64 pixels, 16 at a time by I's table reads.
+  return x + simd::Row8<I, B, Blend>(src + x, dst + x, columns - x, table, k);
 }
 
 // 32 word indices for a permute of two vectors of 8 pixels (16-bit): words
@@ -290,20 +290,28 @@ std::int32_t PlanarLightnessRow16(const Pixel16* src, Pixel16* dst, std::int32_t
   return x + simd::Row16<Avx512Icl, kBaseLightness, Blend>(src + x, dst + x, columns - x, table, k);
 }
 
+// The planar 16-bit Lightness row reads its table by gather, so the kernels
+// that read by lane keep the shared row there.
+template <class I>
 constexpr PassKernels MakeIclKernels() {
-  PassKernels k = simd::MakeKernels<Avx512Icl>();
+  PassKernels k = simd::MakeKernels<I>();
   [&]<int... Bs>(std::integer_sequence<int, Bs...>) {
-    ((k.row8[Bs][0] = &PlanarRow8<Bs + 1, false>, k.row8[Bs][1] = &PlanarRow8<Bs + 1, true>), ...);
+    ((k.row8[Bs][0] = &PlanarRow8<I, Bs + 1, false>, k.row8[Bs][1] = &PlanarRow8<I, Bs + 1, true>), ...);
   }(std::make_integer_sequence<int, kBaseOnCount>{});
-  k.row16[kBaseLightness - 1][0] = &PlanarLightnessRow16<false>;
-  k.row16[kBaseLightness - 1][1] = &PlanarLightnessRow16<true>;
+  if constexpr (!simd::kReadsByLane<I>) {
+    k.row16[kBaseLightness - 1][0] = &PlanarLightnessRow16<false>;
+    k.row16[kBaseLightness - 1][1] = &PlanarLightnessRow16<true>;
+  }
   return k;
 }
 
-constexpr PassKernels kKernels = MakeIclKernels();
+constexpr PassKernels kKernels = MakeIclKernels<Avx512Icl>();
+constexpr PassKernels kLaneLoadKernels = MakeIclKernels<simd::LaneLoads<Avx512Icl>>();
 
 }  // namespace
 
-const PassKernels* Avx512IclKernels() { return &kKernels; }
+const PassKernels* Avx512IclKernels(TableReads reads) {
+  return reads == TableReads::kLaneLoads ? &kLaneLoadKernels : &kKernels;
+}
 
 }  // namespace qv::detail

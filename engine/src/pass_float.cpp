@@ -52,7 +52,8 @@ detail::FloatRampConstants FloatConstants(const ToneMapper& mapper, float u) {
 
 }  // namespace
 
-void ToneMapper::ProcessFloat(const ImageView& input, const ImageView& output, const PixelRect& rect) const {
+void ToneMapper::ProcessFloat(const ImageView& input, const ImageView& output, const PixelRect& rect,
+                              const detail::PassKernels* streaming) const {
   const float u = static_cast<float>(settings_.params.blend);
   const bool blend = static_cast<double>(u) > 0.000001;
   const PixelRect clipped = detail::ClipToView(rect, input);
@@ -72,7 +73,7 @@ void ToneMapper::ProcessFloat(const ImageView& input, const ImageView& output, c
       }
       auto rows = [&](auto blendTag) {
         constexpr bool kBlend = decltype(blendTag)::value;
-        detail::ForEachRow<PixelFloat>(input, output, clipped,
+        detail::ForEachRow<PixelFloat>(input, output, clipped, streaming,
                                        [&](const PixelFloat* src, PixelFloat* dst, std::int32_t n) {
                                          const std::int32_t done =
                                              fastRow != nullptr ? fastRow(src, dst, n, constants) : 0;

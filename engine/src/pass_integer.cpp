@@ -83,14 +83,15 @@ auto FastRow(const detail::PassKernels& kernels, BaseOn base, bool blend) {
 // row tones what it can of each row and the plain row finishes it.
 template <class Pixel>
 void RunIntegerPass(const detail::PassKernels* fast, const Pixel* table, const ToneParams& params,
-                    const ImageView& input, const ImageView& output, const PixelRect& rect) {
+                    const ImageView& input, const ImageView& output, const PixelRect& rect,
+                    const detail::PassKernels* streaming) {
   const std::uint32_t k = BlendWeight<Pixel>(params.blend);
   const PixelRect clipped = detail::ClipToView(rect, input);
   if (clipped.Empty()) return;
   if (fast != nullptr && k == IntegerDepth<Pixel>::kMax) {
     // All weight on the source: (s * max + a * 0) / max is s, channel by
     // channel, for every channel value (16-bit ones above 32768 included).
-    detail::ForEachRow<Pixel>(input, output, clipped, [](const Pixel* src, Pixel* dst, std::int32_t n) {
+    detail::ForEachRow<Pixel>(input, output, clipped, streaming, [](const Pixel* src, Pixel* dst, std::int32_t n) {
       std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(Pixel));
     });
     return;
@@ -100,7 +101,7 @@ void RunIntegerPass(const detail::PassKernels* fast, const Pixel* table, const T
     auto rows = [&](auto blend) {
       constexpr bool kBlend = decltype(blend)::value;
       const auto fastRow = fast != nullptr ? FastRow<Pixel>(*fast, kBase, kBlend) : nullptr;
-      detail::ForEachRow<Pixel>(input, output, clipped, [&](const Pixel* src, Pixel* dst, std::int32_t n) {
+      detail::ForEachRow<Pixel>(input, output, clipped, streaming, [&](const Pixel* src, Pixel* dst, std::int32_t n) {
         const std::int32_t done = fastRow != nullptr ? fastRow(src, dst, n, table, k) : 0;
         IntegerRow<Pixel, kBase, kBlend>(src + done, dst + done, n - done, table, k);
       });
@@ -115,12 +116,14 @@ void RunIntegerPass(const detail::PassKernels* fast, const Pixel* table, const T
 
 }  // namespace
 
-void ToneMapper::Process8(const ImageView& input, const ImageView& output, const PixelRect& rect) const {
-  RunIntegerPass<Pixel8>(kernels_, table8_.data(), settings_.params, input, output, rect);
+void ToneMapper::Process8(const ImageView& input, const ImageView& output, const PixelRect& rect,
+                          const detail::PassKernels* streaming) const {
+  RunIntegerPass<Pixel8>(kernels_, table8_.data(), settings_.params, input, output, rect, streaming);
 }
 
-void ToneMapper::Process16(const ImageView& input, const ImageView& output, const PixelRect& rect) const {
-  RunIntegerPass<Pixel16>(kernels_, table16_.data(), settings_.params, input, output, rect);
+void ToneMapper::Process16(const ImageView& input, const ImageView& output, const PixelRect& rect,
+                           const detail::PassKernels* streaming) const {
+  RunIntegerPass<Pixel16>(kernels_, table16_.data(), settings_.params, input, output, rect, streaming);
 }
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 // engine's inline helpers): the linker keeps one copy of such code, and it
 // could be the copy compiled for an instruction set the processor lacks.
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 
@@ -75,6 +76,13 @@ using TableKernel16 = void (*)(Pixel16* table, const TableConstants& constants);
 // x[i]^y into out[i] for n values, as PowF gives them.
 using PowRow = void (*)(const float* x, float* out, std::int32_t n, const PowExponent& y);
 
+// Copies `bytes` bytes to `to` with streaming stores wherever `to` is
+// aligned for them (the ends with ordinary ones). `from` is in the cache.
+using StreamCopy = void (*)(void* to, const void* from, std::size_t bytes);
+// Orders the streaming stores before whatever the thread stores next (the
+// host's note that a band is done): they are not ordered with other stores.
+using StoreFence = void (*)();
+
 struct PassKernels {
   Row8 row8[kBaseOnCount][2];  // [base - 1][blend]
   Row16 row16[kBaseOnCount][2];
@@ -82,16 +90,20 @@ struct PassKernels {
   TableKernel8 table8[kToneCounts + 1];              // [tones], 0 for a count outside 1 to 4
   TableKernel16 table16[kToneCounts + 1];
   PowRow powRow;
+  StreamCopy streamCopy;
+  StoreFence storeFence;
 };
 
-// The kernels of a variant, or null for the scalar variant and for variants
-// left out of the build. Says nothing about the processor.
-const PassKernels* KernelsOf(PassVariant variant);
+// The kernels of a variant reading its tables as `reads` says, or null for
+// the scalar variant and for variants left out of the build. Says nothing
+// about the processor.
+const PassKernels* KernelsOf(PassVariant variant, TableReads reads);
 
-// Defined only in builds with the SIMD variants (QV_SIMD).
+// Defined only in builds with the SIMD variants (QV_SIMD). SSE4.1 has no
+// gathers: it always loads per lane.
 const PassKernels* Sse41Kernels();
-const PassKernels* Avx2Kernels();
-const PassKernels* Avx512Kernels();
-const PassKernels* Avx512IclKernels();
+const PassKernels* Avx2Kernels(TableReads reads);
+const PassKernels* Avx512Kernels(TableReads reads);
+const PassKernels* Avx512IclKernels(TableReads reads);
 
 }  // namespace qv::detail

@@ -28,6 +28,8 @@ struct Sse41 {
 
   static V Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
   static void Store(void* p, V v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+  // A streaming store; p aligned to the vector.
+  static void Stream(void* p, V v) { _mm_stream_si128(static_cast<__m128i*>(p), v); }
   static V Zero() { return _mm_setzero_si128(); }
   static V Set16(std::uint32_t v) { return _mm_set1_epi16(static_cast<short>(v)); }
   static V Set32(std::uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }

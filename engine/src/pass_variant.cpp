@@ -1,5 +1,6 @@
 #include "engine/pass_variant.h"
 
+#include <cstddef>
 #include <cstdlib>
 
 #include "pass_kernels.h"
@@ -57,7 +58,7 @@ std::optional<PassVariant> ParsePassVariant(std::string_view name) {
 }
 
 bool PassVariantAvailable(PassVariant variant) {
-  return (variant == PassVariant::kScalar || detail::KernelsOf(variant) != nullptr) && ProcessorSupports(variant);
+  return (variant == PassVariant::kScalar || detail::KernelsOf(variant, TableReads::kGathers) != nullptr) && ProcessorSupports(variant);
 }
 
 PassVariant AvailablePassVariant(PassVariant wanted) {
@@ -79,19 +80,58 @@ PassVariant DefaultPassVariant() {
   return chosen;
 }
 
+namespace {
+
+constexpr const char* kTableReadsNames[] = {"gathers", "lane-loads"};
+constexpr const char* kOutputStoresNames[] = {"cached", "streaming"};
+
+template <class Choice, std::size_t N>
+std::optional<Choice> ParseChoice(const char* const (&names)[N], std::string_view name) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (name == names[i]) return static_cast<Choice>(i);
+  }
+  return std::nullopt;
+}
+
+template <class Choice, std::size_t N>
+std::optional<Choice> ChoiceFromEnvironment(const char* const (&names)[N], const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr ? ParseChoice<Choice>(names, value) : std::nullopt;
+}
+
+}  // namespace
+
+const char* TableReadsName(TableReads reads) { return kTableReadsNames[static_cast<int>(reads) != 0]; }
+const char* OutputStoresName(OutputStores stores) { return kOutputStoresNames[static_cast<int>(stores) != 0]; }
+
+std::optional<TableReads> ParseTableReads(std::string_view name) {
+  return ParseChoice<TableReads>(kTableReadsNames, name);
+}
+
+std::optional<OutputStores> ParseOutputStores(std::string_view name) {
+  return ParseChoice<OutputStores>(kOutputStoresNames, name);
+}
+
+const PassTuning& DefaultPassTuning() {
+  static const PassTuning tuning{ChoiceFromEnvironment<TableReads>(kTableReadsNames, kTableReadsEnvironment),
+                                 ChoiceFromEnvironment<OutputStores>(kOutputStoresNames, kOutputStoresEnvironment)};
+  return tuning;
+}
+
 namespace detail {
 
-const PassKernels* KernelsOf(PassVariant variant) {
+const PassKernels* KernelsOf(PassVariant variant, TableReads reads) {
 #if QV_SIMD
   switch (variant) {
     case PassVariant::kSse41: return Sse41Kernels();
-    case PassVariant::kAvx2: return Avx2Kernels();
-    case PassVariant::kAvx512: return Avx512Kernels();
-    case PassVariant::kAvx512Icl: return Avx512IclKernels();
+    case PassVariant::kAvx2: return Avx2Kernels(reads);
+    case PassVariant::kAvx512: return Avx512Kernels(reads);
+    case PassVariant::kAvx512Icl: return Avx512IclKernels(reads);
     case PassVariant::kScalar: break;
   }
 #else
   (void)variant;
+  (void)reads;
 #endif
   return nullptr;
 }

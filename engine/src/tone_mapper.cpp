@@ -8,11 +8,16 @@ namespace qv {
 ToneMapper::ToneMapper(const ToneMapperSettings& settings) : ToneMapper(settings, DefaultPassVariant()) {}
 
 ToneMapper::ToneMapper(const ToneMapperSettings& settings, PassVariant variant)
+    : ToneMapper(settings, variant, DefaultPassTuning()) {}
+
+ToneMapper::ToneMapper(const ToneMapperSettings& settings, PassVariant variant, const PassTuning& tuning)
     : settings_(settings),
       levels_{},
       ramp_(nullptr),
       variant_(AvailablePassVariant(variant)),
-      kernels_(detail::KernelsOf(variant_)) {
+      reads_(tuning.reads.value_or(TableReadsFor(ThisMachine()))),
+      stores_(tuning.stores),
+      kernels_(detail::KernelsOf(variant_, reads_)) {
   SeparateInputPoints(settings_.params);
   levels_ = ComputeLevels(settings_.params);
   // Chosen at every depth, so that Ramp() is always callable; only the float

@@ -10,10 +10,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#if defined(__linux__)
+#include <unistd.h>
+#endif
 
 #include "engine/pass_variant.h"
 #include "support.h"
@@ -154,12 +159,25 @@ ToneParams RandomSettings() {
   return p;
 }
 
-class PassVariants : public ::testing::TestWithParam<PassVariant> {
+// A variant with both memory choices forced, so that every combination runs
+// whatever this machine would choose.
+struct Tuned {
+  PassVariant variant;
+  TableReads reads;
+  OutputStores stores;
+  PassTuning Tuning() const { return {reads, stores}; }
+};
+
+class PassVariants : public ::testing::TestWithParam<Tuned> {
  protected:
   void SetUp() override {
-    if (!PassVariantAvailable(GetParam())) {
-      GTEST_SKIP() << PassVariantName(GetParam()) << " is not available on this machine or in this build";
+    if (!PassVariantAvailable(GetParam().variant)) {
+      GTEST_SKIP() << PassVariantName(GetParam().variant) << " is not available on this machine or in this build";
     }
+  }
+
+  ToneMapper Fast(const ToneMapperSettings& settings) const {
+    return ToneMapper(settings, GetParam().variant, GetParam().Tuning());
   }
 
   // Tones `in` over `rect` with the variant and with the plain passes into
@@ -184,8 +202,10 @@ class PassVariants : public ::testing::TestWithParam<PassVariant> {
   void ExpectSameAsPlain(const ToneParams& p, const World<Pixel>& in, const PixelRect& rect, std::int32_t padding,
                          std::int32_t lead) {
     const ToneMapperSettings settings{kDepthOf<Pixel>, p};
-    const ToneMapper fast(settings, GetParam()), plain(settings, PassVariant::kScalar);
-    ASSERT_EQ(fast.passVariant(), GetParam());
+    const ToneMapper fast = Fast(settings), plain(settings, PassVariant::kScalar);
+    ASSERT_EQ(fast.passVariant(), GetParam().variant);
+    ASSERT_EQ(fast.tableReads(), GetParam().reads);
+    ASSERT_EQ(fast.OutputStoresOf(in.view, in.view), GetParam().stores);
     ExpectSameAsPlain(fast, plain, in, rect, padding, lead);
   }
 
@@ -194,11 +214,15 @@ class PassVariants : public ::testing::TestWithParam<PassVariant> {
   void CheckRandomFrames(int settingsCount) {
     for (int round = 0; round < settingsCount; ++round) {
       const ToneMapperSettings settings{kDepthOf<Pixel>, RandomSettings()};
-      const ToneMapper fast(settings, GetParam()), plain(settings, PassVariant::kScalar);
+      const ToneMapper fast = Fast(settings), plain(settings, PassVariant::kScalar);
       for (int frame = 0; frame < 10; ++frame) {
         SCOPED_TRACE(testing::Message() << "round " << round << " frame " << frame);
         // Mostly narrow rows (tails of every length), some past a few blocks.
-        const std::int32_t w = RandomInt(0, 3) == 0 ? RandomInt(64, 300) : RandomInt(1, 67), h = RandomInt(1, 6);
+        // Now and then rows longer than a streamed pass's pieces.
+        const std::int32_t w = RandomInt(0, 15) == 0  ? RandomInt(1000, 2100)
+                               : RandomInt(0, 3) == 0 ? RandomInt(64, 300)
+                                                      : RandomInt(1, 67);
+        const std::int32_t h = RandomInt(1, 6);
         const std::int32_t padding = RandomInt(0, 5), lead = RandomInt(0, 3);
         World<Pixel> in(w, h, padding, lead, Sentinel<Pixel>());
         const bool wide = RandomInt(0, 3) == 0;
@@ -212,6 +236,11 @@ class PassVariants : public ::testing::TestWithParam<PassVariant> {
   }
 };
 
+// The exhaustive checks of the kernels' arithmetic run with the usual memory
+// choices alone: the others change how tables are read and pixels stored,
+// which every other test here covers.
+class PassVariantArithmetic : public PassVariants {};
+
 TEST_P(PassVariants, EightBitMatchesThePlainPass) { CheckRandomFrames<Pixel8>(400); }
 TEST_P(PassVariants, SixteenBitMatchesThePlainPass) { CheckRandomFrames<Pixel16>(400); }
 TEST_P(PassVariants, FloatMatchesThePlainPass) { CheckRandomFrames<PixelFloat>(400); }
@@ -220,7 +249,7 @@ TEST_P(PassVariants, FloatMatchesThePlainPass) { CheckRandomFrames<PixelFloat>(4
 // against every pair of channels: Base On Red with opacity 0 % to 100 % makes
 // the opacity the red channel, and Base On Alpha with a black-to-white
 // Duotone makes the colour the alpha channel.
-TEST_P(PassVariants, EightBitProductsAndBlendSumsExhaustively) {
+TEST_P(PassVariantArithmetic, EightBitProductsAndBlendSumsExhaustively) {
   World<Pixel8> in(256, 256, 0, 1, Pixel8{});
   for (int a = 0; a < 256; ++a) {
     for (int r = 0; r < 256; ++r) {
@@ -244,7 +273,7 @@ TEST_P(PassVariants, EightBitProductsAndBlendSumsExhaustively) {
 // alpha products cover the whole range; Base On Alpha with a black-to-white
 // Duotone makes the colour the alpha, so blend sums meet channels one step
 // either side of it, where a sum's low 15 bits run out.
-TEST_P(PassVariants, SixteenBitProductsAndBlendSumsOverEveryAlpha) {
+TEST_P(PassVariantArithmetic, SixteenBitProductsAndBlendSumsOverEveryAlpha) {
   constexpr std::int32_t kNear = 33, kColumns = 67;
   World<Pixel16> in(kColumns, 65536, 0, 0, Pixel16{});
   for (std::int32_t a = 0; a < 65536; ++a) {
@@ -320,7 +349,7 @@ TEST_P(PassVariants, TablesMatchThePlainBuild) {
     for (PixelDepth depth : {kDepth8, kDepth16}) {
       SCOPED_TRACE(testing::Message() << "round " << round << " depth " << depth << " tones " << p.tones << " gamma "
                                       << p.gamma);
-      const ToneMapper fast({depth, p}, GetParam()), plain({depth, p}, PassVariant::kScalar);
+      const ToneMapper fast = Fast({depth, p}), plain({depth, p}, PassVariant::kScalar);
       ASSERT_EQ(fast.table8().size(), plain.table8().size());
       ASSERT_EQ(fast.table16().size(), plain.table16().size());
       // The table of the other depth is empty: compare as ranges, since
@@ -332,14 +361,32 @@ TEST_P(PassVariants, TablesMatchThePlainBuild) {
   }
 }
 
-std::string VariantName(const ::testing::TestParamInfo<PassVariant>& info) {
-  return PassVariantName(info.param);
+std::string TunedName(const ::testing::TestParamInfo<Tuned>& info) {
+  std::string name = PassVariantName(info.param.variant);
+  for (const char* choice : {TableReadsName(info.param.reads), OutputStoresName(info.param.stores)}) {
+    name += '_';
+    for (const char* c = choice; *c != 0; ++c) name += *c == '-' ? '_' : *c;
+  }
+  return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Simd, PassVariants,
-                         ::testing::Values(PassVariant::kSse41, PassVariant::kAvx2, PassVariant::kAvx512,
-                                           PassVariant::kAvx512Icl),
-                         VariantName);
+std::vector<Tuned> EveryTuning() {
+  std::vector<Tuned> all;
+  for (PassVariant v : {PassVariant::kSse41, PassVariant::kAvx2, PassVariant::kAvx512, PassVariant::kAvx512Icl}) {
+    for (TableReads reads : {TableReads::kGathers, TableReads::kLaneLoads}) {
+      for (OutputStores stores : {OutputStores::kCached, OutputStores::kStreaming}) all.push_back({v, reads, stores});
+    }
+  }
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Simd, PassVariants, ::testing::ValuesIn(EveryTuning()), TunedName);
+INSTANTIATE_TEST_SUITE_P(Simd, PassVariantArithmetic,
+                         ::testing::Values(Tuned{PassVariant::kSse41, TableReads::kGathers, OutputStores::kCached},
+                                           Tuned{PassVariant::kAvx2, TableReads::kGathers, OutputStores::kCached},
+                                           Tuned{PassVariant::kAvx512, TableReads::kGathers, OutputStores::kCached},
+                                           Tuned{PassVariant::kAvx512Icl, TableReads::kGathers, OutputStores::kCached}),
+                         TunedName);
 
 // The kernels divide by 255 as the high half of x * 0x8081, shifted right by
 // 7 more bits. Every 16-bit value, which covers every alpha product
@@ -386,6 +433,81 @@ TEST(PassVariantChoice, DefaultFollowsTheEnvironment) {
   if (forced != nullptr && ParsePassVariant(forced) == PassVariant::kScalar) {
     EXPECT_EQ(DefaultPassVariant(), PassVariant::kScalar);
   }
+}
+
+TEST(PassTuningChoice, NamesRoundTrip) {
+  for (TableReads r : {TableReads::kGathers, TableReads::kLaneLoads}) EXPECT_EQ(ParseTableReads(TableReadsName(r)), r);
+  for (OutputStores o : {OutputStores::kCached, OutputStores::kStreaming}) {
+    EXPECT_EQ(ParseOutputStores(OutputStoresName(o)), o);
+  }
+  EXPECT_FALSE(ParseTableReads("lane_loads"));
+  EXPECT_FALSE(ParseOutputStores(""));
+}
+
+// Gathers where they are fast; streaming stores only for frames the
+// last-level cache cannot hold (a 4K 8-bit frame and its output are 66 MB).
+TEST(PassTuningChoice, ByProcessorAndFrameSize) {
+  const MachineFacts amd{CpuVendor::kAmd, 32u << 20}, intel{CpuVendor::kIntel, 480u << 20}, unknown{};
+  EXPECT_EQ(TableReadsFor(amd), TableReads::kLaneLoads);
+  EXPECT_EQ(TableReadsFor(intel), TableReads::kGathers);
+  EXPECT_EQ(TableReadsFor(unknown), TableReads::kGathers);
+  const std::uint64_t frame4k = 2ull * 3840 * 2160 * 4, frameHd = 2ull * 1920 * 1080 * 4;
+  EXPECT_EQ(OutputStoresFor(amd, frame4k), OutputStores::kStreaming);
+  EXPECT_EQ(OutputStoresFor(amd, frameHd), OutputStores::kCached);
+  EXPECT_EQ(OutputStoresFor(amd, 32u << 20), OutputStores::kCached);
+  EXPECT_EQ(OutputStoresFor(intel, frame4k), OutputStores::kCached);
+  EXPECT_EQ(OutputStoresFor(intel, 8 * frame4k), OutputStores::kStreaming);
+  EXPECT_EQ(OutputStoresFor(unknown, ~0ull), OutputStores::kCached);
+
+  // A mapper decides per frame, from both whole views, padding included.
+  std::vector<Pixel8> buffer(2);
+  const ToneMapper mapper({kDepth8, BaseParams()}, PassVariant::kScalar, PassTuning{TableReads::kGathers, {}});
+  const std::uint64_t cache = ThisMachine().lastLevelCacheBytes;
+  const ImageView small{kDepth8, buffer.data(), 1, 1, 2};
+  EXPECT_EQ(mapper.OutputStoresOf(small, small), OutputStoresFor(ThisMachine(), 16));
+  // Views as large as the cache (never touched): their sum is over it.
+  const auto rows = static_cast<std::int32_t>(std::min<std::uint64_t>(cache / 4096 + 1, 1u << 30));
+  const ImageView large{kDepth8, buffer.data(), 1, rows, 1024};
+  EXPECT_EQ(mapper.OutputStoresOf(large, large),
+            cache != 0 ? OutputStores::kStreaming : OutputStores::kCached);
+}
+
+// The facts are read from this machine: its vendor as the system names it,
+// and its largest cache.
+TEST(PassTuningChoice, ThisMachine) {
+  const MachineFacts& facts = ThisMachine();
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line, vendor;
+  while (vendor.empty() && std::getline(cpuinfo, line)) {
+    if (line.rfind("vendor_id", 0) == 0) vendor = line.substr(line.find(':') + 2);
+  }
+  EXPECT_EQ(facts.vendor, vendor == "GenuineIntel" ? CpuVendor::kIntel
+                          : vendor == "AuthenticAMD" ? CpuVendor::kAmd
+                                                     : CpuVendor::kOther)
+      << vendor;
+  EXPECT_GT(facts.lastLevelCacheBytes, 0u);
+  for (int level : {_SC_LEVEL2_CACHE_SIZE, _SC_LEVEL3_CACHE_SIZE}) {
+    EXPECT_GE(static_cast<long long>(facts.lastLevelCacheBytes), sysconf(level));
+  }
+#endif
+  // An empty tuning leaves the choice to the machine, whatever the environment says.
+  EXPECT_EQ(ToneMapper({kDepth8, BaseParams()}, BestPassVariant(), PassTuning{}).tableReads(), TableReadsFor(facts));
+}
+
+// CTest also runs the pass tests with the memory choices forced through the
+// environment (see CMakeLists.txt): mappers built without a tuning follow it.
+TEST(PassTuningChoice, DefaultFollowsTheEnvironment) {
+  const char* reads = std::getenv(kTableReadsEnvironment);
+  const char* stores = std::getenv(kOutputStoresEnvironment);
+  const PassTuning& tuning = DefaultPassTuning();
+  EXPECT_EQ(tuning.reads, reads != nullptr ? ParseTableReads(reads) : std::nullopt);
+  EXPECT_EQ(tuning.stores, stores != nullptr ? ParseOutputStores(stores) : std::nullopt);
+  std::vector<Pixel8> pixel(1);
+  const ImageView view{kDepth8, pixel.data(), 1, 1, 1};
+  const ToneMapper mapper({kDepth8, BaseParams()});
+  EXPECT_EQ(mapper.tableReads(), tuning.reads.value_or(TableReadsFor(ThisMachine())));
+  EXPECT_EQ(mapper.OutputStoresOf(view, view), tuning.stores.value_or(OutputStores::kCached));
 }
 
 }  // namespace

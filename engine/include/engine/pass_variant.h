@@ -49,4 +49,60 @@ PassVariant ChoosePassVariant(const char* forced);
 // ChoosePassVariant of the environment variable, worked out on first use.
 PassVariant DefaultPassVariant();
 
+// Beside the instruction set, how a pass meets the memory system. Neither
+// choice changes a byte of the output.
+//
+// Table reads (the integer passes' lookups): hardware gathers, or one load
+// per lane. Gathers are fast on some processors and slow on others
+// (microcoded); the plain and SSE4.1 passes always load per lane.
+enum class TableReads : std::int32_t { kGathers = 0, kLaneLoads = 1 };
+// Output stores: through the caches, or streaming (non-temporal) stores that
+// go straight to memory. A frame larger than the last-level cache is evicted
+// before anyone reads it back, so streaming saves reading every output line
+// before it is written; a frame that fits is better left in the cache.
+enum class OutputStores : std::int32_t { kCached = 0, kStreaming = 1 };
+
+// A choice left empty is made by the machine (MachineFacts): table reads
+// when the mapper is built, output stores per frame.
+struct PassTuning {
+  std::optional<TableReads> reads;
+  std::optional<OutputStores> stores;
+};
+
+// Environment variables that force a choice for every ToneMapper of the
+// process: "gathers" or "lane-loads"; "cached" or "streaming". Read once
+// per process.
+inline constexpr char kTableReadsEnvironment[] = "QUORVANDILE_TABLE_READS";
+inline constexpr char kOutputStoresEnvironment[] = "QUORVANDILE_OUTPUT_STORES";
+
+const char* TableReadsName(TableReads reads);          // "gathers", "lane-loads"
+const char* OutputStoresName(OutputStores stores);     // "cached", "streaming"
+std::optional<TableReads> ParseTableReads(std::string_view name);
+std::optional<OutputStores> ParseOutputStores(std::string_view name);
+
+// The tuning the environment variables force (empty choices where they are
+// unset or not a name), worked out on first use.
+const PassTuning& DefaultPassTuning();
+
+// What the passes' choices depend on, read from the processor and the
+// operating system.
+enum class CpuVendor : std::int32_t { kOther = 0, kIntel = 1, kAmd = 2 };
+
+struct MachineFacts {
+  CpuVendor vendor = CpuVendor::kOther;
+  // The largest cache the processor reports (bytes), 0 when unknown.
+  std::uint64_t lastLevelCacheBytes = 0;
+};
+
+// This machine's facts, read once per process.
+const MachineFacts& ThisMachine();
+
+// Hardware gathers except on AMD processors, whose gathers are microcoded
+// and slower than loading each lane.
+TableReads TableReadsFor(const MachineFacts& machine);
+// Streaming when what a frame's pass reads and writes (`frameBytes`: input
+// and output) is larger than the last-level cache; cached when it fits or
+// when the cache's size is unknown.
+OutputStores OutputStoresFor(const MachineFacts& machine, std::uint64_t frameBytes);
+
 }  // namespace qv

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -55,9 +56,12 @@ class ToneMapper {
   // table; nothing else throws. The passes run on DefaultPassVariant().
   explicit ToneMapper(const ToneMapperSettings& settings);
   // The same, with the passes on `variant` if this machine has it, else on
-  // the widest available variant below it (see passVariant()). Every variant
-  // writes the same bytes; this is for tests and measurements.
+  // the widest available variant below it (see passVariant()), tuned as the
+  // environment says (DefaultPassTuning). Every variant and tuning writes the
+  // same bytes; this is for tests and measurements.
   ToneMapper(const ToneMapperSettings& settings, PassVariant variant);
+  // The same with `tuning`'s choices, the empty ones made by this machine.
+  ToneMapper(const ToneMapperSettings& settings, PassVariant variant, const PassTuning& tuning);
 
   // The settings as given, except that an Input White equal to Input Black has
   // been raised by 0.000001.
@@ -72,6 +76,13 @@ class ToneMapper {
 
   // The variant the passes run on, chosen when the mapper was built.
   PassVariant passVariant() const { return variant_; }
+  // How its kernels read tables, chosen when the mapper was built (the plain
+  // and SSE4.1 passes load per lane whatever this says).
+  TableReads tableReads() const { return reads_; }
+  // How a pass from `input` to `output` stores its pixels: as forced, or by
+  // the size of the two whole views against the last-level cache. The plain
+  // passes store through the cache whatever this says.
+  OutputStores OutputStoresOf(const ImageView& input, const ImageView& output) const;
 
   // The float ramp of the settings' tone count.
   PixelFloat Ramp(float tone) const { return ramp_(*this, tone); }
@@ -91,9 +102,13 @@ class ToneMapper {
   void Process(const ImageView& input, const ImageView& output, const PixelRect& rect) const;
 
  private:
-  void Process8(const ImageView& input, const ImageView& output, const PixelRect& rect) const;
-  void Process16(const ImageView& input, const ImageView& output, const PixelRect& rect) const;
-  void ProcessFloat(const ImageView& input, const ImageView& output, const PixelRect& rect) const;
+  // `streaming`: the kernels whose streaming stores write the output, or null.
+  void Process8(const ImageView& input, const ImageView& output, const PixelRect& rect,
+                const detail::PassKernels* streaming) const;
+  void Process16(const ImageView& input, const ImageView& output, const PixelRect& rect,
+                 const detail::PassKernels* streaming) const;
+  void ProcessFloat(const ImageView& input, const ImageView& output, const PixelRect& rect,
+                    const detail::PassKernels* streaming) const;
 
   ToneMapperSettings settings_;
   LevelsCoefficients levels_;
@@ -101,6 +116,8 @@ class ToneMapper {
   detail::Table<Pixel16> table16_;
   RampFunction ramp_;
   PassVariant variant_;
+  TableReads reads_;
+  std::optional<OutputStores> stores_;  // empty: by the frame's size
   const detail::PassKernels* kernels_;  // null: the plain passes alone
 };
 
