@@ -165,7 +165,9 @@ inline PictureSample PictureAt(double u, double v) {
 template <class Pixel, class RowOf>
 void FillFrame(FrameSize size, Content content, RowOf&& row) {
   using Sample = std::remove_cv_t<decltype(Pixel::alpha)>;
-  constexpr double kWhite = std::is_same_v<Sample, std::uint8_t> ? 255.0 : std::is_same_v<Sample, std::uint16_t> ? 32768.0 : 1.0;
+  constexpr double kWhite = std::is_same_v<Sample, std::uint8_t>    ? 255.0
+                            : std::is_same_v<Sample, std::uint16_t> ? 32768.0
+                                                                     : 1.0;
   constexpr float kNoise = 2.0f / 255.0f;  // a gentle noise of 2 8-bit levels either way
   auto sample = [](float v) {
     if constexpr (std::is_floating_point_v<Sample>) {

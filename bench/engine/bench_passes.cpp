@@ -67,7 +67,8 @@ const std::vector<Pixel>& InputFrame(FrameSize size, Content content) {
   const std::pair<std::int64_t, Content> key{size.Pixels() * 65536 + size.width, content};
   if (made != key) {
     frame.assign(static_cast<std::size_t>(size.Pixels()), Pixel{});
-    qv::bench::FillFrame<Pixel>(size, content, [&](std::int32_t y) { return frame.data() + std::size_t(y) * size.width; });
+    qv::bench::FillFrame<Pixel>(size, content,
+                                [&](std::int32_t y) { return frame.data() + std::size_t(y) * size.width; });
     made = key;
   }
   return frame;
@@ -108,7 +109,8 @@ struct PassCase {
 template <class Pixel>
 void BenchPass(benchmark::State& state, PassCase c) {
   const qv::ToneMapperSettings settings{c.depth, Settings(c.base, c.blend, c.gamma)};
-  const qv::ToneMapper mapper = c.scalar ? qv::ToneMapper(settings, qv::PassVariant::kScalar) : qv::ToneMapper(settings);
+  const qv::ToneMapper mapper =
+      c.scalar ? qv::ToneMapper(settings, qv::PassVariant::kScalar) : qv::ToneMapper(settings);
 
   const std::vector<Pixel>& in = InputFrame<Pixel>(c.size, c.content);
   std::vector<Pixel> out(in.size()), copy(in.size());

@@ -58,7 +58,8 @@ std::optional<PassVariant> ParsePassVariant(std::string_view name) {
 }
 
 bool PassVariantAvailable(PassVariant variant) {
-  return (variant == PassVariant::kScalar || detail::KernelsOf(variant, TableReads::kGathers) != nullptr) && ProcessorSupports(variant);
+  return (variant == PassVariant::kScalar || detail::KernelsOf(variant, TableReads::kGathers) != nullptr) &&
+         ProcessorSupports(variant);
 }
 
 PassVariant AvailablePassVariant(PassVariant wanted) {
