@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -43,7 +44,9 @@ class Cluster : public ::testing::Test {
     const auto start = std::chrono::steady_clock::now();
     ToolRun run = RunTool(dir_.path(), args);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%s, frames %s%s: %.2f s\n", stem, frames, more.empty() ? "" : " ...", seconds);
+    const bool cluster = std::find(more.begin(), more.end(), "--slurm") != more.end();
+    std::printf("frames %s into %s, %s: %.2f s\n", frames, stem, cluster ? "on the cluster" : "on this machine",
+                seconds);
     return run;
   }
   void ExpectSameFrames(const char* stem, int first, int last) const {
