@@ -192,7 +192,8 @@ int main(int argc, char** argv) {
   for_tasks(render_command->add_option("--channels", channels, "Output layout: auto, keep, grey, grey+alpha, rgb, rgba")
       ->check(CLI::IsMember(Keys(kChannels)))
       ->capture_default_str());
-  for_tasks(render_command->add_option("--type", type, "Output sample type: uint8, uint16, half, float; default: the input's")
+  for_tasks(render_command->add_option("--type", type,
+                                       "Output sample type: uint8, uint16, half, float; default: the input's")
       ->check(CLI::IsMember(Keys(kTypes))));
   render.limits.max_memory = DefaultMaxMemory();
   for_tasks(render_command

@@ -21,7 +21,8 @@ using ::testing::StartsWith;
 class Cluster : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_NE(std::getenv("SLURM_CONF"), nullptr) << "no test cluster: run this program under tests/cli/slurm-cluster.sh";
+    ASSERT_NE(std::getenv("SLURM_CONF"), nullptr)
+        << "no test cluster: run this program under tests/cli/slurm-cluster.sh";
   }
 
   void WriteFrames(int first, int last) {

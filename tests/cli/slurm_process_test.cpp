@@ -94,7 +94,8 @@ TEST_F(SlurmSubmission, RefusalsAreOneLineAndSubmitNothing) {
        "(Debian: slurm-client)"},
       {{"--set", "Gamma=x"}, {"PATH=/nonexistent"}, 2, "quorvandile: --set \"Gamma=x\""},
       {{"--sbatch-arg", "time"}, {}, 2, "quorvandile: --sbatch-arg \"time\": one of sbatch's options"},
-      {{"--plugin", "Quorvandile.so"}, {}, 2, "quorvandile: --slurm: the plug-in \"Quorvandile.so\" is not an absolute"},
+      {{"--plugin", "Quorvandile.so"}, {}, 2,
+       "quorvandile: --slurm: the plug-in \"Quorvandile.so\" is not an absolute"},
   };
   for (const Case& c : cases) {
     const ToolRun run = RunTool(dir_.path(), Render(c.more), c.environment);
