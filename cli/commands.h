@@ -14,6 +14,16 @@
 
 namespace qv::cli {
 
+// Rendering as a job array of a Slurm cluster instead of on this machine.
+struct SlurmOptions {
+  bool enabled = false;
+  std::optional<std::int64_t> chunk;     // frames per task; default: an even split over the cluster's CPUs
+  std::string partition;                 // empty: the cluster's default
+  std::vector<std::string> sbatch_args;  // more of sbatch's options, as given
+  bool wait = false;                     // follow the job to its end
+  bool dry_run = false;                  // print the batch script, submit nothing
+};
+
 struct RenderOptions {
   std::string input;
   std::string output;
@@ -29,7 +39,12 @@ struct RenderOptions {
   bool strip_metadata = false;     // carry only what describes the picture
   ColourOptions colour;            // colour spaces; default: none converted
   std::optional<int> jobs;         // frames in flight; default: one per core, as memory allows
+  bool skip_existing = false;      // render only the frames whose output is missing
   bool quiet = false;
+  SlurmOptions slurm;
+  // The options above that a cluster's task repeats as they were given
+  // (--depth 16, --type half, ...): all but the files, the frames and the look.
+  std::vector<std::string> task_args;
 };
 
 struct DemoOptions {
@@ -47,6 +62,9 @@ struct LutOptions {
 };
 
 int RunRender(const SessionOptions& session, const RenderOptions& options);
+// RunRender's frames as one Slurm job array: one task per chunk of frames,
+// each a `quorvandile render` of its own with the same look and options.
+int RunSlurmRender(const SessionOptions& session, const RenderOptions& options);
 // A 3D LUT (.cube) of the effect's colour result for opaque input, sampled
 // through the plug-in: a float frame of the lattice's points rendered as any
 // frame is.

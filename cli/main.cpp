@@ -166,6 +166,13 @@ int main(int argc, char** argv) {
   std::string depth, alpha, channels = "auto", type;
   CLI::App* render_command =
       app.add_subcommand("render", "Render an image file, or a frame sequence, through the plug-in");
+  // The options a cluster's task repeats as given: how files are read and
+  // written, not which files, frames or look (those the task gets its own way).
+  std::vector<CLI::Option*> task_options;
+  const auto for_tasks = [&task_options](CLI::Option* option) {
+    task_options.push_back(option);
+    return option;
+  };
   render_command->add_option("IN", render.input, "Input image (PNG, TIFF, EXR, JPEG, ...) or frame pattern")
       ->required();
   render_command->add_option("-o,--output", render.output, "Output image or frame pattern; its extension names the format")
@@ -178,41 +185,67 @@ int main(int argc, char** argv) {
                               "Save the look used, every control's value, as JSON");
   render_command->add_option("--frames", render.frames,
                               "Frames to render: N or FIRST-LAST; default: the files of IN's pattern on disk");
-  render_command->add_option("--depth", depth, "Render depth: 8, 16 or 32 (float); default: the file's")
-      ->check(CLI::IsMember(Keys(kDepths)));
-  render_command->add_option("--alpha", alpha, "Alpha convention of the files: straight or associated")
-      ->check(CLI::IsMember(Keys(kAlphas)));
-  render_command->add_option("--channels", channels, "Output layout: auto, keep, grey, grey+alpha, rgb, rgba")
+  for_tasks(render_command->add_option("--depth", depth, "Render depth: 8, 16 or 32 (float); default: the file's")
+      ->check(CLI::IsMember(Keys(kDepths))));
+  for_tasks(render_command->add_option("--alpha", alpha, "Alpha convention of the files: straight or associated")
+      ->check(CLI::IsMember(Keys(kAlphas))));
+  for_tasks(render_command->add_option("--channels", channels, "Output layout: auto, keep, grey, grey+alpha, rgb, rgba")
       ->check(CLI::IsMember(Keys(kChannels)))
-      ->capture_default_str();
-  render_command->add_option("--type", type, "Output sample type: uint8, uint16, half, float; default: the input's")
-      ->check(CLI::IsMember(Keys(kTypes)));
+      ->capture_default_str());
+  for_tasks(render_command->add_option("--type", type,
+                                       "Output sample type: uint8, uint16, half, float; default: the input's")
+      ->check(CLI::IsMember(Keys(kTypes))));
   render.limits.max_memory = DefaultMaxMemory();
-  render_command
+  for_tasks(render_command
       ->add_option("--max-pixels", render.limits.max_pixels,
                    "Refuse an input declaring more pixels than this; 0: no limit")
-      ->capture_default_str();
-  render_command
+      ->capture_default_str());
+  for_tasks(render_command
       ->add_option("--max-memory", render.limits.max_memory,
                    "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
                    "default: half the physical memory")
-      ->transform(CLI::AsSizeValue(false));
-  render_command
+      ->transform(CLI::AsSizeValue(false)));
+  for_tasks(render_command
       ->add_option("--jobs", render.jobs,
                    "Frames in flight at once (read, rendered, written); default: one per core, as memory allows")
-      ->check(CLI::Range(1, static_cast<int>(kMaxPartialFiles)));
-  render_command->add_option("--colorconfig", render.colour.config,
-                              "An OpenColorIO configuration (default: $OCIO, else the built-in one)");
-  render_command->add_option("--working-space", render.colour.working,
-                              "The colour space the effect grades in (default: the input's own, no conversion)");
-  render_command->add_option("--input-space", render.colour.input_space,
-                              "The input's colour space (default: its metadata)");
-  render_command->add_option("--output-space", render.colour.output_space,
-                              "The output's colour space (default: the input's)");
-  render_command->add_flag("--strip-metadata", render.strip_metadata,
+      ->check(CLI::Range(1, static_cast<int>(kMaxPartialFiles))));
+  for_tasks(render_command->add_option("--colorconfig", render.colour.config,
+                              "An OpenColorIO configuration (default: $OCIO, else the built-in one)"));
+  for_tasks(render_command->add_option("--working-space", render.colour.working,
+                              "The colour space the effect grades in (default: the input's own, no conversion)"));
+  for_tasks(render_command->add_option("--input-space", render.colour.input_space,
+                              "The input's colour space (default: its metadata)"));
+  for_tasks(render_command->add_option("--output-space", render.colour.output_space,
+                              "The output's colour space (default: the input's)"));
+  for_tasks(render_command->add_flag("--strip-metadata", render.strip_metadata,
                            "Carry none of the input's metadata but orientation, pixel aspect, resolution and "
-                           "colour space");
+                           "colour space"));
+  for_tasks(render_command->add_flag("--skip-existing", render.skip_existing,
+                                     "Render only the frames whose output file is missing (a partial file "
+                                     "never counts): the same command again finishes a stopped run"));
   render_command->add_flag("-q,--quiet", render.quiet, "No progress and no summary");
+  CLI::Option* slurm =
+      render_command->add_flag("--slurm", render.slurm.enabled,
+                               "Render on a Slurm cluster: one job array, a task per chunk of frames (IN, OUT and "
+                               "the plug-in as absolute paths on storage every node shares)");
+  render_command
+      ->add_option("--chunk", render.slurm.chunk,
+                   "With --slurm: frames per task; default: the frames spread evenly over the cluster's CPUs")
+      ->check(CLI::PositiveNumber)
+      ->needs(slurm);
+  render_command->add_option("--partition", render.slurm.partition, "With --slurm: the partition to run in")
+      ->needs(slurm);
+  render_command
+      ->add_option("--sbatch-arg", render.slurm.sbatch_args,
+                   "With --slurm: one more option for sbatch, as --sbatch-arg=--time=30 (repeatable)")
+      ->allow_extra_args(false)
+      ->needs(slurm);
+  render_command
+      ->add_flag("--wait", render.slurm.wait,
+                 "With --slurm: follow the job to its end; exit 1 naming the frames of failed tasks")
+      ->needs(slurm);
+  render_command->add_flag("--dry-run", render.slurm.dry_run, "With --slurm: print the batch script, submit nothing")
+      ->needs(slurm);
   render_command->footer(kRenderFooter);
 
   LutOptions lut;
@@ -278,6 +311,17 @@ int main(int argc, char** argv) {
       render.alpha = Lookup(kAlphas, alpha);
       render.channels = kChannels.at(channels);
       render.type = Lookup(kTypes, type);
+      for (const CLI::Option* option : task_options) {
+        if (option->count() == 0) continue;
+        if (option->get_expected_max() == 0) {  // a flag
+          render.task_args.push_back(option->get_name());
+          continue;
+        }
+        for (const std::string& value : option->results()) {
+          render.task_args.push_back(option->get_name());
+          render.task_args.push_back(value);
+        }
+      }
       return RunRender(session, render);
     }
     if (demo_command->parsed()) return RunDemo(session, demo);

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "core/errors.h"
 #include "core/frames.h"
 #include "core/layer.h"
+#include "frame_plan.h"
 #include "core/param_parse.h"
 #include "library_messages.h"
 #include "progress.h"
@@ -20,13 +22,6 @@
 #include "settings_file.h"
 
 namespace qv::cli {
-namespace {
-
-struct FramePlan {
-  FramePattern input;
-  FramePattern output;
-  FrameRuns frames;
-};
 
 FramePlan PlanFrames(const RenderOptions& options) {
   FramePlan plan{FramePattern(options.input), FramePattern(options.output), FrameRuns{}};
@@ -50,8 +45,25 @@ FramePlan PlanFrames(const RenderOptions& options) {
     throw UsageError(asked + std::to_string(CountOf(plan.frames)) + " frames, but the output \"" + options.output +
                      "\" names one file: put a frame pattern (####) in it, or choose one frame with --frames");
   }
+  if (options.skip_existing) {
+    std::vector<std::int32_t> missing, present;
+    for (const FrameRange& run : plan.frames) {
+      for (std::int64_t f = run.first; f <= run.last; ++f) {
+        const auto frame = static_cast<std::int32_t>(f);
+        std::error_code error;
+        (std::filesystem::exists(plan.output.At(frame), error) ? present : missing).push_back(frame);
+      }
+    }
+    if (!present.empty() && !options.quiet) {
+      std::fprintf(UserErrors(), "quorvandile: frames %s: skipped, their output exists\n",
+                   Describe(RunsOf(present)).c_str());
+    }
+    plan.frames = RunsOf(std::move(missing));
+  }
   return plan;
 }
+
+namespace {
 
 // The k-th frame of `runs`, counted from 0.
 std::int32_t FrameAt(const FrameRuns& runs, std::int64_t k) {
@@ -91,10 +103,15 @@ std::string FramePrefix(const FramePlan& plan, std::int32_t frame) {
 }  // namespace
 
 int RunRender(const SessionOptions& session_options, const RenderOptions& options) {
+  if (options.slurm.enabled) return RunSlurmRender(session_options, options);
   const FramePlan plan = PlanFrames(options);
   PluginSession session(session_options);
   const std::vector<ParamSetting> look = ApplyLook(session, options.settings_file, options.sets);
   if (!options.save_settings.empty()) SaveSettings(options.save_settings, session.params(), look);
+  if (plan.frames.empty()) {  // every output is there, as PlanFrames said
+    session.Close();
+    return 0;
+  }
   const std::int32_t first = plan.frames.front().first;
   CheckWritable(plan.output.At(first));
   const bool output_holds_alpha = FormatHoldsAlpha(plan.output.At(first));

@@ -19,6 +19,9 @@ packages=(
   # The Debian package: its runtime dependencies found by dpkg-shlibdeps (with
   # file, which CPack runs to find the binaries); groff to check the manual page.
   dpkg-dev file groff-base
+  # render --slurm's tests: a one-node Slurm cluster (tests/cli/slurm-cluster.sh)
+  # and the clients the tool calls (sbatch, sinfo, squeue); ss finds it free ports.
+  munge slurmctld slurmd slurm-client iproute2
 )
 
 missing=()

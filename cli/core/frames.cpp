@@ -113,6 +113,21 @@ std::string Describe(const FrameRuns& runs) {
   return text;
 }
 
+std::vector<FrameRange> Chunks(const FrameRuns& runs, std::int64_t size) {
+  std::vector<FrameRange> chunks;
+  for (const FrameRange& run : runs) {
+    for (std::int64_t first = run.first; first <= run.last; first += size) {
+      chunks.push_back({static_cast<std::int32_t>(first),
+                        static_cast<std::int32_t>(std::min<std::int64_t>(first + size - 1, run.last))});
+    }
+  }
+  return chunks;
+}
+
+std::int64_t EvenChunk(std::int64_t count, std::int64_t cpus) {
+  return std::max<std::int64_t>(1, (count + std::max<std::int64_t>(cpus, 1) - 1) / std::max<std::int64_t>(cpus, 1));
+}
+
 FramePattern::FramePattern(std::string path) : text_(std::move(path)) {
   const std::size_t slash = text_.find_last_of('/');
   name_start_ = slash == std::string::npos ? 0 : slash + 1;
@@ -158,6 +173,14 @@ std::optional<std::int32_t> FramePattern::FrameOf(std::string_view file_name) co
   std::int32_t frame = 0;
   if (!std::all_of(digits.begin(), digits.end(), IsDigit) || !ParseFrame(digits, &frame)) return std::nullopt;
   return frame;
+}
+
+std::string FramePattern::NameWith(std::string_view word) const {
+  if (!HasFrame()) return text_.substr(name_start_);
+  std::string name = text_.substr(name_start_, token_start_ - name_start_);
+  name.append(word);
+  name += text_.substr(token_start_ + token_length_);
+  return name;
 }
 
 std::vector<std::int32_t> FramePattern::FramesOnDisk() const {

@@ -31,6 +31,13 @@ std::int64_t CountOf(const FrameRuns& runs);
 // "1-10, 12, 14-48".
 std::string Describe(const FrameRuns& runs);
 
+// `runs` cut into pieces of at most `size` frames (size >= 1), each a range
+// of consecutive frames, in order: the work of one job of a cluster each.
+std::vector<FrameRange> Chunks(const FrameRuns& runs, std::int64_t size);
+
+// Frames per piece when `count` frames are spread evenly over `cpus`: at least 1.
+std::int64_t EvenChunk(std::int64_t count, std::int64_t cpus);
+
 // A path whose file name may stand for a sequence of files, one per frame,
 // with one of the ways pipelines write the frame number:
 //   ####   a run of '#', zero-padded to the run's length; a lone '#' is
@@ -52,6 +59,9 @@ class FramePattern {
   std::optional<std::int32_t> FrameOf(std::string_view file_name) const;
   // The frames whose files exist, in increasing order.
   std::vector<std::int32_t> FramesOnDisk() const;
+  // The file name alone, with `word` for the frame number's stand-in: a
+  // name for files that belong to the whole sequence.
+  std::string NameWith(std::string_view word) const;
 
  private:
   std::string text_;

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "core/shell_words.h"
 #include "core/sixteen_bit.h"
 #include "engine/tone_mapper.h"
 
@@ -20,19 +21,6 @@ namespace qv::cli::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ShellQuoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  quoted += '\'';
-  return quoted;
-}
 
 template <class T>
 OIIO::TypeDesc TypeOf() {

@@ -28,6 +28,30 @@ TEST(FrameRange, ErrorNamesTheOption) {
   }
 }
 
+TEST(Chunks, CutEachRunApartAndNeverJoinTwo) {
+  EXPECT_EQ(Chunks({{1, 48}}, 6).size(), 8u);
+  EXPECT_EQ(Chunks({{1, 10}}, 4), (std::vector<FrameRange>{{1, 4}, {5, 8}, {9, 10}}));
+  // Frames missing between runs are not rendered by a chunk that spans them.
+  EXPECT_EQ(Chunks({{1, 3}, {7, 7}, {9, 12}}, 3), (std::vector<FrameRange>{{1, 3}, {7, 7}, {9, 11}, {12, 12}}));
+  EXPECT_EQ(Chunks({{5, 6}}, 1000), (std::vector<FrameRange>{{5, 6}}));
+  EXPECT_EQ(Chunks({{2147483640, 2147483647}}, 5), (std::vector<FrameRange>{{2147483640, 2147483644},
+                                                                            {2147483645, 2147483647}}));
+}
+
+TEST(Chunks, AnEvenSplitCoversEveryCpuAndAtLeastOneFrame) {
+  EXPECT_EQ(EvenChunk(48, 2), 24);
+  EXPECT_EQ(EvenChunk(49, 2), 25);
+  EXPECT_EQ(EvenChunk(3, 64), 1);
+  EXPECT_EQ(EvenChunk(0, 4), 1);
+  EXPECT_EQ(EvenChunk(10, 0), 10);  // a cluster reporting no CPUs: one piece
+}
+
+TEST(FramePattern, NamesTheSequenceAsAWhole) {
+  EXPECT_EQ(FramePattern("/shots/graded.####.exr").NameWith("frames"), "graded.frames.exr");
+  EXPECT_EQ(FramePattern("a%04d/b.$F4.png").NameWith("x"), "b.x.png");
+  EXPECT_EQ(FramePattern("/shots/still.png").NameWith("frames"), "still.png");
+}
+
 TEST(FramePattern, PadsTheFrameToTheRunOfHashes) {
   const FramePattern pattern("shots/shot.####.exr");
   EXPECT_TRUE(pattern.HasFrame());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "cli_support.h"
 #include "core/frames.h"
@@ -115,6 +116,33 @@ TEST_F(Sequence, FramesInFlightChangeNothingButTheTime) {
   EXPECT_EQ(lines[2], "quorvandile: frame 3: cannot read in.0003.png: no such file");
   for (int f = 1; f <= 8; ++f) EXPECT_EQ(std::filesystem::exists(dir_ / Name("many", f)), f < 3) << f;
   for (const std::string& name : dir_.Files()) EXPECT_EQ(name.find("partial"), std::string::npos) << name;
+}
+
+TEST_F(Sequence, SkippingExistingOutputsRendersOnlyTheMissingFrames) {
+  WriteFrames(1, 4);
+  const std::vector<std::string> render = {"render", "in.####.png", "-o", "out.####.png", "--frames", "1-4",
+                                           "--skip-existing"};
+  ASSERT_EQ(RunTool(dir_.path(), render).status, 0);
+  // Frame 2 gone, frame 3 left as a partial file by a run that was killed:
+  // both are rendered again; frames 1 and 4 are not touched.
+  std::filesystem::remove(dir_ / Name("out", 2));
+  std::filesystem::rename(dir_ / Name("out", 3), dir_ / ".out.0003.partial-elsewhere-1.png");
+  std::filesystem::resize_file(dir_ / ".out.0003.partial-elsewhere-1.png", 10);
+  std::ofstream(dir_ / Name("out", 4), std::ios::trunc) << "kept";
+  const ToolRun run = RunTool(dir_.path(), render);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(Lines(run.err), ElementsAre("quorvandile: frames 1, 4: skipped, their output exists",
+                                          "1/2 out.0002.png", "2/2 out.0003.png"));
+  for (int f = 2; f <= 3; ++f) {
+    EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / Name("out", f)).samples,
+              EngineRender(inputs_[static_cast<std::size_t>(f - 1)], DefaultToneParams()).samples);
+  }
+  EXPECT_EQ(Contents(dir_ / Name("out", 4)), "kept");
+
+  const ToolRun again = RunTool(dir_.path(), render);
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.err, "quorvandile: frames 1-4: skipped, their output exists\n");
+  EXPECT_EQ(again.out, "");
 }
 
 TEST_F(Sequence, QuietRunsSayNothing) {

@@ -1,0 +1,24 @@
+#pragma once
+
+// Which frames a render takes, from which files to which: the same plan
+// whether this machine renders them or a cluster does.
+
+#include "commands.h"
+#include "core/frames.h"
+
+namespace qv::cli {
+
+struct FramePlan {
+  FramePattern input;
+  FramePattern output;
+  FrameRuns frames;  // empty: every output exists already (--skip-existing)
+};
+
+// The frames --frames names, else those of IN's pattern on disk; with
+// --skip-existing, only those whose output file is missing. A partial file
+// never counts: only a finished file has the output's name. Throws
+// UsageError for frames that do not fit the output, RunError when IN's
+// pattern matches nothing.
+FramePlan PlanFrames(const RenderOptions& options);
+
+}  // namespace qv::cli
