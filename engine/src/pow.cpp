@@ -4,10 +4,10 @@
 
 namespace qv {
 
-void PowRow(PassVariant variant, const float* x, float* out, std::int32_t n, float y, TableReads reads) {
+void PowRow(PassVariant variant, const float* x, float* out, std::int32_t n, float y) {
   const detail::PowExponent exponent = detail::MakePowExponent(y);
   const detail::PassKernels* kernels =
-      PassVariantAvailable(variant) ? detail::KernelsOf(variant, reads) : nullptr;
+      PassVariantAvailable(variant) ? detail::KernelsOf(variant, TableReads::kGathers) : nullptr;
   if (kernels != nullptr) {
     kernels->powRow(x, out, n, exponent);
     return;

@@ -134,9 +134,7 @@ namespace qv {
 
 // x[i]^y into out[i] for n values, with the vector form of a pass variant
 // (the plain function for the scalar variant, and for a variant this build or
-// processor does not have), reading its tables as `reads` says. Every variant
-// gives PowF's bits.
-void PowRow(PassVariant variant, const float* x, float* out, std::int32_t n, float y,
-            TableReads reads = TableReads::kGathers);
+// processor does not have). Every variant gives PowF's bits.
+void PowRow(PassVariant variant, const float* x, float* out, std::int32_t n, float y);
 
 }  // namespace qv
