@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "image_description.h"
 #include "library_messages.h"
 #include "safe_file.h"
 
@@ -162,7 +163,7 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
     throw RunError(Because("cannot write", target, "the written file does not read back: " +
                                                        Cause(error, messages.Stop(), "unknown error")));
   }
-  const OIIO::ImageSpec& got = input->spec();
+  const OIIO::ImageSpec& got = DescriptionOf(*input);
   bool same = got.width == written.width && got.height == written.height && got.nchannels == written.nchannels;
   for (int c = 0; same && c < got.nchannels; ++c) same = got.channelformat(c) == written.channelformat(c);
   if (!same) {
@@ -222,7 +223,8 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot read", path, Cause(error, messages.Stop(), "unknown error")));
   }
-  InputImage image{Image<std::uint8_t>{}, input->spec(), input->format_name(), AlphaConvention::kStraight, {}, {}};
+  InputImage image{Image<std::uint8_t>{}, DescriptionOf(*input), input->format_name(), AlphaConvention::kStraight,
+                   {}, {}};
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
   const std::optional<int> colour_channels = ColourChannels(image_spec);
@@ -310,7 +312,7 @@ std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<D
     OIIO::geterror();  // cleared: reading the file says what is wrong with it
     return std::nullopt;
   }
-  return ShapeOf(input->spec(), depth);
+  return ShapeOf(DescriptionOf(*input), depth);
 }
 
 StagedImage StageImage(const std::string& path, Raster raster, const WriteSettings& settings) {
@@ -370,7 +372,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   }
   LibraryMessages messages;
   bool written = output->open(partial.path().string(), image_spec);
-  const OIIO::ImageSpec as_written = output->spec();  // with the sample type the format could hold
+  const OIIO::ImageSpec as_written = DescriptionOf(*output);  // with the sample type the format could hold
   if (written && extra) {
     // Every channel in its own sample type: the colour converted, the extra
     // channels as they came.

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "core/shell_words.h"
+#include "image_description.h"
 #include "core/sixteen_bit.h"
 #include "engine/tone_mapper.h"
 
@@ -170,7 +171,7 @@ Image<T> ReadFile(const fs::path& path, OIIO::ImageSpec* image_spec) {
   config.attribute("oiio:UnassociatedAlpha", 1);
   auto input = OIIO::ImageInput::open(path.string(), &config);
   if (!input) throw std::runtime_error("cannot read " + path.string() + ": " + OIIO::geterror());
-  const OIIO::ImageSpec& file = input->spec();
+  const OIIO::ImageSpec& file = DescriptionOf(*input);
   Image<T> image(file.width, file.height, file.nchannels);
   if (!input->read_image(0, 0, 0, file.nchannels, TypeOf<T>(), image.samples.data())) {
     throw std::runtime_error("cannot read " + path.string() + ": " + input->geterror());
