@@ -1,5 +1,6 @@
 #include "render/band_iterator.h"
 
+#include "engine/float_state.h"
 #include "render/bands.h"
 #include "shell/suite_cache.h"
 
@@ -36,6 +37,9 @@ PF_Err RunBands(PF_InData* in_data, const WorldRef& input, const WorldRef& outpu
 }
 
 PF_Err BandCallback(void* refcon, A_long /*thread_index*/, A_long i, A_long /*iterations*/) {
+  // A worker thread of the host's, in whatever floating-point state the host
+  // keeps it: the band runs in the effect's and gives the thread back as it was.
+  const ScopedFloatState float_state;
   const auto* job = static_cast<const BandJob*>(refcon);
   const PixelRect band = BandOf(job->rect, i, job->band_count);
   if (!band.Empty()) job->processor->ProcessRect(*job->input, *job->output, band);

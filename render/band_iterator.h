@@ -3,6 +3,7 @@
 
 #include "engine/tone_mapper.h"
 #include "host_api/ae_all.h"
+#include "render/frame_passes.h"
 #include "render/world_ref.h"
 
 namespace qv {
@@ -19,7 +20,7 @@ class BandProcessor {
 
 class ToneBandProcessor final : public BandProcessor {
  public:
-  explicit ToneBandProcessor(const ToneMapperSettings& settings) : mapper_(settings) {}
+  explicit ToneBandProcessor(const ToneMapperSettings& settings) : mapper_(settings, FramePasses()) {}
   void ProcessWorld(const WorldRef& input, const WorldRef& output) const override;
   void ProcessRect(const WorldRef& input, const WorldRef& output,
                    const PixelRect& rect) const override;

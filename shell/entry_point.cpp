@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "engine/float_state.h"
 #include "render/smart_pre_render.h"
 #include "render/smart_render.h"
 #include "shell/params.h"
@@ -85,6 +86,10 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
 
 extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                                  PF_ParamDef* params[], PF_LayerDef* /*output*/, void* extra) {
+  // The host's thread may be in any floating-point state; the effect's
+  // arithmetic (parameter conversions, levels, tables) runs in its own, and
+  // the thread goes back as it came, whatever the command's way out.
+  const qv::ScopedFloatState float_state;
   // The host is not C++: every exception ends here. Handlers release what
   // they hold on the way out through their scope-bound objects.
   try {

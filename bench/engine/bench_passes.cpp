@@ -11,7 +11,7 @@
 // PassN runs on the variant and the memory choices a ToneMapper makes by
 // itself (the label names them: variant, table reads, output stores; the
 // environment variables QUORVANDILE_SIMD, QUORVANDILE_TABLE_READS and
-// QUORVANDILE_OUTPUT_STORES force them), PassNScalar on
+// QUORVANDILE_OUTPUT_STORES force them here, tests/support/forced_passes.h), PassNScalar on
 // the plain passes. The content (bench_frames.h) is "picture", the frames the
 // speed is about, or "random", the worst case for the integer passes' table
 // lookups. With 2 threads the frame is cut into bands as the render does and
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "../common/bench_frames.h"
+#include "forced_passes.h"
 #include "engine/pass_variant.h"
 #include "engine/tone_mapper.h"
 #include "render/bands.h"
@@ -110,7 +111,8 @@ template <class Pixel>
 void BenchPass(benchmark::State& state, PassCase c) {
   const qv::ToneMapperSettings settings{c.depth, Settings(c.base, c.blend, c.gamma)};
   const qv::ToneMapper mapper =
-      c.scalar ? qv::ToneMapper(settings, qv::PassVariant::kScalar) : qv::ToneMapper(settings);
+      c.scalar ? qv::ToneMapper(settings, qv::PassVariant::kScalar)
+               : qv::ToneMapper(settings, qv::testing::PassesFromEnvironment());
 
   const std::vector<Pixel>& in = InputFrame<Pixel>(c.size, c.content);
   std::vector<Pixel> out(in.size()), copy(in.size());
@@ -173,11 +175,12 @@ void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixelBytes
 // build.
 void BenchTableBuild(benchmark::State& state, qv::PixelDepth depth, double gamma, bool scalar) {
   const qv::ToneMapperSettings settings{depth, Settings(qv::kBaseLightness, false, gamma)};
-  const qv::PassVariant variant = scalar ? qv::PassVariant::kScalar : qv::DefaultPassVariant();
-  state.SetLabel(qv::PassVariantName(qv::ToneMapper(settings, variant).passVariant()));
+  const qv::PassForcing forcing =
+      scalar ? qv::PassForcing{qv::PassVariant::kScalar, {}} : qv::testing::PassesFromEnvironment();
+  state.SetLabel(qv::PassVariantName(qv::ToneMapper(settings, forcing).passVariant()));
   const auto start = Clock::now();
   for (auto _ : state) {
-    qv::ToneMapper mapper(settings, variant);
+    qv::ToneMapper mapper(settings, forcing);
     benchmark::DoNotOptimize(mapper);
   }
   const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();

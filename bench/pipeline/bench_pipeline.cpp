@@ -33,6 +33,7 @@
 #include "../common/bench_frames.h"
 #include "engine/tone_mapper.h"
 #include "render/bands.h"
+#include "render/frame_passes.h"
 #include "shell/entry_point.h"
 #include "shell/pipl.h"
 #include "simhost/host.h"
@@ -134,7 +135,7 @@ struct PassRun {
       : input(InputFrame(c.size, c.depth, c.content)),
         output(c.size.width, c.size.height, c.depth.format),
         settings{c.depth.depth, RecordOf(c)},
-        mapper(settings),
+        mapper(settings, qv::FramePasses()),
         in(ViewOf(input, c.depth.depth)),
         out(ViewOf(output, c.depth.depth)),
         runner(qv::bench::Runner(c.threads)) {}
@@ -233,7 +234,7 @@ void BenchFrame(benchmark::State& state, Case c) {
   // The frame builds its table on the render's own thread; so does this.
   auto table = [&] {
     const auto start = Clock::now();
-    if (c.depth.depth != qv::kDepthFloat) benchmark::DoNotOptimize(qv::ToneMapper(pass.settings));
+    if (c.depth.depth != qv::kDepthFloat) benchmark::DoNotOptimize(qv::ToneMapper(pass.settings, qv::FramePasses()));
     return c.depth.depth != qv::kDepthFloat ? Clock::now() - start : Clock::duration{};
   };
 

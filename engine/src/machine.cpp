@@ -1,7 +1,7 @@
-// This machine's processor vendor and last-level cache size, read once: from
-// the processor itself (cpuid), and for the cache from the operating system
-// where it says (Linux's sysconf, Windows' processor information), which
-// also knows caches the processor describes in other ways.
+// This machine's processor vendor and last-level cache size, read once from
+// the processor itself (cpuid). The plug-in lives in the host's process and
+// asks the operating system nothing: what the system would say of the caches
+// comes from the same instruction, or from a virtual machine's idea of them.
 
 #include <cstdint>
 #include <cstring>
@@ -11,14 +11,6 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
 #define QV_HAVE_CPUID 1
-#endif
-
-#if defined(_WIN32)
-#include <windows.h>
-
-#include <vector>
-#elif defined(__linux__)
-#include <unistd.h>
 #endif
 
 namespace qv {
@@ -32,19 +24,26 @@ CpuVendor VendorOfProcessor() {
   std::memcpy(name, &b, 4);
   std::memcpy(name + 4, &d, 4);
   std::memcpy(name + 8, &c, 4);
-  if (std::strcmp(name, "GenuineIntel") == 0) return CpuVendor::kIntel;
-  if (std::strcmp(name, "AuthenticAMD") == 0) return CpuVendor::kAmd;
+  if (std::memcmp(name, "GenuineIntel", 12) == 0) return CpuVendor::kIntel;
+  if (std::memcmp(name, "AuthenticAMD", 12) == 0) return CpuVendor::kAmd;
   return CpuVendor::kOther;
 }
 
-// The largest cache the processor's deterministic cache leaves describe:
-// leaf 4 on Intel, 0x8000001D on AMD, one subleaf per cache until type 0.
-std::uint64_t LargestCacheOfProcessor(CpuVendor vendor) {
-  const unsigned leaf = vendor == CpuVendor::kAmd ? 0x8000001Du : 4u;
+// The highest leaf of the range `leaf` lies in (basic or extended), 0 when
+// the processor has none.
+unsigned HighestLeaf(unsigned leaf) {
   unsigned a = 0, b = 0, c = 0, d = 0;
-  if (__get_cpuid(leaf & 0x80000000u, &a, &b, &c, &d) == 0 || a < leaf) return 0;
+  return __get_cpuid(leaf & 0x80000000u, &a, &b, &c, &d) != 0 ? a : 0;
+}
+
+// The largest cache a deterministic cache leaf describes (4 on Intel,
+// 0x8000001D on AMD), one subleaf per cache until type 0; 0 when the leaf is
+// missing or describes none.
+std::uint64_t LargestCacheOfLeaf(unsigned leaf) {
+  if (HighestLeaf(leaf) < leaf) return 0;
   std::uint64_t largest = 0;
   for (unsigned sub = 0; sub < 16; ++sub) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
     __cpuid_count(leaf, sub, a, b, c, d);
     if ((a & 0x1F) == 0) break;  // no more caches
     const std::uint64_t ways = ((b >> 22) & 0x3FF) + 1, partitions = ((b >> 12) & 0x3FF) + 1,
@@ -54,43 +53,29 @@ std::uint64_t LargestCacheOfProcessor(CpuVendor vendor) {
   }
   return largest;
 }
-#endif
 
-// What the operating system says of the last-level cache, 0 when it does not.
-std::uint64_t LargestCacheOfSystem() {
-#if defined(_WIN32)
-  DWORD bytes = 0;
-  GetLogicalProcessorInformation(nullptr, &bytes);
-  if (bytes == 0) return 0;
-  std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> info(bytes / sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION));
-  if (!GetLogicalProcessorInformation(info.data(), &bytes)) return 0;
-  std::uint64_t largest = 0;
-  int level = 0;
-  for (const SYSTEM_LOGICAL_PROCESSOR_INFORMATION& i : info) {
-    if (i.Relationship != RelationCache || i.Cache.Level < level) continue;
-    if (i.Cache.Level > level || i.Cache.Size > largest) largest = i.Cache.Size;
-    level = i.Cache.Level;
-  }
-  return largest;
-#elif defined(__linux__) && defined(_SC_LEVEL3_CACHE_SIZE)
-  for (int name : {_SC_LEVEL4_CACHE_SIZE, _SC_LEVEL3_CACHE_SIZE, _SC_LEVEL2_CACHE_SIZE}) {
-    const long size = sysconf(name);
-    if (size > 0) return static_cast<std::uint64_t>(size);
-  }
-  return 0;
-#else
-  return 0;
-#endif
+// The older description of the second and third levels (leaf 0x80000006):
+// L2 in KiB, L3 in units of 512 KiB; 0 when missing.
+std::uint64_t LargestCacheOfLegacyLeaf() {
+  constexpr unsigned kLeaf = 0x80000006u;
+  if (HighestLeaf(kLeaf) < kLeaf) return 0;
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  __cpuid(kLeaf, a, b, c, d);
+  const std::uint64_t l2 = std::uint64_t{c >> 16} << 10, l3 = std::uint64_t{d >> 18} << 19;
+  return l3 > l2 ? l3 : l2;
 }
+
+std::uint64_t LargestCacheOfProcessor(CpuVendor vendor) {
+  const std::uint64_t described = LargestCacheOfLeaf(vendor == CpuVendor::kAmd ? 0x8000001Du : 4u);
+  return described != 0 ? described : LargestCacheOfLegacyLeaf();
+}
+#endif
 
 MachineFacts ReadMachine() {
   MachineFacts facts;
 #if QV_HAVE_CPUID
   facts.vendor = VendorOfProcessor();
-#endif
-  facts.lastLevelCacheBytes = LargestCacheOfSystem();
-#if QV_HAVE_CPUID
-  if (facts.lastLevelCacheBytes == 0) facts.lastLevelCacheBytes = LargestCacheOfProcessor(facts.vendor);
+  facts.lastLevelCacheBytes = LargestCacheOfProcessor(facts.vendor);
 #endif
   return facts;
 }

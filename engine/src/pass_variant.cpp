@@ -1,7 +1,6 @@
 #include "engine/pass_variant.h"
 
 #include <cstddef>
-#include <cstdlib>
 
 #include "pass_kernels.h"
 
@@ -71,16 +70,6 @@ PassVariant AvailablePassVariant(PassVariant wanted) {
 
 PassVariant BestPassVariant() { return AvailablePassVariant(PassVariant::kAvx512Icl); }
 
-PassVariant ChoosePassVariant(const char* forced) {
-  const std::optional<PassVariant> named = forced != nullptr ? ParsePassVariant(forced) : std::nullopt;
-  return named ? AvailablePassVariant(*named) : BestPassVariant();
-}
-
-PassVariant DefaultPassVariant() {
-  static const PassVariant chosen = ChoosePassVariant(std::getenv(kPassVariantEnvironment));
-  return chosen;
-}
-
 namespace {
 
 constexpr const char* kTableReadsNames[] = {"gathers", "lane-loads"};
@@ -94,12 +83,6 @@ std::optional<Choice> ParseChoice(const char* const (&names)[N], std::string_vie
   return std::nullopt;
 }
 
-template <class Choice, std::size_t N>
-std::optional<Choice> ChoiceFromEnvironment(const char* const (&names)[N], const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr ? ParseChoice<Choice>(names, value) : std::nullopt;
-}
-
 }  // namespace
 
 const char* TableReadsName(TableReads reads) { return kTableReadsNames[static_cast<int>(reads) != 0]; }
@@ -111,12 +94,6 @@ std::optional<TableReads> ParseTableReads(std::string_view name) {
 
 std::optional<OutputStores> ParseOutputStores(std::string_view name) {
   return ParseChoice<OutputStores>(kOutputStoresNames, name);
-}
-
-const PassTuning& DefaultPassTuning() {
-  static const PassTuning tuning{ChoiceFromEnvironment<TableReads>(kTableReadsNames, kTableReadsEnvironment),
-                                 ChoiceFromEnvironment<OutputStores>(kOutputStoresNames, kOutputStoresEnvironment)};
-  return tuning;
 }
 
 namespace detail {

@@ -5,10 +5,10 @@
 
 namespace qv {
 
-ToneMapper::ToneMapper(const ToneMapperSettings& settings) : ToneMapper(settings, DefaultPassVariant()) {}
+ToneMapper::ToneMapper(const ToneMapperSettings& settings) : ToneMapper(settings, BestPassVariant()) {}
 
-ToneMapper::ToneMapper(const ToneMapperSettings& settings, PassVariant variant)
-    : ToneMapper(settings, variant, DefaultPassTuning()) {}
+ToneMapper::ToneMapper(const ToneMapperSettings& settings, const PassForcing& forcing)
+    : ToneMapper(settings, forcing.variant.value_or(BestPassVariant()), forcing.tuning) {}
 
 ToneMapper::ToneMapper(const ToneMapperSettings& settings, PassVariant variant, const PassTuning& tuning)
     : settings_(settings),

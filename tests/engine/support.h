@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/tone_mapper.h"
+#include "forced_passes.h"
 
 namespace qv::test {
 
@@ -25,7 +26,11 @@ inline ToneParams BaseParams() {
           Colour(64, 50, 10), Colour(0, 0, 0), 0, 1, 1, 0, 1, 1, 0, 0};
 }
 
-inline ToneMapper MakeMapper(PixelDepth depth, const ToneParams& params) { return ToneMapper({depth, params}); }
+// A mapper on the passes the environment forces (engine.forced.* in CTest),
+// else on the processor's and the machine's choices.
+inline ToneMapper MakeMapper(PixelDepth depth, const ToneParams& params) {
+  return ToneMapper({depth, params}, testing::PassesFromEnvironment());
+}
 
 // Byte-exact: tells -0 from 0.
 template <class Pixel>

@@ -12,13 +12,10 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#if defined(__linux__)
-#include <unistd.h>
-#endif
 
 #include "engine/pass_variant.h"
 #include "support.h"
@@ -216,7 +213,7 @@ class PassVariants : public ::testing::TestWithParam<Tuned> {
       const ToneMapperSettings settings{kDepthOf<Pixel>, RandomSettings()};
       const ToneMapper fast = Fast(settings), plain(settings, PassVariant::kScalar);
       for (int frame = 0; frame < 10; ++frame) {
-        SCOPED_TRACE(testing::Message() << "round " << round << " frame " << frame);
+        SCOPED_TRACE(::testing::Message() << "round " << round << " frame " << frame);
         // Mostly narrow rows (tails of every length), some past a few blocks.
         // Now and then rows longer than a streamed pass's pieces.
         const std::int32_t w = RandomInt(0, 15) == 0  ? RandomInt(1000, 2100)
@@ -347,7 +344,7 @@ TEST_P(PassVariants, TablesMatchThePlainBuild) {
     if (RandomInt(0, 3) == 0) p.gamma = RandomReal(0.01, 50);
     if (RandomInt(0, 5) == 0) p.inputBlack = -0.2;
     for (PixelDepth depth : {kDepth8, kDepth16}) {
-      SCOPED_TRACE(testing::Message() << "round " << round << " depth " << depth << " tones " << p.tones << " gamma "
+      SCOPED_TRACE(::testing::Message() << "round " << round << " depth " << depth << " tones " << p.tones << " gamma "
                                       << p.gamma);
       const ToneMapper fast = Fast({depth, p}), plain({depth, p}, PassVariant::kScalar);
       ASSERT_EQ(fast.table8().size(), plain.table8().size());
@@ -404,7 +401,7 @@ TEST(PassVariantChoice, NamesRoundTrip) {
   EXPECT_FALSE(ParsePassVariant("avx"));
 }
 
-TEST(PassVariantChoice, ForcedNamesAndFallbacks) {
+TEST(PassVariantChoice, ForcedVariantsFallBackToWhatTheMachineHas) {
   EXPECT_TRUE(PassVariantAvailable(PassVariant::kScalar));
   const PassVariant best = BestPassVariant();
   EXPECT_TRUE(PassVariantAvailable(best));
@@ -412,27 +409,29 @@ TEST(PassVariantChoice, ForcedNamesAndFallbacks) {
     if (v > best) {
       EXPECT_FALSE(PassVariantAvailable(v)) << PassVariantName(v);
     }
-    const PassVariant got = ChoosePassVariant(PassVariantName(v));
+    const PassVariant got = AvailablePassVariant(v);
     EXPECT_TRUE(PassVariantAvailable(got));
     EXPECT_LE(got, v);
     if (PassVariantAvailable(v)) {
       EXPECT_EQ(got, v);
     }
     EXPECT_EQ(ToneMapper({kDepth8, BaseParams()}, v).passVariant(), got);
+    EXPECT_EQ(ToneMapper({kDepth8, BaseParams()}, PassForcing{v, {}}).passVariant(), got);
   }
-  EXPECT_EQ(ChoosePassVariant(nullptr), best);
-  EXPECT_EQ(ChoosePassVariant("no such set"), best);
 }
 
-// CTest also runs this program with the environment variable set to each
-// variant (see CMakeLists.txt): mappers built without a variant follow it.
-TEST(PassVariantChoice, DefaultFollowsTheEnvironment) {
-  const char* forced = std::getenv(kPassVariantEnvironment);
-  EXPECT_EQ(DefaultPassVariant(), ChoosePassVariant(forced));
-  EXPECT_EQ(ToneMapper({kDepth16, BaseParams()}).passVariant(), DefaultPassVariant());
-  if (forced != nullptr && ParsePassVariant(forced) == PassVariant::kScalar) {
-    EXPECT_EQ(DefaultPassVariant(), PassVariant::kScalar);
-  }
+// A mapper built without forcing runs on the widest variant the processor has,
+// whatever the process's environment says (CTest runs this program with the
+// forcing variables set, too).
+TEST(PassVariantChoice, UnforcedMappersTakeTheProcessorsBest) {
+  EXPECT_EQ(ToneMapper({kDepth16, BaseParams()}).passVariant(), BestPassVariant());
+  EXPECT_EQ(ToneMapper({kDepth16, BaseParams()}, PassForcing{}).passVariant(), BestPassVariant());
+  // The forcing programs follow the variable; a name that is none forces nothing.
+  const char* named = std::getenv(testing::kPassVariantVariable);
+  const std::optional<PassVariant> forced = named != nullptr ? ParsePassVariant(named) : std::nullopt;
+  EXPECT_EQ(testing::PassesFromEnvironment().variant, forced);
+  EXPECT_EQ(test::MakeMapper(kDepth8, BaseParams()).passVariant(),
+            AvailablePassVariant(forced.value_or(BestPassVariant())));
 }
 
 TEST(PassTuningChoice, NamesRoundTrip) {
@@ -472,8 +471,10 @@ TEST(PassTuningChoice, ByProcessorAndFrameSize) {
             cache != 0 ? OutputStores::kStreaming : OutputStores::kCached);
 }
 
-// The facts are read from this machine: its vendor as the system names it,
-// and its largest cache.
+// The facts are read from the processor: its vendor as the system names it,
+// and its largest cache as the kernel decodes the same processor's cache
+// description. A processor (or virtual machine) may describe no cache; then
+// the size is 0 and every frame is stored through the cache.
 TEST(PassTuningChoice, ThisMachine) {
   const MachineFacts& facts = ThisMachine();
 #if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
@@ -486,28 +487,42 @@ TEST(PassTuningChoice, ThisMachine) {
                           : vendor == "AuthenticAMD" ? CpuVendor::kAmd
                                                      : CpuVendor::kOther)
       << vendor;
-  EXPECT_GT(facts.lastLevelCacheBytes, 0u);
-  for (int level : {_SC_LEVEL2_CACHE_SIZE, _SC_LEVEL3_CACHE_SIZE}) {
-    EXPECT_GE(static_cast<long long>(facts.lastLevelCacheBytes), sysconf(level));
+  std::uint64_t largest = 0;
+  for (int index = 0;; ++index) {
+    std::ifstream size("/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index) + "/size");
+    std::uint64_t kib = 0;
+    if (!(size >> kib)) break;
+    largest = std::max(largest, kib << 10);
+  }
+  if (facts.lastLevelCacheBytes != 0 && largest != 0) {
+    EXPECT_EQ(facts.lastLevelCacheBytes, largest);
   }
 #endif
-  // An empty tuning leaves the choice to the machine, whatever the environment says.
+  if (facts.lastLevelCacheBytes == 0) {
+    EXPECT_EQ(OutputStoresFor(facts, ~0ull), OutputStores::kCached);
+  }
+  // An empty tuning leaves the choice to the machine.
   EXPECT_EQ(ToneMapper({kDepth8, BaseParams()}, BestPassVariant(), PassTuning{}).tableReads(), TableReadsFor(facts));
 }
 
-// CTest also runs the pass tests with the memory choices forced through the
-// environment (see CMakeLists.txt): mappers built without a tuning follow it.
-TEST(PassTuningChoice, DefaultFollowsTheEnvironment) {
-  const char* reads = std::getenv(kTableReadsEnvironment);
-  const char* stores = std::getenv(kOutputStoresEnvironment);
-  const PassTuning& tuning = DefaultPassTuning();
-  EXPECT_EQ(tuning.reads, reads != nullptr ? ParseTableReads(reads) : std::nullopt);
-  EXPECT_EQ(tuning.stores, stores != nullptr ? ParseOutputStores(stores) : std::nullopt);
+// Mappers built without a tuning take the machine's choices, whatever the
+// environment says; the forcing programs follow the variables (CTest runs the
+// pass tests with them set, see CMakeLists.txt).
+TEST(PassTuningChoice, UnforcedMappersTakeTheMachinesChoices) {
   std::vector<Pixel8> pixel(1);
   const ImageView view{kDepth8, pixel.data(), 1, 1, 1};
   const ToneMapper mapper({kDepth8, BaseParams()});
-  EXPECT_EQ(mapper.tableReads(), tuning.reads.value_or(TableReadsFor(ThisMachine())));
-  EXPECT_EQ(mapper.OutputStoresOf(view, view), tuning.stores.value_or(OutputStores::kCached));
+  EXPECT_EQ(mapper.tableReads(), TableReadsFor(ThisMachine()));
+  EXPECT_EQ(mapper.OutputStoresOf(view, view), OutputStoresFor(ThisMachine(), 8));
+
+  const char* reads = std::getenv(testing::kTableReadsVariable);
+  const char* stores = std::getenv(testing::kOutputStoresVariable);
+  const PassTuning& tuning = testing::PassesFromEnvironment().tuning;
+  EXPECT_EQ(tuning.reads, reads != nullptr ? ParseTableReads(reads) : std::nullopt);
+  EXPECT_EQ(tuning.stores, stores != nullptr ? ParseOutputStores(stores) : std::nullopt);
+  const ToneMapper forced = test::MakeMapper(kDepth8, BaseParams());
+  EXPECT_EQ(forced.tableReads(), tuning.reads.value_or(TableReadsFor(ThisMachine())));
+  EXPECT_EQ(forced.OutputStoresOf(view, view), tuning.stores.value_or(OutputStoresFor(ThisMachine(), 8)));
 }
 
 }  // namespace

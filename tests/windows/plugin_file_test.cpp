@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "forced_passes.h"
 #include "frame_support.h"
 #include "shell/plugin_facts.h"
 
@@ -40,10 +41,14 @@ using ::testing::Not;
 
 constexpr PF_Err kHostCode = 0x1234;  // any code a host callback may return
 
+// The plug-in users install, or, when the run forces the passes' choices,
+// the test-only build that honours them (the other reads no environment).
+const char* PluginFile() { return PassesForcedByEnvironment() ? QV_FORCIBLE_PLUGIN_FILE : QV_PLUGIN_FILE; }
+
 std::unique_ptr<Host> LoadPlugin(HostOptions options = {}) {
   std::string error;
-  auto host = Host::Load(QV_PLUGIN_FILE, &error, std::move(options));
-  EXPECT_TRUE(host) << QV_PLUGIN_FILE << ": " << error;
+  auto host = Host::Load(PluginFile(), &error, std::move(options));
+  EXPECT_TRUE(host) << PluginFile() << ": " << error;
   return host;
 }
 

@@ -2,7 +2,8 @@
 
 // Which instruction set the pixel passes run on. Every variant writes exactly
 // the bytes of the plain (scalar) passes; they differ only in speed. A
-// ToneMapper picks its variant once, when it is built.
+// ToneMapper picks its variant once, when it is built: the widest this
+// processor has, unless its builder forces one (tests and benchmarks do).
 
 #include <cstdint>
 #include <optional>
@@ -23,11 +24,6 @@ enum class PassVariant : std::int32_t {
 inline constexpr PassVariant kPassVariants[] = {PassVariant::kScalar, PassVariant::kSse41, PassVariant::kAvx2,
                                                 PassVariant::kAvx512, PassVariant::kAvx512Icl};
 
-// Environment variable that forces a variant for every ToneMapper of the
-// process: "scalar", "sse41", "avx2", "avx512" or "avx512icl". Read once per
-// process.
-inline constexpr char kPassVariantEnvironment[] = "QUORVANDILE_SIMD";
-
 // "scalar", "sse41", "avx2", "avx512", "avx512icl".
 const char* PassVariantName(PassVariant variant);
 std::optional<PassVariant> ParsePassVariant(std::string_view name);
@@ -40,14 +36,6 @@ bool PassVariantAvailable(PassVariant variant);
 // otherwise the widest available variant below it.
 PassVariant BestPassVariant();
 PassVariant AvailablePassVariant(PassVariant wanted);
-
-// The variant for `forced` (a value of the environment variable, or null):
-// the named variant if available (else the widest available below it), and the
-// widest available variant when `forced` is null, empty or not a name.
-PassVariant ChoosePassVariant(const char* forced);
-
-// ChoosePassVariant of the environment variable, worked out on first use.
-PassVariant DefaultPassVariant();
 
 // Beside the instruction set, how a pass meets the memory system. Neither
 // choice changes a byte of the output.
@@ -69,28 +57,27 @@ struct PassTuning {
   std::optional<OutputStores> stores;
 };
 
-// Environment variables that force a choice for every ToneMapper of the
-// process: "gathers" or "lane-loads"; "cached" or "streaming". Read once
-// per process.
-inline constexpr char kTableReadsEnvironment[] = "QUORVANDILE_TABLE_READS";
-inline constexpr char kOutputStoresEnvironment[] = "QUORVANDILE_OUTPUT_STORES";
+// Every choice a ToneMapper's builder may force; the empty ones are made by
+// the processor (the widest variant it has) and the machine (PassTuning).
+// The plug-in forces nothing: its choices come from the processor alone.
+struct PassForcing {
+  std::optional<PassVariant> variant;
+  PassTuning tuning;
+};
 
 const char* TableReadsName(TableReads reads);          // "gathers", "lane-loads"
 const char* OutputStoresName(OutputStores stores);     // "cached", "streaming"
 std::optional<TableReads> ParseTableReads(std::string_view name);
 std::optional<OutputStores> ParseOutputStores(std::string_view name);
 
-// The tuning the environment variables force (empty choices where they are
-// unset or not a name), worked out on first use.
-const PassTuning& DefaultPassTuning();
-
-// What the passes' choices depend on, read from the processor and the
-// operating system.
+// What the passes' choices depend on, read from the processor itself
+// (cpuid): the plug-in asks the operating system nothing.
 enum class CpuVendor : std::int32_t { kOther = 0, kIntel = 1, kAmd = 2 };
 
 struct MachineFacts {
   CpuVendor vendor = CpuVendor::kOther;
-  // The largest cache the processor reports (bytes), 0 when unknown.
+  // The largest cache the processor describes (bytes), 0 when it describes
+  // none (some virtual machines).
   std::uint64_t lastLevelCacheBytes = 0;
 };
 

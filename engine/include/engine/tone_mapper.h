@@ -53,15 +53,15 @@ class ToneMapper {
  public:
   // Prepares the levels coefficients and, for the settings' depth, the lookup
   // table (8 and 16 bits). May throw std::bad_alloc while allocating the
-  // table; nothing else throws. The passes run on DefaultPassVariant().
+  // table; nothing else throws. The passes run on BestPassVariant(), tuned
+  // by this machine.
   explicit ToneMapper(const ToneMapperSettings& settings);
-  // The same, with the passes on `variant` if this machine has it, else on
-  // the widest available variant below it (see passVariant()), tuned as the
-  // environment says (DefaultPassTuning). Every variant and tuning writes the
-  // same bytes; this is for tests and measurements.
-  ToneMapper(const ToneMapperSettings& settings, PassVariant variant);
-  // The same with `tuning`'s choices, the empty ones made by this machine.
-  ToneMapper(const ToneMapperSettings& settings, PassVariant variant, const PassTuning& tuning);
+  // The same with the choices `forcing` makes, the empty ones made by the
+  // processor and the machine. A forced variant this machine lacks gives way
+  // to the widest available one below it (see passVariant()). Every variant
+  // and tuning writes the same bytes; this is for tests and measurements.
+  ToneMapper(const ToneMapperSettings& settings, const PassForcing& forcing);
+  ToneMapper(const ToneMapperSettings& settings, PassVariant variant, const PassTuning& tuning = {});
 
   // The settings as given, except that an Input White equal to Input Black has
   // been raised by 0.000001.
