@@ -257,11 +257,13 @@ PF_Err HostState::Call(PF_Cmd cmd, PF_ParamDef** params, PF_LayerDef* output, vo
   PF_Err err = PF_Err_INTERNAL_STRUCT_DAMAGED;
   {
     CurrentHost current(this);
-    try {
-      err = entry(cmd, &in, &out_data, params, output, extra);
-    } catch (...) {
-      Violation("an exception left EntryPointFunc");
-    }
+    CallInThreadState("EntryPointFunc", [&] {
+      try {
+        err = entry(cmd, &in, &out_data, params, output, extra);
+      } catch (...) {
+        Violation("an exception left EntryPointFunc");
+      }
+    });
   }
   EndCall(err);
   // The plug-in may replace its global data in any command; after setdown there is none.
@@ -300,11 +302,13 @@ void HostState::DisposePreRenderData(FrameReport& report) {
   BeginCall(kDeleteFunctionName, -1, Phase::kNone);
   {
     CurrentHost current(this);
-    try {
-      fn(data);
-    } catch (...) {
-      Violation("an exception left the pre-render data's delete function");
-    }
+    CallInThreadState(kDeleteFunctionName, [&] {
+      try {
+        fn(data);
+      } catch (...) {
+        Violation("an exception left the pre-render data's delete function");
+      }
+    });
   }
   EndCall(PF_Err_NONE);
   report.delete_called = true;

@@ -336,12 +336,14 @@ PF_Err IterateGeneric(A_long iterations, void* refcon, PF_IterateGenericFunc fn)
     CurrentHost current(h);
     for (long long i = next++; i < iterations; i = next++) {
       PF_Err err = PF_Err_NONE;
-      try {
-        err = fn(refcon, thread_index, static_cast<A_long>(i), iterations);
-      } catch (...) {
-        h->Violation("an exception left the iterate_generic callback");
-        err = PF_Err_INTERNAL_STRUCT_DAMAGED;
-      }
+      h->CallInThreadState("the iterate_generic callback", [&] {
+        try {
+          err = fn(refcon, thread_index, static_cast<A_long>(i), iterations);
+        } catch (...) {
+          h->Violation("an exception left the iterate_generic callback");
+          err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+        }
+      });
       if (err != PF_Err_NONE) {
         std::lock_guard lock(result_mu);
         if (i < failed_index) {

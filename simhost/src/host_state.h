@@ -141,6 +141,21 @@ struct HostState {
   std::string CallNameLocked() const;
   void ViolationLocked(const std::string& message);
   void Violation(const std::string& message);
+  // Runs `call`, a call into the effect named `what`, with this thread in the
+  // floating-point state the options give the host's threads, and records a
+  // violation when the effect gives the thread back in another state than it
+  // was called in. The thread then gets its own state back.
+  template <class Call>
+  void CallInThreadState(const char* what, Call&& call) {
+    const ScopedFloatControl state(options.thread_float_control ? &*options.thread_float_control : nullptr);
+    const FloatControl called_in = CurrentFloatControl();
+    call();
+    const FloatControl given_back = CurrentFloatControl();
+    if (given_back != called_in) {
+      Violation(std::string(what) + " gave its thread back in another floating-point state (" + Describe(given_back) +
+                ") than it was called in (" + Describe(called_in) + ")");
+    }
+  }
   // Logs a host call and returns the injected fault that fires on it, if any.
   std::optional<Fault> EnterLocked(const char* op, std::string detail, long long arg);
   SuiteBalance* BalanceLocked(const std::string& name, A_long version);

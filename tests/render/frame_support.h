@@ -3,6 +3,9 @@
 // a layer to compare the host's output with.
 #pragma once
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -162,6 +165,27 @@ inline simhost::World RandomLayer(A_long width, A_long height, PF_PixelFormat fo
   return world;
 }
 
+// RandomLayer, with the float tones of every other pixel (alpha too) at a
+// subnormal or tiny value or its negative: where flush-to-zero and
+// denormals-are-zero change what the float pass computes.
+inline simhost::World TinyTonesLayer(A_long width, A_long height, PF_PixelFormat format, std::uint32_t seed) {
+  simhost::World world = RandomLayer(width, height, format, seed);
+  if (DepthOfTestFormat(format) != kDepthFloat) return world;
+  constexpr float kTiny[] = {0x1p-149f, 1e-40f, 3e-39f, 0x1p-126f, 1.5e-38f, 1e-30f, 1e-12f, 0.0f};
+  constexpr std::size_t kCount = sizeof kTiny / sizeof kTiny[0];
+  std::size_t k = 0;
+  for (A_long y = 0; y < height; ++y) {
+    A_long x = 0;
+    for (PF_PixelFloat& p : world.Row<PF_PixelFloat>(y)) {
+      if ((x++ + y) % 2 != 0) continue;
+      const float tiny = kTiny[k % kCount] * (k % (2 * kCount) < kCount ? 1.0f : -1.0f);
+      ++k;
+      p = {k % 3 == 0 ? tiny : 1.0f, tiny, tiny, k % 5 == 0 ? 0.5f : tiny};
+    }
+  }
+  return world;
+}
+
 // A world of the same size and format whose pixel bytes all hold `fill`.
 inline simhost::World Filled(const simhost::World& like, unsigned char fill) {
   simhost::World world(like.width(), like.height(), like.format());
@@ -181,6 +205,60 @@ inline simhost::World EngineToned(const simhost::World& input, const ToneParams&
   const ToneMapper mapper(ToneMapperSettings{DepthOfTestFormat(input.format()), params});
   mapper.Process(ViewOf(input), ViewOf(output), PixelRect{0, 0, input.width(), input.height()});
   return output;
+}
+
+// The frames a host whose threads flush subnormals to zero, read them as
+// zero and round toward zero (kHostileFloatControl, x87 included) gets from
+// the effect are an ordinary host's, byte for byte: the effect's toning of
+// TinyTonesLayer under settings that take the power function (Gamma 2.2 and
+// 0.45), a blend and every tone count. Both hosts are strict, so every call,
+// on the calling thread and on the workers, must also give its thread back in
+// the state it was called in. `make` makes a host with the options it is given.
+template <class MakeHost>
+void ExpectTheThreadsFloatStateChangesNothing(MakeHost make, PF_PixelFormat format) {
+  simhost::HostOptions ordinary;
+  ordinary.num_threads = 3;
+  simhost::HostOptions hostile = ordinary;
+  hostile.thread_float_control = simhost::kHostileFloatControl;
+  const auto plain_host = make(ordinary);
+  const auto hostile_host = make(hostile);
+  ASSERT_TRUE(plain_host && hostile_host);
+  const simhost::World layer = TinyTonesLayer(37, 11, format, 17);
+  const HostValues settings[] = {
+      {.gamma = 2.2, .blend = 25 * 65536},
+      {.base_on = 2, .tones = 4, .input_black = 0.1, .gamma = 0.45, .shadows_opacity = 30 * 65536},
+      {.base_on = 4, .tones = 2, .gamma = 1.7, .output_black = 0.05},
+      {.tones = 1, .highlights_opacity = 70 * 65536},
+  };
+  // The control bits, not the flags this thread's own arithmetic raises.
+  const auto controls = [] {
+    simhost::FloatControl state = simhost::CurrentFloatControl();
+    state.mxcsr &= ~0x3Fu;
+    return state;
+  };
+  const simhost::FloatControl own = controls();
+  for (simhost::Host* host : {&*plain_host, &*hostile_host}) {
+    host->SetInput(layer);
+    ASSERT_EQ(host->GlobalSetup(), PF_Err_NONE);
+    ASSERT_EQ(host->ParamsSetup(), PF_Err_NONE);
+  }
+  for (const HostValues& values : settings) {
+    SCOPED_TRACE("Tones " + std::to_string(values.tones) + ", Gamma " + std::to_string(values.gamma));
+    Apply(*plain_host, values);
+    Apply(*hostile_host, values);
+    const simhost::FrameReport plain = plain_host->RenderFrame(0);
+    const simhost::FrameReport frame = hostile_host->RenderFrame(0);
+    ASSERT_EQ(plain.err(), PF_Err_NONE);
+    ASSERT_EQ(frame.err(), PF_Err_NONE);
+    ASSERT_TRUE(plain.output && frame.output);
+    EXPECT_TRUE(frame.output->SamePixels(*plain.output));
+    EXPECT_TRUE(frame.output->SamePixels(EngineToned(layer, ExpectedParams(values))));
+  }
+  EXPECT_EQ(controls(), own) << "the host's thread keeps its own state between calls";
+  for (simhost::Host* host : {&*plain_host, &*hostile_host}) {
+    EXPECT_EQ(host->GlobalSetdown(), PF_Err_NONE);
+    EXPECT_THAT(host->Violations(), ::testing::IsEmpty());
+  }
 }
 
 // The ToneParams record in a pre-render data handle, while the host holds it.

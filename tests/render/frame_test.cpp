@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -300,6 +301,14 @@ TEST_P(FrameTest, KeptWorldsStillGiveTheRightFrames) {
   EXPECT_TRUE(host().KeptOutput()->SamePixels(
       EngineToned(second.Crop(PF_LRect{2, 1, 12, 6}, 0), ExpectedParams(HostValues{}))));
   EXPECT_THAT(host().Violations(), IsEmpty());
+}
+
+// Whatever floating-point state the host keeps its threads in, the effect
+// renders in its own and gives the threads back as they were.
+TEST_P(FrameTest, TheHostThreadsFloatingPointStateChangesNoByte) {
+  ExpectTheThreadsFloatStateChangesNothing(
+      [](HostOptions options) { return std::make_unique<Host>(&EntryPointFunc, PiplSpan(), std::move(options)); },
+      GetParam());
 }
 
 // All five formats of the table: "argb" and "bgra" render as 8 bits, "ae16"

@@ -146,6 +146,21 @@ INSTANTIATE_TEST_SUITE_P(
              "threads";
     });
 
+// Whatever floating-point state the host keeps its threads in (flush-to-zero,
+// denormals-are-zero, rounding toward zero, the x87 unit's too, which the
+// Windows runtime's pow uses), the file renders the ordinary frames and gives
+// the threads back as they were.
+class PluginFileFloatState : public ::testing::TestWithParam<PF_PixelFormat> {};
+
+TEST_P(PluginFileFloatState, TheHostThreadsStateChangesNoByte) {
+  ExpectTheThreadsFloatStateChangesNothing([](HostOptions options) { return LoadPlugin(std::move(options)); },
+                                           GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, PluginFileFloatState,
+                         ::testing::Values(PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128),
+                         [](const auto& info) { return FormatName(info.param); });
+
 // Failures made by the host come back from the library as codes. The strict
 // host also records any exception that leaves the entry point, so an empty
 // violation list says that none did.

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "host_api/ae_all.h"
+#include "simhost/float_control.h"
 #include "simhost/instrumentation.h"
 #include "simhost/param_value.h"
 #include "simhost/pipl.h"
@@ -107,6 +108,13 @@ struct HostOptions {
   // FrameReport::output then stays empty. Without strict mode the host also
   // skips its checks of the worlds (input snapshot, guard bytes).
   bool reuse_worlds = false;
+
+  // The floating-point control state the host's threads are in when they call
+  // the effect: the thread that calls EntryPointFunc, for each call, and the
+  // worker threads, for each iteration of iterate_generic. Empty: the threads'
+  // own (the ordinary state). Either way the strict host checks that every call
+  // gives its thread back in the state it was called in.
+  std::optional<FloatControl> thread_float_control;
 };
 
 // A layer checkout made in pre-render, as requested and as granted.
