@@ -9,7 +9,7 @@ PREFIX ?= /usr/local
 # Where make package and make release put what they make.
 PACKAGES := build/packages
 
-.PHONY: deps configure tool build build-windows test test-windows test-sanitizers demo install \
+.PHONY: deps configure tool build build-windows test test-windows test-variant-symbols test-sanitizers demo install \
 	package release bench fuzz clean
 
 deps:
@@ -37,9 +37,18 @@ build-windows: build
 RUN_WINDOWS_TESTS = ctest --preset windows -j $(JOBS) || { ./scripts/wine-run.sh --stop; exit 1; }; \
 	./scripts/wine-run.sh --stop
 
+# The check that no instruction-set variant of the passes shares code with
+# another object, on a debug build too, where the compiler inlines nothing:
+# only the archives it reads are built.
+test-variant-symbols: configure
+	cmake --preset debug
+	cmake --build --preset debug -j $(JOBS) --target quorvandile_engine quorvandile_plugin
+	ctest --preset debug -R '^engine\.variant_objects_share_no_symbol$$'
+
 test: build-windows
 	ctest --preset $(PRESET) -j $(JOBS)
 	$(RUN_WINDOWS_TESTS)
+	$(MAKE) test-variant-symbols
 	JOBS=$(JOBS) ./scripts/test-sanitizers.sh
 
 test-windows: build-windows

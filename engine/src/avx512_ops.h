@@ -15,7 +15,6 @@
 #endif
 #include <immintrin.h>
 
-#include <limits>
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -157,7 +156,7 @@ struct Avx512 {
   // Every lane finite and above 0 (NaN is not).
   static bool AllPositiveFinite(F x) {
     return (_mm512_cmp_ps_mask(x, _mm512_setzero_ps(), _CMP_GT_OQ) &
-            _mm512_cmp_ps_mask(x, _mm512_set1_ps(std::numeric_limits<float>::infinity()), _CMP_LT_OQ)) == 0xFFFF;
+            _mm512_cmp_ps_mask(x, _mm512_set1_ps(__builtin_inff()), _CMP_LT_OQ)) == 0xFFFF;
   }
   static D GatherD(const double* table, V index) { return _mm512_i64gather_pd(index, table, 8); }
   // kLanesD table entries from their channels, each truncated toward zero

@@ -4,7 +4,6 @@
 
 #include <immintrin.h>
 
-#include <limits>
 
 #include "simd_rows.h"
 
@@ -126,7 +125,7 @@ struct Avx2 {
   static V WidenHigh32(V a) { return _mm256_cvtepi32_epi64(_mm256_extracti128_si256(a, 1)); }
   // Every lane finite and above 0 (NaN is not).
   static bool AllPositiveFinite(F x) {
-    const F inf = _mm256_set1_ps(std::numeric_limits<float>::infinity());
+    const F inf = _mm256_set1_ps(__builtin_inff());
     const F inside = _mm256_and_ps(_mm256_cmp_ps(x, _mm256_setzero_ps(), _CMP_GT_OQ), _mm256_cmp_ps(x, inf, _CMP_LT_OQ));
     return _mm256_movemask_ps(inside) == 0xFF;
   }

@@ -4,7 +4,6 @@
 
 #include <immintrin.h>
 
-#include <limits>
 
 #include "simd_rows.h"
 
@@ -138,7 +137,7 @@ struct Sse41 {
   static V WidenHigh32(V a) { return _mm_cvtepi32_epi64(_mm_srli_si128(a, 8)); }
   // Every lane finite and above 0 (NaN is not).
   static bool AllPositiveFinite(F x) {
-    const F inf = _mm_set1_ps(std::numeric_limits<float>::infinity());
+    const F inf = _mm_set1_ps(__builtin_inff());
     const F inside = _mm_and_ps(_mm_cmpgt_ps(x, _mm_setzero_ps()), _mm_cmplt_ps(x, inf));
     return _mm_movemask_ps(inside) == 0xF;
   }

@@ -2,9 +2,11 @@
 
 // The SIMD row kernels and table builds, written once over an instruction-set
 // type `I` that each variant file defines in its own anonymous namespace
-// (SSE4.1, AVX2, AVX-512). Every template here is instantiated with that
-// internal type, so each variant's code stays private to its file and is
-// compiled with its own flags. Included only by the variant files.
+// (SSE4.1, AVX2, AVX-512). Everything here has internal linkage too, and calls
+// only the compiler's built-ins and intrinsics (never the standard library's
+// inline functions), so each variant's code stays private to its file and is
+// compiled with its own flags: no copy compiled for one instruction set can
+// stand in for another file's. Included only by the variant files.
 //
 // Every kernel repeats the plain code's arithmetic exactly: integer products
 // are exact in their lanes, divisions by 255 are exact multiply-and-shift
@@ -13,16 +15,14 @@
 // contraction is off). pow, which has no vector form that rounds like the
 // library's, runs per lane in the table builds.
 
-#include <bit>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 
 #include "engine/tone_value.h"
 #include "pass_kernels.h"
 
 namespace qv::detail::simd {
+namespace {
 
 // ---------------------------------------------------------------- streaming
 
@@ -379,7 +379,7 @@ inline typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::
   D t = I::MulD(I::SetD(y), I::AddD(e, I::AddD(I::GatherD(kPowLogReciprocal, i), I::MulD(z, b))));
   t = I::MinD(I::MaxD(t, I::SetD(kPowUnderflow)), I::SetD(kPowOverflow));
   const D shifted = I::AddD(t, I::SetD(kPowShift));
-  const auto k = I::Sub64(I::BitsD(shifted), I::Set64(std::bit_cast<std::uint64_t>(kPowShift)));
+  const auto k = I::Sub64(I::BitsD(shifted), I::Set64(__builtin_bit_cast(std::uint64_t, kPowShift)));
   const D g = I::SubD(t, I::SubD(shifted, I::SetD(kPowShift)));
   const auto j = I::And(k, I::Set64(127));
   const D s = I::FromBitsD(I::Add64(I::BitsD(I::GatherD(kPowExp2, j)), I::template Slli64<45>(I::Sub64(k, j))));
@@ -393,8 +393,8 @@ template <class I>
 inline typename I::D PowSpecialCases(typename I::D xd, typename I::D r, const PowExponent& y) {
   using D = typename I::D;
   const D one = I::SetD(1.0), zero = I::SetD(0.0);
-  const D inf = I::SetD(std::numeric_limits<double>::infinity());
-  const D nan = I::SetD(std::numeric_limits<double>::quiet_NaN());
+  const D inf = I::SetD(__builtin_inf());
+  const D nan = I::SetD(__builtin_nan(""));
   const D ax = I::AndD(xd, I::FromBitsD(I::Set64(0x7FFFFFFFFFFFFFFFu)));
   if (y.zero) return one;
   if (y.nan) return I::SelectD(I::EqD(xd, one), one, nan);
@@ -439,12 +439,12 @@ inline typename I::F PowF(typename I::F x, const PowExponent& y) {
 }
 
 // x[i]^y into out[i] for n values: whole vectors here, the rest by the plain
-// function (the same results).
+// function (the same results), this file's own copy of it.
 template <class I>
 void PowRow(const float* x, float* out, std::int32_t n, const PowExponent& y) {
   std::int32_t i = 0;
   for (; i + I::kLanesF <= n; i += I::kLanesF) I::StoreF(out + i, PowF<I>(I::LoadF(x + i), y));
-  for (; i < n; ++i) out[i] = PowF(x[i], y);
+  for (; i < n; ++i) out[i] = detail::PowF(x[i], y);
 }
 
 // The ramp's colour at `level` (the tone raised to the ramp's exponent) and
@@ -595,7 +595,7 @@ void BuildTable(Pixel* table, const TableConstants& c) {
       if (!c.identityPower) {
         double powers[kLanes];
         I::StoreD(powers, x);
-        for (double& v : powers) v = std::pow(v, c.exponent);
+        for (double& v : powers) v = __builtin_pow(v, c.exponent);
         level = I::LoadD(powers);
       }
       const D t = HeldD<I>(I::AddD(I::MulD(level, I::SetD(c.scale)), I::SetD(c.offset)), zero, one);
@@ -656,4 +656,5 @@ constexpr PassKernels MakeKernels() {
   return k;
 }
 
+}  // namespace
 }  // namespace qv::detail::simd

@@ -31,7 +31,7 @@ constexpr mpfr_prec_t kPrecision = 256;
 double Nearest(const mpfr_t v) { return mpfr_get_d(v, MPFR_RNDN); }
 
 void Print(const char* name, const double* values, int count, bool single = false) {
-  std::printf("alignas(64) inline constexpr %s %s[%d] = {\n", single ? "float" : "double", name, count);
+  std::printf("alignas(64) constexpr %s %s[%d] = {\n", single ? "float" : "double", name, count);
   for (int i = 0; i < count; ++i) {
     std::printf("    %a%s,%s", values[i], single ? "f" : "", i % 2 == 1 || i + 1 == count ? "\n" : "");
   }

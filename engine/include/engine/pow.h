@@ -31,11 +31,15 @@
 // correctly rounded, exact midpoints included.
 //
 // Special cases are those of C's powf; a NaN result is the default quiet NaN.
+//
+// The SIMD variant files, each compiled for its own instruction set, use these
+// too. So that no copy compiled with one variant's instructions can stand in
+// for another file's, everything here has internal linkage (each file keeps
+// its own copy) and calls the compiler's built-ins rather than the standard
+// library's inline functions, which a build that does not inline them emits
+// once per file under one shared name.
 
-#include <bit>
-#include <cmath>
 #include <cstdint>
-#include <limits>
 
 #include "engine/pass_variant.h"
 
@@ -55,32 +59,34 @@ struct PowExponent {
   bool Fractional() const { return !integer && !nan && !infinite; }
 };
 
+namespace {
+
 inline PowExponent MakePowExponent(float y) {
   PowExponent e{};
   e.y = y;
   e.zero = y == 0.0f;
-  e.nan = std::isnan(y);
-  e.infinite = std::isinf(y);
+  e.nan = __builtin_isnan(y);
+  e.infinite = __builtin_isinf(y);
   e.negative = y < 0.0f;
-  e.integer = std::isfinite(y) && y == std::trunc(y);
+  e.integer = __builtin_isfinite(y) && y == __builtin_truncf(y);
   // Every float from 2^24 on is even.
-  e.odd = e.integer && std::fabs(y) < 0x1p24f && (static_cast<std::int64_t>(y) & 1) != 0;
+  e.odd = e.integer && __builtin_fabsf(y) < 0x1p24f && (static_cast<std::int64_t>(y) & 1) != 0;
   e.square = y == 2.0f;
   return e;
 }
 
-inline constexpr double kPowOverflow = 130.0;    // 2^t from 129 on rounds to a float infinity
-inline constexpr double kPowUnderflow = -152.0;  // 2^t up to -151 rounds to 0
-inline constexpr double kPowShift = 0x1.8p45;    // t + kPowShift rounds t to a multiple of 1/128
-inline constexpr std::uint64_t kPowExponentBits = 0x3FF0000000000000u;
-inline constexpr std::uint64_t kPowFractionBits = 0x000FFFFFFFFFFFFFu;
+constexpr double kPowOverflow = 130.0;    // 2^t from 129 on rounds to a float infinity
+constexpr double kPowUnderflow = -152.0;  // 2^t up to -151 rounds to 0
+constexpr double kPowShift = 0x1.8p45;    // t + kPowShift rounds t to a multiple of 1/128
+constexpr std::uint64_t kPowExponentBits = 0x3FF0000000000000u;
+constexpr std::uint64_t kPowFractionBits = 0x000FFFFFFFFFFFFFu;
 
 // 2^(y log2 ax) in double for a finite ax > 0 (any other ax gives some value).
 inline double PowPositive(double ax, double y) {
-  const auto bits = std::bit_cast<std::uint64_t>(ax);
+  const auto bits = __builtin_bit_cast(std::uint64_t, ax);
   const double e = static_cast<double>(static_cast<std::int64_t>(bits >> 52) - 1023);
   const std::uint64_t i = (bits >> 45) & 127;
-  const double m = std::bit_cast<double>((bits & kPowFractionBits) | kPowExponentBits);
+  const double m = __builtin_bit_cast(double, (bits & kPowFractionBits) | kPowExponentBits);
   const double z = m * static_cast<double>(kPowReciprocal[i]) - 1.0;
   double b = kPowLogPoly[4];
   for (int k = 3; k >= 0; --k) b = b * z + kPowLogPoly[k];
@@ -89,10 +95,10 @@ inline double PowPositive(double ax, double y) {
   t = t > kPowUnderflow ? t : kPowUnderflow;
   t = t < kPowOverflow ? t : kPowOverflow;
   const double shifted = t + kPowShift;
-  const std::uint64_t k = std::bit_cast<std::uint64_t>(shifted) - std::bit_cast<std::uint64_t>(kPowShift);
+  const std::uint64_t k = __builtin_bit_cast(std::uint64_t, shifted) - __builtin_bit_cast(std::uint64_t, kPowShift);
   const double g = t - (shifted - kPowShift);
   const std::uint64_t j = k & 127;
-  const double s = std::bit_cast<double>(std::bit_cast<std::uint64_t>(kPowExp2[j]) + ((k - j) << 45));
+  const double s = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, kPowExp2[j]) + ((k - j) << 45));
   double d = kPowExpPoly[3];
   for (int n = 2; n >= 0; --n) d = d * g + kPowExpPoly[n];
   return s + s * (g * d);
@@ -101,10 +107,10 @@ inline double PowPositive(double ax, double y) {
 // x^y with the special cases of C's powf, each case overriding the ones
 // before it (the vector forms do the same in the same order).
 inline float PowF(float x, const PowExponent& y) {
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = __builtin_inf();
+  constexpr double kNaN = __builtin_nan("");
   const double xd = x;
-  const double ax = std::fabs(xd);
+  const double ax = __builtin_fabs(xd);
   double r;
   if (y.zero) {
     r = 1.0;  // even for a NaN x
@@ -113,21 +119,22 @@ inline float PowF(float x, const PowExponent& y) {
   } else if (y.infinite) {
     r = (ax < 1.0) == y.negative ? kInf : 0.0;
     if (ax == 1.0) r = 1.0;
-    if (std::isnan(xd)) r = kNaN;
+    if (__builtin_isnan(xd)) r = kNaN;
   } else {
     r = y.square ? ax * ax : PowPositive(ax, y.y);
     if (ax == 1.0) r = 1.0;
     if (!y.integer && xd < 0.0) r = kNaN;  // no real power (an infinite x is decided next)
     if (ax == kInf) r = y.negative ? 0.0 : kInf;
     if (ax == 0.0) r = y.negative ? kInf : 0.0;
-    if (y.odd && std::signbit(xd)) r = -r;
-    if (std::isnan(xd)) r = kNaN;
+    if (y.odd && __builtin_signbit(xd)) r = -r;
+    if (__builtin_isnan(xd)) r = kNaN;
   }
   return static_cast<float>(r);
 }
 
 inline float PowF(float x, float y) { return PowF(x, MakePowExponent(y)); }
 
+}  // namespace
 }  // namespace qv::detail
 
 namespace qv {
