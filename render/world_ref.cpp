@@ -1,6 +1,29 @@
 #include "render/world_ref.h"
 
+#include <cstddef>
+#include <type_traits>
+
+#include "engine/pixel.h"
+
 namespace qv {
+namespace {
+
+// The passes lay the engine's pixels over the host's worlds: each must be the
+// host's pixel of its depth, member for member.
+template <class Engine, class Host>
+constexpr bool SameLayout() {
+  return sizeof(Engine) == sizeof(Host) && alignof(Engine) == alignof(Host) &&
+         std::is_standard_layout_v<Engine> && std::is_trivially_copyable_v<Engine> &&
+         offsetof(Engine, alpha) == offsetof(Host, alpha) && offsetof(Engine, red) == offsetof(Host, red) &&
+         offsetof(Engine, green) == offsetof(Host, green) && offsetof(Engine, blue) == offsetof(Host, blue) &&
+         sizeof(Engine::alpha) == sizeof(Host::alpha) && sizeof(Engine::red) == sizeof(Host::red) &&
+         sizeof(Engine::green) == sizeof(Host::green) && sizeof(Engine::blue) == sizeof(Host::blue);
+}
+static_assert(SameLayout<Pixel8, PF_Pixel8>());
+static_assert(SameLayout<Pixel16, PF_Pixel16>());
+static_assert(SameLayout<PixelFloat, PF_PixelFloat>());
+
+}  // namespace
 
 WorldRef::WorldRef(const PF_EffectWorld& world, PixelDepth depth)
     : world_(&world),

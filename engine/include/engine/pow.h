@@ -4,9 +4,10 @@
 // single exponent y, rounded once to float. Ours rather than the C library's
 // powf, whose results differ between libraries and between the builds one
 // library picks by processor: this one is plain IEEE double arithmetic in one
-// fixed order (no fused multiply-add, no library call), so every machine and
-// both builds give the same bits, and the vector forms (engine/src/simd_rows.h) do the
-// same operations lane by lane.
+// fixed order (no fused multiply-add, no library call), run in the effect's
+// own floating-point state, so its bits depend on neither the library nor the
+// processor, and the vector forms (engine/src/simd_rows.h) do the same
+// operations lane by lane.
 //
 // For a finite x > 0, with tables and coefficients from
 // engine/tools/generate_pow_tables.cpp (engine/pow_tables.inc):
