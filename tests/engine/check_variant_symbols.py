@@ -22,6 +22,11 @@ import sys
 VARIANT = re.compile(r"pass_(sse41|avx2|avx512|avx512_icl)\.cpp\.(o|obj)$")
 # Defined symbols that another object can share: global or weak code and data.
 SHARABLE_TYPES = set("TDBRVWuiGS")
+# Type descriptors (typeinfo and its name, which UndefinedBehaviorSanitizer's
+# function checks emit): the ABI makes them the same bytes in every object,
+# and they hold no instructions.
+TYPE_DESCRIPTOR = re.compile(r"_ZT[IS]")
+LINE = re.compile(r"^[^:]*:(?P<member>[^:]+):\s*(?:[0-9a-fA-F]+\s+)?(?P<kind>\S)\s+(?P<symbol>\S+)$")
 
 
 def definitions(nm, archive):
@@ -29,13 +34,10 @@ def definitions(nm, archive):
     listed = subprocess.run([nm, "-A", "--defined-only", archive], check=True, capture_output=True, text=True)
     found = []
     for line in listed.stdout.splitlines():
-        # "archive:member:address type name"
-        fields = line.split()
-        if len(fields) != 3 or fields[0].count(":") < 2:
-            continue
-        member, kind, symbol = fields[0].split(":")[-2], fields[1], fields[2]
-        if kind in SHARABLE_TYPES:
-            found.append((member, symbol))
+        # "archive:member:address type name" (GNU), "archive:member: address type name" (LLVM)
+        line_match = LINE.match(line)
+        if line_match and line_match["kind"] in SHARABLE_TYPES and not TYPE_DESCRIPTOR.match(line_match["symbol"]):
+            found.append((line_match["member"], line_match["symbol"]))
     return found
 
 
