@@ -98,6 +98,29 @@ std::vector<std::string> Keys(const std::map<std::string, T>& names) {
   return keys;
 }
 
+// The look a command renders with, as render and lut take it.
+void AddLookOptions(CLI::App& command, std::vector<std::string>& sets, std::string& settings_file) {
+  command.add_option("--set", sets, "Set a parameter: \"NAME=VALUE\" (repeatable; 'quorvandile params' lists them)")
+      ->allow_extra_args(false);
+  command.add_option("--settings", settings_file,
+                     "A look saved as JSON (quorvandile render --save-settings); --set values override it");
+}
+
+// The limits an input file is held to, wherever a command reads one. Returns
+// the options, for a command that passes them on.
+std::vector<CLI::Option*> AddInputLimits(CLI::App& command, FrameLimits& limits) {
+  limits.max_memory = DefaultMaxMemory();
+  return {command
+              .add_option("--max-pixels", limits.max_pixels,
+                          "Refuse an input declaring more pixels than this; 0: no limit")
+              ->capture_default_str(),
+          command
+              .add_option("--max-memory", limits.max_memory,
+                          "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
+                          "default: half the physical memory")
+              ->transform(CLI::AsSizeValue(false))};
+}
+
 // The options of every command, in each command's help as in the tool's.
 std::string EveryCommandHelp(const CLI::App& app) {
   // Each command lists its own -h.
@@ -194,10 +217,7 @@ int main(int argc, char** argv) {
       ->required();
   render_command->add_option("-o,--output", render.output, "Output image or frame pattern; its extension names the format")
       ->required();
-  render_command->add_option("--set", render.sets, "Set a parameter: \"NAME=VALUE\" (repeatable; see below)")
-      ->allow_extra_args(false);
-  render_command->add_option("--settings", render.settings_file,
-                              "A look saved as JSON (quorvandile render --save-settings); --set values override it");
+  AddLookOptions(*render_command, render.sets, render.settings_file);
   render_command->add_option("--save-settings", render.save_settings,
                               "Save the look used, every control's value, as JSON");
   render_command->add_option("--frames", render.frames,
@@ -212,16 +232,7 @@ int main(int argc, char** argv) {
   for_tasks(render_command->add_option("--type", type,
                                        "Output sample type: uint8, uint16, half, float; default: the input's")
       ->check(CLI::IsMember(Keys(kTypes))));
-  render.limits.max_memory = DefaultMaxMemory();
-  for_tasks(render_command
-      ->add_option("--max-pixels", render.limits.max_pixels,
-                   "Refuse an input declaring more pixels than this; 0: no limit")
-      ->capture_default_str());
-  for_tasks(render_command
-      ->add_option("--max-memory", render.limits.max_memory,
-                   "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
-                   "default: half the physical memory")
-      ->transform(CLI::AsSizeValue(false)));
+  for (CLI::Option* limit : AddInputLimits(*render_command, render.limits)) for_tasks(limit);
   for_tasks(render_command
       ->add_option("--jobs", render.jobs,
                    "Frames in flight at once (read, rendered, written); default: one per core, as memory allows")
@@ -271,9 +282,7 @@ int main(int argc, char** argv) {
   lut_command->add_option("--size", lut.size, "Lattice points per axis")
       ->check(CLI::IsMember({17, 33, 65}))
       ->capture_default_str();
-  lut_command->add_option("--set", lut.sets, "Set a parameter: \"NAME=VALUE\" (repeatable; as for render)")
-      ->allow_extra_args(false);
-  lut_command->add_option("--settings", lut.settings_file, "A look saved as JSON; --set values override it");
+  AddLookOptions(*lut_command, lut.sets, lut.settings_file);
   lut_command->add_option("--frame", lut.frame, "The frame keyframed controls are taken at")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -285,11 +294,11 @@ int main(int argc, char** argv) {
 
   DemoOptions demo;
   demo.output = "contact-sheet.png";
-  demo.limits.max_memory = DefaultMaxMemory();
   CLI::App* demo_command = app.add_subcommand(
       "demo", "Render a contact sheet of the effect's looks on a built-in test chart, or on IN");
   demo_command->add_option("IN", demo.input, "A picture to use instead of the test chart");
   demo_command->add_option("-o,--output", demo.output, "The contact sheet (PNG)")->capture_default_str();
+  AddInputLimits(*demo_command, demo.limits);
 
   // Each command's help ends with the options it shares with every other.
   const std::string every_command = EveryCommandHelp(app);
