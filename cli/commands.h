@@ -40,7 +40,7 @@ struct RenderOptions {
   ColourOptions colour;            // colour spaces; default: none converted
   std::optional<int> jobs;         // frames in flight; default: one per core, as memory allows
   bool skip_existing = false;      // render only the frames whose output is missing
-  bool quiet = false;
+  bool quiet = false;              // errors only: no progress, summary or notes
   SlurmOptions slurm;
   // The options above that a cluster's task repeats as they were given
   // (--depth 16, --type half, ...): all but the files, the frames and the look.
@@ -51,6 +51,7 @@ struct DemoOptions {
   std::string input;   // empty: the built-in test chart
   std::string output;
   FrameLimits limits;  // on the input file
+  bool quiet = false;  // no line naming the sheet written
 };
 
 struct LutOptions {

@@ -100,7 +100,7 @@ int RunDemo(const SessionOptions& session_options, const DemoOptions& options) {
   WriteSettings write;
   write.type = OIIO::TypeDesc::UINT8;
   WriteImage(options.output, ComposeSheet(title, panels, kColumns), write);
-  std::printf("Wrote %s\n", options.output.c_str());
+  if (!options.quiet) std::printf("Wrote %s\n", options.output.c_str());
   return 0;
 }
 

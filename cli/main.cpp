@@ -63,9 +63,11 @@ Limits: an input is refused, before any of its pixels are read, when its
 
 Output files are written to a hidden partial file, checked, synced and read
 back, and only then renamed over the target; a damaged input fails.
-Options of every command: --plugin PATH (or QUORVANDILE_PLUGIN), --threads N,
---no-strict (see quorvandile --help).
 Exit status: 0 done, 1 a file or the plug-in failed, 2 bad arguments.)";
+
+// The heading of the options that mean the same to every command, defined
+// once on the tool and taken by each command, before or after its name.
+constexpr const char* kEveryCommand = "Options of every command (before or after it)";
 
 // The plug-in installed with the executable: beside it, else where make
 // install and the package put it (QV_INSTALLED_PLUGIN_DIR, relative to the
@@ -94,6 +96,38 @@ std::vector<std::string> Keys(const std::map<std::string, T>& names) {
   std::vector<std::string> keys;
   for (const auto& [key, value] : names) keys.push_back(key);
   return keys;
+}
+
+// The look a command renders with, as render and lut take it.
+void AddLookOptions(CLI::App& command, std::vector<std::string>& sets, std::string& settings_file) {
+  command.add_option("--set", sets, "Set a parameter: \"NAME=VALUE\" (repeatable; 'quorvandile params' lists them)")
+      ->allow_extra_args(false);
+  command.add_option("--settings", settings_file,
+                     "A look saved as JSON (quorvandile render --save-settings); --set values override it");
+}
+
+// The limits an input file is held to, wherever a command reads one. Returns
+// the options, for a command that passes them on.
+std::vector<CLI::Option*> AddInputLimits(CLI::App& command, FrameLimits& limits) {
+  limits.max_memory = DefaultMaxMemory();
+  return {command
+              .add_option("--max-pixels", limits.max_pixels,
+                          "Refuse an input declaring more pixels than this; 0: no limit")
+              ->capture_default_str(),
+          command
+              .add_option("--max-memory", limits.max_memory,
+                          "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
+                          "default: half the physical memory")
+              ->transform(CLI::AsSizeValue(false))};
+}
+
+// The options of every command, in each command's help as in the tool's.
+std::string EveryCommandHelp(const CLI::App& app) {
+  // Each command lists its own -h.
+  const std::vector<const CLI::Option*> options = app.get_options([&app](const CLI::Option* option) {
+    return option->get_group() == kEveryCommand && option != app.get_help_ptr();
+  });
+  return CLI::Formatter().make_group(kEveryCommand, false, options);  // laid out as the tool's help lays it
 }
 
 int Fail(int status, const std::string& message) {
@@ -142,6 +176,8 @@ int main(int argc, char** argv) {
   SessionOptions session;
   session.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::string plugin;
+  app.get_help_ptr()->group(kEveryCommand);
+  app.option_defaults()->group(kEveryCommand);
   app.add_option("--plugin", plugin,
                  "The plug-in library (default: the one installed with the tool, else this build's)")
       ->envname("QUORVANDILE_PLUGIN");
@@ -151,6 +187,9 @@ int main(int argc, char** argv) {
   bool not_strict = false;
   app.add_flag("--strict", session.strict, "Check the plug-in's use of the host and stop on misuse (on by default)");
   app.add_flag("--no-strict", not_strict, "Do not check the plug-in's use of the host");
+  // Errors only: what a command prints as its result (params, info) is not a message.
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "No progress, summary or notes; errors and a command's result still print");
   // The plug-in's version too, the tool being one half of what renders.
   // Defined after --plugin, whose value must be in place when this runs.
   bool version_requested = false;
@@ -161,6 +200,7 @@ int main(int argc, char** argv) {
         throw CLI::Success();
       },
       "Print the tool's version and the plug-in's, and exit");
+  app.option_defaults()->group("Options");  // the commands' own
 
   RenderOptions render;
   std::string depth, alpha, channels = "auto", type;
@@ -177,10 +217,7 @@ int main(int argc, char** argv) {
       ->required();
   render_command->add_option("-o,--output", render.output, "Output image or frame pattern; its extension names the format")
       ->required();
-  render_command->add_option("--set", render.sets, "Set a parameter: \"NAME=VALUE\" (repeatable; see below)")
-      ->allow_extra_args(false);
-  render_command->add_option("--settings", render.settings_file,
-                              "A look saved as JSON (quorvandile render --save-settings); --set values override it");
+  AddLookOptions(*render_command, render.sets, render.settings_file);
   render_command->add_option("--save-settings", render.save_settings,
                               "Save the look used, every control's value, as JSON");
   render_command->add_option("--frames", render.frames,
@@ -195,16 +232,7 @@ int main(int argc, char** argv) {
   for_tasks(render_command->add_option("--type", type,
                                        "Output sample type: uint8, uint16, half, float; default: the input's")
       ->check(CLI::IsMember(Keys(kTypes))));
-  render.limits.max_memory = DefaultMaxMemory();
-  for_tasks(render_command
-      ->add_option("--max-pixels", render.limits.max_pixels,
-                   "Refuse an input declaring more pixels than this; 0: no limit")
-      ->capture_default_str());
-  for_tasks(render_command
-      ->add_option("--max-memory", render.limits.max_memory,
-                   "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
-                   "default: half the physical memory")
-      ->transform(CLI::AsSizeValue(false)));
+  for (CLI::Option* limit : AddInputLimits(*render_command, render.limits)) for_tasks(limit);
   for_tasks(render_command
       ->add_option("--jobs", render.jobs,
                    "Frames in flight at once (read, rendered, written); default: one per core, as memory allows")
@@ -223,7 +251,6 @@ int main(int argc, char** argv) {
   for_tasks(render_command->add_flag("--skip-existing", render.skip_existing,
                                      "Render only the frames whose output file is missing (a partial file "
                                      "never counts): the same command again finishes a stopped run"));
-  render_command->add_flag("-q,--quiet", render.quiet, "No progress and no summary");
   CLI::Option* slurm =
       render_command->add_flag("--slurm", render.slurm.enabled,
                                "Render on a Slurm cluster: one job array, a task per chunk of frames (IN, OUT and "
@@ -255,9 +282,7 @@ int main(int argc, char** argv) {
   lut_command->add_option("--size", lut.size, "Lattice points per axis")
       ->check(CLI::IsMember({17, 33, 65}))
       ->capture_default_str();
-  lut_command->add_option("--set", lut.sets, "Set a parameter: \"NAME=VALUE\" (repeatable; as for render)")
-      ->allow_extra_args(false);
-  lut_command->add_option("--settings", lut.settings_file, "A look saved as JSON; --set values override it");
+  AddLookOptions(*lut_command, lut.sets, lut.settings_file);
   lut_command->add_option("--frame", lut.frame, "The frame keyframed controls are taken at")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -269,11 +294,18 @@ int main(int argc, char** argv) {
 
   DemoOptions demo;
   demo.output = "contact-sheet.png";
-  demo.limits.max_memory = DefaultMaxMemory();
   CLI::App* demo_command = app.add_subcommand(
       "demo", "Render a contact sheet of the effect's looks on a built-in test chart, or on IN");
   demo_command->add_option("IN", demo.input, "A picture to use instead of the test chart");
   demo_command->add_option("-o,--output", demo.output, "The contact sheet (PNG)")->capture_default_str();
+  AddInputLimits(*demo_command, demo.limits);
+
+  // Each command's help ends with the options it shares with every other.
+  const std::string every_command = EveryCommandHelp(app);
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+    const std::string own = command->get_footer();
+    command->footer(own.empty() ? every_command.substr(1) : own + "\n" + every_command);
+  }
 
   try {
     app.parse(argc, argv);
@@ -305,6 +337,8 @@ int main(int argc, char** argv) {
   CollectLibraryMessages();
   if (not_strict) session.strict = false;
   session.plugin_path = plugin.empty() ? DefaultPluginPath() : plugin;
+  render.quiet = quiet;
+  demo.quiet = quiet;
   return Run([&] {
     if (render_command->parsed()) {
       render.depth = Lookup(kDepths, depth);

@@ -1,5 +1,6 @@
 #include "cli_support.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -59,6 +60,71 @@ struct HostSide<float> {
   static float Out(float v) { return v; }
 };
 
+// The tool and its plug-in as another user runs them: copies in a directory
+// of this process's own that anyone may enter and read, the plug-in beside
+// the tool where the tool looks first. The build's own files may lie below a
+// directory that only its owner can enter (a clone in /root), and a test run
+// as another user checks the tool, not where the build was made.
+class ToolForOthers {
+ public:
+  ToolForOthers() : owner_(getpid()) {
+    std::string pattern = (fs::temp_directory_path() / "cli_tests_tool_XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a directory for the tool");
+    folder_ = pattern;
+    const fs::perms everyone = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(folder_, everyone);
+    for (const fs::path& built : {fs::path(QV_CLI_TOOL), fs::path(QV_PLUGIN_FILE)}) {
+      const fs::path copy = folder_ / built.filename();
+      fs::copy_file(built, copy);
+      fs::permissions(copy, everyone);
+    }
+    tool_ = folder_ / fs::path(QV_CLI_TOOL).filename();
+  }
+  ~ToolForOthers() {
+    if (getpid() != owner_) return;  // a forked child's exit leaves it to the test
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  ToolForOthers(const ToolForOthers&) = delete;
+  ToolForOthers& operator=(const ToolForOthers&) = delete;
+  const fs::path& tool() const { return tool_; }
+
+ private:
+  pid_t owner_;
+  fs::path folder_;
+  fs::path tool_;
+};
+
+// Made on the first run as another user, removed when the test program exits.
+const fs::path& ToolForOtherUsers() {
+  static const ToolForOthers copies;
+  return copies.tool();
+}
+
+// A file for the child's output, opened here and inherited open, so that a
+// user the child runs as needs no way to reach it; removed once read.
+class Capture {
+ public:
+  explicit Capture(fs::path path)
+      : path_(std::move(path)), fd_(open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {
+    if (fd_ < 0) throw std::runtime_error("cannot make " + path_.string());
+  }
+  ~Capture() {
+    close(fd_);
+    std::error_code ignored;
+    fs::remove(path_, ignored);
+  }
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+  int fd() const { return fd_; }
+  std::string Text() const { return Contents(path_); }
+
+ private:
+  fs::path path_;
+  int fd_;
+};
+
 }  // namespace
 
 ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
@@ -68,8 +134,6 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   stem += std::to_string(getpid());
   stem += '_';
   stem += std::to_string(counter++);
-  const fs::path out = fs::temp_directory_path() / (stem + ".out");
-  const fs::path err = fs::temp_directory_path() / (stem + ".err");
   // Appended piece by piece: GCC 12 mistakes `"literal" + std::string` for an
   // overlapping copy at -O2.
   std::string command = "cd ";
@@ -82,24 +146,24 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
     command += ShellQuoted(text);
   };
   for (const std::string& variable : environment) word(variable);
-  word(QV_CLI_TOOL);
+  word(setup.user ? ToolForOtherUsers().string() : std::string(QV_CLI_TOOL));
   for (const std::string& arg : args) word(arg);
-  command += " > ";
-  command += ShellQuoted(out.string());
-  command += " 2> ";
-  command += ShellQuoted(err.string());
   command += " < /dev/null";
+  const Capture out(fs::temp_directory_path() / (stem + ".out"));
+  const Capture err(fs::temp_directory_path() / (stem + ".err"));
   ToolRun run;
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("cannot start the tool");
   if (child == 0) {
     // Only async-signal-safe calls between fork and exec.
+    if (dup2(out.fd(), STDOUT_FILENO) < 0 || dup2(err.fd(), STDERR_FILENO) < 0) _exit(126);
     if (setup.max_file_bytes) {
       const rlimit limit{*setup.max_file_bytes, *setup.max_file_bytes};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
       signal(SIGXFSZ, SIG_IGN);
     }
-    if (setup.user && (setgroups(0, nullptr) != 0 || setgid(setup.user->second) != 0 || setuid(setup.user->first) != 0)) {
+    if (setup.user &&
+        (setgroups(0, nullptr) != 0 || setgid(setup.user->second) != 0 || setuid(setup.user->first) != 0)) {
       _exit(126);
     }
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -112,10 +176,8 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   }
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   run.peak_kib = usage.ru_maxrss;
-  run.out = Contents(out);
-  run.err = Contents(err);
-  fs::remove(out);
-  fs::remove(err);
+  run.out = out.Text();
+  run.err = err.Text();
   return run;
 }
 

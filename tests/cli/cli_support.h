@@ -32,7 +32,10 @@ struct ProcessSetup {
   // A file-size limit, with SIGXFSZ ignored, so that a write past it fails
   // with EFBIG as a write to a full disk fails with ENOSPC.
   std::optional<rlim_t> max_file_bytes;
-  // Another user and group to run as (the test must run as root).
+  // Another user and group to run as (the test must run as root). That user
+  // runs a copy of the tool and its plug-in in a directory anyone may enter,
+  // whoever may enter the build's; the directory the tool runs in must be
+  // one it can enter.
   std::optional<std::pair<uid_t, gid_t>> user;
 };
 

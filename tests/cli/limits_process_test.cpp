@@ -125,6 +125,17 @@ TEST_F(Limits, MemoryLimitTakesSizesWithUnits) {
   EXPECT_EQ(run.status, 2) << run.err;
 }
 
+TEST_F(Limits, TheDemoHoldsItsPictureToTheSameLimits) {
+  ExpectRefused({"demo", "small.png", "-o", "out.png", "--max-pixels", "2047"},
+                {"small.png: 64x32 is 2048 pixels, more than the limit of 2047"});
+  ExpectRefused({"demo", "small.png", "-o", "out.png", "--max-memory", "16K"},
+                {"small.png: 64x32 at 8 bits needs", "more than the limit of 16.0 KiB"});
+  ExpectRendered({"demo", "small.png", "-o", "out.png", "--max-pixels", "2048", "--max-memory", "1M"});
+  // By default, the same limits as a render's.
+  WriteDecompressionBomb(dir_ / "bomb.png", 60000, 60000, 50);
+  ExpectRefused({"demo", "bomb.png", "-o", "out.png"}, {"bomb.png", "60000x60000", "268435456", "--max-pixels"});
+}
+
 TEST_F(Limits, RowsBeyondTheHostsStrideAreRefusedWhateverTheLimits) {
   // 4 bytes per pixel at 8 bits: 600 million pixels make rows of 2.4 GB.
   WriteWidePgm(dir_ / "wide.pgm", 600000000);

@@ -14,7 +14,7 @@ import re
 import subprocess
 import sys
 
-COMMANDS = ["render", "params", "info", "demo"]
+COMMANDS = ["render", "lut", "params", "info", "demo"]
 # The kinds of control that take a value, as `quorvandile params` names them.
 VALUE_KINDS = ["popup", "colour", "slider", "percentage"]
 
