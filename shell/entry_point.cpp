@@ -1,10 +1,12 @@
 #include "shell/entry_point.h"
 
 #include <new>
+#include <string>
 
 #include "engine/float_state.h"
 #include "render/smart_pre_render.h"
 #include "render/smart_render.h"
+#include "shell/host_message.h"
 #include "shell/params.h"
 #include "shell/pf_error.h"
 #include "shell/plugin_facts.h"
@@ -20,8 +22,7 @@ struct Command {
   Handler handler;
 };
 
-// The commands the effect answers; every other one is acknowledged and ignored
-// (PF_Cmd_RENDER among them: the effect renders only through smart render).
+// The commands the effect answers; every other one is acknowledged and ignored.
 constexpr Command kCommands[] = {
     {PF_Cmd_ABOUT,
      [](PF_InData* in_data, PF_OutData* out_data, PF_ParamDef**, void*) {
@@ -55,6 +56,10 @@ constexpr Command kCommands[] = {
                   ? PF_Err{PF_Err_BAD_CALLBACK_PARAM}
                   : SmartRender(in_data, out_data, static_cast<PF_SmartRenderExtra*>(extra));
      }},
+    {PF_Cmd_RENDER,
+     [](PF_InData* in_data, PF_OutData* out_data, PF_ParamDef**, void*) {
+       return RefusePlainRender(in_data, out_data);
+     }},
 };
 
 PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
@@ -73,6 +78,17 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
 }
 
 }  // namespace
+
+PF_Err RefusePlainRender(PF_InData* in_data, PF_OutData* out_data) {
+  // A host that sends the plain render (Premiere Pro, which loads the shared
+  // plug-in folder too) expects its output world filled. Answering 0 with
+  // nothing written would show the user a frame that silently "worked"; a
+  // failure with a reason tells them where the effect does render.
+  const std::string message =
+      std::string(facts::kName) + " renders only in After Effects' smart render, not in this host's plain render.";
+  ShowErrorMessage(in_data, out_data, message.c_str());
+  return PF_Err_BAD_CALLBACK_PARAM;
+}
 
 PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
   // The two lines are separated by a carriage return alone.

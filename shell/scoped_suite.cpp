@@ -1,20 +1,13 @@
 #include "shell/scoped_suite.h"
 
+#include "shell/host_message.h"
+
 namespace qv {
 namespace {
 
 PF_Err Report(const PF_InData* in_data, PF_OutData* out_data, const char* message,
               const char* fallback) {
-  if (out_data != nullptr) {
-    out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
-    if (in_data != nullptr && in_data->utils != nullptr && in_data->utils->ansi.sprintf != nullptr) {
-      // The message is data, never a format; the precision keeps a long one
-      // inside the host's message buffer.
-      in_data->utils->ansi.sprintf(out_data->return_msg, "%.*s",
-                                   static_cast<int>(PF_MAX_EFFECT_MSG_LEN),
-                                   message != nullptr ? message : fallback);
-    }
-  }
+  ShowErrorMessage(in_data, out_data, message != nullptr ? message : fallback);
   return PF_Err_BAD_CALLBACK_PARAM;
 }
 

@@ -25,13 +25,45 @@ class EntryPointTest : public ::testing::Test {
 TEST_F(EntryPointTest, CommandsOutsideTheTableTouchNothing) {
   std::memset(&host.out_data, 0x5A, sizeof host.out_data);
   const PF_OutData before = host.out_data;
-  for (PF_Cmd cmd : std::vector<PF_Cmd>{PF_Cmd_RENDER, PF_Cmd_SEQUENCE_SETUP,
+  for (PF_Cmd cmd : std::vector<PF_Cmd>{PF_Cmd_FRAME_SETUP, PF_Cmd_FRAME_SETDOWN, PF_Cmd_SEQUENCE_SETUP,
                                         PF_Cmd_USER_CHANGED_PARAM, PF_Cmd_NUM_CMDS, -1}) {
     EXPECT_EQ(Run(cmd), PF_Err_NONE) << cmd;
   }
   EXPECT_EQ(std::memcmp(&host.out_data, &before, sizeof before), 0);
   EXPECT_TRUE(host.log.empty());
   EXPECT_TRUE(host.formats.empty());
+}
+
+// The plain render fails with a message for the host to show; with a record
+// missing it fails the same way and writes nothing, and without the host's
+// sprintf the flag still says that the render failed on purpose.
+TEST_F(EntryPointTest, PlainRenderFailsWithAMessage) {
+  std::memset(&host.out_data, 0x5A, sizeof host.out_data);
+  const PF_OutData before = host.out_data;
+  EXPECT_EQ(EntryPointFunc(PF_Cmd_RENDER, nullptr, &host.out_data, nullptr, nullptr, nullptr),
+            PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(std::memcmp(&host.out_data, &before, sizeof before), 0);
+  EXPECT_EQ(EntryPointFunc(PF_Cmd_RENDER, &host.in_data, nullptr, nullptr, nullptr, nullptr),
+            PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_TRUE(host.formats.empty());
+
+  host.out_data.out_flags = PF_OutFlag_DEEP_COLOR_AWARE;
+  EXPECT_EQ(Run(PF_Cmd_RENDER), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(host.out_data.out_flags, PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+  const std::string message = host.out_data.return_msg;
+  EXPECT_EQ(message.find("Quorvandile "), 0u) << message;
+  EXPECT_NE(message.find("smart render"), std::string::npos) << message;
+  EXPECT_EQ(message.find_first_of("\r\n"), std::string::npos) << "one line";
+  // The text is data, not a format.
+  EXPECT_EQ(host.formats, (Log{"%.*s"}));
+  EXPECT_FALSE(host.message_overflowed);
+  EXPECT_TRUE(host.log.empty()) << "no suite is taken";
+
+  host.utils.ansi.sprintf = nullptr;
+  host.out_data = PF_OutData{};
+  EXPECT_EQ(Run(PF_Cmd_RENDER), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_EQ(host.out_data.out_flags, PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+  EXPECT_STREQ(host.out_data.return_msg, "");
 }
 
 // Setup keeps the handle only once it holds the identifier; otherwise it must

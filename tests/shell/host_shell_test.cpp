@@ -386,10 +386,33 @@ TEST_F(ShellHostTest, ARefusedSuiteFailsTheUiRefreshWithoutAskingForARefresh) {
 
 // ---- Dispatch and suites ------------------------------------------------------------
 
+// PF_OutData as the host hands it in: its pattern wherever the effect has no
+// business, zeros in what the effect writes, the global data.
+PF_OutData HandedIn(const Host& host) {
+  PF_OutData out;
+  std::memset(&out, simhost::kUnusedBytePattern, sizeof out);
+  out.my_version = 0;
+  out.global_data = host.GlobalData();
+  out.num_params = 0;
+  out.out_flags = 0;
+  std::memset(out.return_msg, 0, sizeof out.return_msg);
+  out.out_flags2 = 0;
+  return out;
+}
+
+// The output world of the last command still holds the host's fill.
+bool OutputUntouched(const Host& host, unsigned char fill) {
+  const simhost::World* output = host.RawOutput();
+  if (output == nullptr) return false;
+  simhost::World filled(output->width(), output->height(), output->format());
+  filled.FillPixelBytes(fill);
+  return output->SamePixels(filled);
+}
+
 TEST_F(ShellHostTest, CommandsOutsideTheTableReturnZeroAndTouchNothing) {
   SetUpThroughParams();
   host.options().output_fill = 0x3C;
-  const std::set<PF_Cmd> handled = {0, 1, 3, 4, 14, 23, 24};
+  const std::set<PF_Cmd> handled = {0, 1, 3, 4, 11, 14, 23, 24};
   std::vector<PF_Cmd> others;
   for (PF_Cmd cmd = 0; cmd < PF_Cmd_NUM_CMDS; ++cmd) {
     if (!handled.contains(cmd)) others.push_back(cmd);
@@ -400,23 +423,30 @@ TEST_F(ShellHostTest, CommandsOutsideTheTableReturnZeroAndTouchNothing) {
     SCOPED_TRACE(cmd);
     EXPECT_EQ(host.SendCommand(cmd), PF_Err_NONE);
     EXPECT_THAT(CallsIn(host, LastCall(host)), IsEmpty());
-    // As the host handed it in: its pattern wherever the effect has no
-    // business, zeros in what the effect writes, the global data.
-    PF_OutData untouched;
-    std::memset(&untouched, simhost::kUnusedBytePattern, sizeof untouched);
-    untouched.my_version = 0;
-    untouched.global_data = host.GlobalData();
-    untouched.num_params = 0;
-    untouched.out_flags = 0;
-    std::memset(untouched.return_msg, 0, sizeof untouched.return_msg);
-    untouched.out_flags2 = 0;
+    const PF_OutData untouched = HandedIn(host);
     EXPECT_EQ(std::memcmp(&host.LastOutData(), &untouched, sizeof untouched), 0);
-    const simhost::World* output = host.RawOutput();
-    ASSERT_NE(output, nullptr);
-    simhost::World filled(output->width(), output->height(), output->format());
-    filled.FillPixelBytes(0x3C);
-    EXPECT_TRUE(output->SamePixels(filled)) << "PF_Cmd_RENDER and the rest render nothing";
+    EXPECT_TRUE(OutputUntouched(host, 0x3C)) << "only smart render renders";
   }
+  EXPECT_THAT(host.Violations(), IsEmpty());
+}
+
+// A host that sends the plain render (11) expects its output filled: the
+// effect fails it, says why through the host and writes no pixel.
+TEST_F(ShellHostTest, ThePlainRenderFailsWithAMessageAndWritesNoPixel) {
+  SetUpThroughParams();
+  host.options().output_fill = 0xA7;
+  EXPECT_EQ(host.SendCommand(11), PF_Err_BAD_CALLBACK_PARAM);
+  EXPECT_THAT(Ops(CallsIn(host, LastCall(host))), ElementsAre("sprintf"));
+  PF_OutData expected = HandedIn(host);
+  expected.out_flags = PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+  const std::string message =
+      "Quorvandile renders only in After Effects' smart render, not in this host's plain render.";
+  std::memcpy(expected.return_msg, message.c_str(), message.size() + 1);
+  EXPECT_EQ(host.LastOutData().return_msg, message);
+  EXPECT_EQ(std::memcmp(&host.LastOutData(), &expected, sizeof expected), 0) << "nothing else in out_data";
+  EXPECT_TRUE(OutputUntouched(host, 0xA7));
+  // And the effect goes on: the same frame through smart render.
+  EXPECT_EQ(host.RenderFrame(0).err(), PF_Err_NONE);
   EXPECT_THAT(host.Violations(), IsEmpty());
 }
 

@@ -239,6 +239,25 @@ TEST_F(PluginFileFaults, HostCodesPassThrough) {
   ExpectCleanEnd();
 }
 
+// A host that sends the plain render instead of smart render gets a failure
+// it shows the user, and its output world back as it handed it in.
+TEST_F(PluginFileFaults, ThePlainRenderFailsWithAMessage) {
+  SetUpParams();
+  host->options().output_fill = 0x6B;
+  EXPECT_EQ(host->SendCommand(PF_Cmd_RENDER), PF_Err_BAD_CALLBACK_PARAM);
+  const PF_OutData& out = host->LastOutData();
+  EXPECT_EQ(out.out_flags, PF_OutFlag_DISPLAY_ERROR_MESSAGE);
+  EXPECT_STREQ(out.return_msg,
+               "Quorvandile renders only in After Effects' smart render, not in this host's plain render.");
+  const World* output = host->RawOutput();
+  ASSERT_NE(output, nullptr);
+  World filled(output->width(), output->height(), output->format());
+  filled.FillPixelBytes(0x6B);
+  EXPECT_TRUE(output->SamePixels(filled));
+  EXPECT_EQ(host->RenderFrame(0).err(), PF_Err_NONE);
+  ExpectCleanEnd();
+}
+
 #ifdef _WIN32
 // Resources as Windows sees them: each in US English only, the registration
 // resource byte for byte the one description.
