@@ -65,11 +65,13 @@ install: tool
 package: tool
 	cpack --config build/$(PRESET)/CPackConfig.cmake -B $(PACKAGES)
 
-# The plug-in for the host with its INSTALL.txt: $(PACKAGES)/Quorvandile-<version>-win64.zip.
+# The plug-in for the host with its INSTALL.txt, $(PACKAGES)/Quorvandile-<version>-win64.zip,
+# and its installer, $(PACKAGES)/Quorvandile-<version>-win64-setup.exe.
 release: deps
 	cmake --preset windows
-	cmake --build --preset windows -j $(JOBS) --target Quorvandile
+	cmake --build --preset windows -j $(JOBS) --target Quorvandile quorvandile_installer
 	cpack --config build/windows/CPackConfig.cmake -B $(PACKAGES)
+	cp build/windows/packaging/installer/*-setup.exe $(PACKAGES)/
 
 # Every test under AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer,
 # and the multi-threaded render tests under ThreadSanitizer.

@@ -14,6 +14,8 @@ packages=(
   # The Windows build: MinGW-w64 cross compilers, Wine to run its tests, and
   # pefile (for /usr/bin/python3) to inspect the finished .aex.
   g++-mingw-w64-x86-64 binutils-mingw-w64 wine64 wine python3-pefile
+  # The plug-in's Windows installer (makensis).
+  nsis
   # The power function's table generator and verification program (MPFR).
   libmpfr-dev
   # The Debian package: its runtime dependencies found by dpkg-shlibdeps (with
