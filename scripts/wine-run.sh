@@ -4,6 +4,8 @@
 #   wine-run.sh <program.exe> [arguments...]   runs it, with its exit code
 #   wine-run.sh --stop                         waits until this prefix's Wine
 #                                              session has ended
+#   wine-run.sh --kill                         ends this prefix's Wine session
+#                                              now (a throwaway prefix's)
 #
 # The prefix is made once, under a lock, so that parallel first runs do not
 # race. A Wine session starts wineserver and service processes that inherit
@@ -51,8 +53,12 @@ if [ "${1:-}" = "--stop" ]; then
   "$wineserver_bin" -w
   exit 0
 fi
+if [ "${1:-}" = "--kill" ]; then
+  "$wineserver_bin" -k 2>/dev/null || true
+  exit 0
+fi
 if [ $# -eq 0 ]; then
-  echo "usage: $0 <program.exe> [arguments...] | --stop" >&2
+  echo "usage: $0 <program.exe> [arguments...] | --stop | --kill" >&2
   exit 2
 fi
 
