@@ -6,8 +6,8 @@
 Fails (exit code 1, with every finding) unless the archive is named after the
 effect and the version, holds the built plug-in file and INSTALL.txt at its
 top and nothing else, and INSTALL.txt (Windows line ends) names the category
-and the name the file registers, the version, and every host suite the
-README's table lists, at its version.
+and the name the file registers, the version, the installer, and every host
+suite the README's table lists, at its version.
 """
 import io
 import os
@@ -67,7 +67,7 @@ def check(cpack, config, version, aex_path, readme_path):
     if raw.count(b"\r\n") != raw.count(b"\n"):
         findings.append("INSTALL.txt has line ends other than CR LF")
     install = raw.decode("utf-8")
-    for fact in (f'"{category}"', f'"{name}"', f"{name} {version}", plugin_file):
+    for fact in (f'"{category}"', f'"{name}"', f"{name} {version}", plugin_file, f"{name}-{version}-win64-setup.exe"):
         if fact not in install:
             findings.append(f"INSTALL.txt does not say {fact}")
     with open(readme_path, encoding="utf-8") as file:
