@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Runs the Windows installer under Wine as a studio's deployment script would.
 
-    check_installer.py <wine-run.sh> <makensis> <installer.nsi> <setup.exe> <Quorvandile.aex> <version>
+    check_installer.py <wine-run.sh> <hold_file.exe> <makensis> <installer.nsi> <setup.exe> <Quorvandile.aex>
+                       <version>
 
 In a Wine prefix of its own, made in a temporary folder and removed after: a
 silent install with no After Effects in the registry fails with its code and
@@ -10,12 +11,13 @@ non-ASCII letters, a trailing backslash, one key with no plug-in folder) an
 earlier version built here from the same script, then this one, leave only
 this one's file, byte for byte, in the category subfolder of each registered
 folder; the same version again repairs a damaged file; a folder that cannot be
-written gives its code; the silent uninstaller, run as the README says,
+written, or a file in use, gives its code; the silent uninstaller, run as the
+README says, keeps a file in use recorded, with its code, and otherwise
 removes every file it installed and its registry entry and nothing else.
 Exit code 1 with the first failure.
 """
+import contextlib
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -26,9 +28,12 @@ CATEGORY = "Zenthi"
 HOSTS_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Adobe\After Effects"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" + "\\" + NAME
 UNINSTALL_DIR = r"C:\Program Files" + "\\" + NAME
+SETUP = r"C:\setup\setup.exe"
+UNINSTALL_SCRIPT = r"C:\setup\uninstall.cmd"
 # The installer's documented exit codes.
 EXIT_NO_HOST = 3
 EXIT_NOT_WRITTEN = 4
+EXIT_NOT_REMOVED = 5
 
 
 class Failure(Exception):
@@ -43,14 +48,35 @@ def expect(condition, message):
 class Prefix:
     """A Wine prefix of the test's own, and its C: drive seen from here."""
 
-    def __init__(self, wine_run, root):
+    def __init__(self, wine_run, hold_file, root):
         self.wine_run = wine_run
+        self.hold_file = hold_file
         self.root = root
         self.env = dict(os.environ, WINEPREFIX=os.path.join(root, "prefix"))
 
     def run(self, *args):
         return subprocess.run([self.wine_run, *args], env=self.env, stdin=subprocess.DEVNULL,
                               capture_output=True).returncode
+
+    def expect_exit(self, code, what, *args):
+        """Runs a program, which must exit with `code`; `what` says what it does."""
+        got = self.run(*args)
+        expect(got == code, f"{what}: exit code {got}, not {code}")
+
+    @contextlib.contextmanager
+    def held(self, windows_path):
+        """`windows_path` in use by a program that shares it with no one."""
+        holder = subprocess.Popen([self.wine_run, self.hold_file, windows_path], env=self.env,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            if holder.stdout.readline().strip() != b"held":
+                holder.stdin.close()
+                raise Failure(f"cannot hold {windows_path}: {holder.stderr.read().decode(errors='replace')}")
+            yield
+        finally:
+            if not holder.stdin.closed:
+                holder.stdin.close()
+            holder.wait(timeout=60)
 
     def path(self, windows_path):
         expect(windows_path[:3].upper() == "C:\\", f"{windows_path} is not on C:")
@@ -119,18 +145,23 @@ def host_key(version, folder=None):
     return lines + [""]
 
 
+def recorded(entry):
+    """The installed files an uninstall entry records, sorted."""
+    return sorted(entry.get(f"File{i}") for i in range(1, entry.get("FileCount", 0) + 1))
+
+
 def installed(folder):
     return folder.rstrip("\\") + "\\" + CATEGORY + "\\" + NAME + ".aex"
 
 
-def check(wine_run, makensis, script, setup, aex_path, version):
+def check(wine_run, hold_file, makensis, script, setup, aex_path, version):
     with open(aex_path, "rb") as file:
         aex = file.read()
     with tempfile.TemporaryDirectory(prefix="quorvandile-installer-") as root:
-        wine = Prefix(wine_run, root)
+        wine = Prefix(wine_run, hold_file, root)
         started = time.monotonic()
         try:
-            expect(wine.run("cmd", "/c", "exit", "0") == 0, "Wine could not make a prefix")
+            wine.expect_exit(0, "making a Wine prefix", "cmd", "/c", "exit", "0")
             made = time.monotonic()
             print(f"new Wine prefix: {made - started:.1f} s")
             run_checks(wine, makensis, script, setup, aex, version, root)
@@ -150,13 +181,12 @@ def run_checks(wine, makensis, script, setup, aex, version, root):
     for folder in (spaces, accents, dropped):
         os.makedirs(wine.path(folder), exist_ok=True)
     with open(setup, "rb") as file:
-        wine.write(r"C:\setup\setup.exe", file.read())
+        wine.write(SETUP, file.read())
 
     # No After Effects: the documented code, and nothing written (Wine's own
     # folders aside: the installer unpacks its helper into the user's temp).
     before = wine.files_outside_wine()
-    expect(wine.run(r"C:\setup\setup.exe", "/S") == EXIT_NO_HOST,
-           f"with no After Effects a silent install does not exit with {EXIT_NO_HOST}")
+    wine.expect_exit(EXIT_NO_HOST, "a silent install with no After Effects", SETUP, "/S")
     expect(wine.files_outside_wine() == before, "with no After Effects the install wrote files")
     expect(wine.values(UNINSTALL_KEY) is None, "with no After Effects the uninstaller is registered")
 
@@ -171,12 +201,12 @@ def run_checks(wine, makensis, script, setup, aex, version, root):
     built = subprocess.run([makensis, "-V1", "-DVERSION=0.9.0", f"-DPAYLOAD={os.path.join(root, 'older.aex')}",
                             f"-DOUTFILE={older_setup}", script], capture_output=True, text=True)
     expect(built.returncode == 0, f"makensis could not build the earlier version:\n{built.stdout}{built.stderr}")
-    expect(wine.run(r"C:\setup\older.exe", "/S") == 0, "the earlier version does not install")
+    wine.expect_exit(0, "the earlier version's silent install", r"C:\setup\older.exe", "/S")
     for folder in (spaces, accents, dropped):
         expect(wine.read(installed(folder)) == older, f"the earlier version is not in {folder}")
-    expect(wine.run("reg", "delete", HOSTS_KEY + r"\23.0", "/f") == 0, "reg could not delete a key")
+    wine.expect_exit(0, "reg delete", "reg", "delete", HOSTS_KEY + r"\23.0", "/f")
 
-    expect(wine.run(r"C:\setup\setup.exe", "/S") == 0, "a silent install does not exit with 0")
+    wine.expect_exit(0, "a silent install", SETUP, "/S")
     current = [installed(spaces), installed(accents)]
     expect(wine.plugin_files() == sorted(current), f"installed plug-in files: {wine.plugin_files()}")
     for path in current:
@@ -191,42 +221,54 @@ def run_checks(wine, makensis, script, setup, aex, version, root):
         expect(entry.get(value) == wanted, f"uninstall entry: {value} is {entry.get(value)!r}, not {wanted!r}")
     for value in ("DisplayName", "Publisher"):
         expect(entry.get(value), f"uninstall entry: no {value}")
-    recorded = sorted(entry[f"File{i}"] for i in range(1, entry.get("FileCount", 0) + 1))
-    expect(recorded == sorted(current), f"the uninstall entry records {recorded}")
+    expect(recorded(entry) == sorted(current), f"the uninstall entry records {recorded(entry)}")
     expect(os.path.isfile(wine.path(uninstaller)), "no uninstaller")
 
     # The same version again repairs.
     wine.write(installed(spaces), b"damaged")
-    expect(wine.run(r"C:\setup\setup.exe", "/S") == 0, "installing the same version again fails")
+    wine.expect_exit(0, "the same version's silent install again", SETUP, "/S")
     expect(wine.read(installed(spaces)) == aex, "installing the same version again does not repair the file")
     expect(wine.values(UNINSTALL_KEY).get("FileCount") == 2, "installing again records a file twice")
 
-    # A plug-in folder whose category subfolder cannot be made: the others
-    # are still installed.
+    # A plug-in folder whose category subfolder cannot be made, and a file in
+    # use: the others are still installed, and the file in use stays recorded.
     blocked = r"C:\AE 2026\Plug-ins"
     wine.write(blocked + "\\" + CATEGORY, b"a file where the category folder would go")
     wine.import_registry(host_key("26.0", blocked))
-    expect(wine.run(r"C:\setup\setup.exe", "/S") == EXIT_NOT_WRITTEN,
-           f"a folder that cannot be written does not give {EXIT_NOT_WRITTEN}")
-    expect(wine.plugin_files() == sorted(current), f"installed plug-in files: {wine.plugin_files()}")
-    expect(wine.run("reg", "delete", HOSTS_KEY + r"\26.0", "/f") == 0, "reg could not delete a key")
+    wine.write(installed(spaces), b"damaged")
+    with wine.held(installed(spaces)):
+        wine.expect_exit(EXIT_NOT_WRITTEN, "a silent install with a file in use and a folder it cannot write",
+                         SETUP, "/S")
+    expect(wine.read(installed(spaces)) == b"damaged", "a file in use was replaced")
+    expect(wine.read(installed(accents)) == aex, "a file in use stopped the install elsewhere")
+    entry = wine.values(UNINSTALL_KEY) or {}
+    expect(recorded(entry) == sorted(current), f"after a failed install the uninstall entry records {entry}")
+    wine.expect_exit(0, "reg delete", "reg", "delete", HOSTS_KEY + r"\26.0", "/f")
+    wine.expect_exit(0, "a silent install once the file is free", SETUP, "/S")
+    expect(wine.read(installed(spaces)) == aex, "installing again does not replace a file once free")
 
-    # The uninstaller as a script runs it: it returns once it is done.
-    wine.write(r"C:\setup\uninstall.cmd",
+    # The uninstaller as a script runs it: it returns once it is done. A file
+    # in use stays recorded for the next run.
+    wine.write(UNINSTALL_SCRIPT,
                f'@"{uninstaller}" /S _?={UNINSTALL_DIR}\r\n@exit /b %errorlevel%\r\n'.encode("ascii"))
-    expect(wine.run("cmd", "/c", r"C:\setup\uninstall.cmd") == 0, "the silent uninstaller does not exit with 0")
+    with wine.held(installed(spaces)):
+        wine.expect_exit(EXIT_NOT_REMOVED, "a silent uninstall with a file in use", "cmd", "/c", UNINSTALL_SCRIPT)
+    entry = wine.values(UNINSTALL_KEY) or {}
+    expect(recorded(entry) == [installed(spaces)], f"after a failed removal the uninstall entry records {entry}")
+    expect(wine.plugin_files() == [installed(spaces)], f"left after uninstalling: {wine.plugin_files()}")
+    wine.expect_exit(0, "a silent uninstall", "cmd", "/c", UNINSTALL_SCRIPT)
     expect(wine.plugin_files() == [], f"left after uninstalling: {wine.plugin_files()}")
     expect(wine.values(UNINSTALL_KEY) is None, "the uninstall entry is left")
     expect(not os.path.exists(wine.path(spaces + "\\" + CATEGORY)), "the emptied category folder is left")
     for path, data in others.items():
         expect(os.path.isfile(wine.path(path)) and wine.read(path) == data, f"uninstalling changed {path}")
     # Its own file, in use while it ran, goes at the next restart.
-    expect(wine.run("wineboot", "--restart") == 0, "Wine could not restart")
+    wine.expect_exit(0, "Wine's restart", "wineboot", "--restart")
     expect(not os.path.exists(wine.path(UNINSTALL_DIR)), "the uninstaller's folder is left after a restart")
 
 
 def main():
-    if len(sys.argv) != 7:
+    if len(sys.argv) != 8:
         print(__doc__, file=sys.stderr)
         return 2
     try:
@@ -234,7 +276,7 @@ def main():
     except Failure as failure:
         print(f"FAIL: {failure}", file=sys.stderr)
         return 1
-    print(f"{os.path.basename(sys.argv[4])}: {os.path.getsize(sys.argv[4])} bytes")
+    print(f"{os.path.basename(sys.argv[5])}: {os.path.getsize(sys.argv[5])} bytes")
     return 0
 
 
