@@ -50,10 +50,7 @@ TEST_F(EntryPointTest, PlainRenderFailsWithAMessage) {
   host.out_data.out_flags = PF_OutFlag_DEEP_COLOR_AWARE;
   EXPECT_EQ(Run(PF_Cmd_RENDER), PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(host.out_data.out_flags, PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_DISPLAY_ERROR_MESSAGE);
-  const std::string message = host.out_data.return_msg;
-  EXPECT_EQ(message.find("Quorvandile "), 0u) << message;
-  EXPECT_NE(message.find("smart render"), std::string::npos) << message;
-  EXPECT_EQ(message.find_first_of("\r\n"), std::string::npos) << "one line";
+  EXPECT_NE(std::string(host.out_data.return_msg).find("smart render"), std::string::npos);
   // The text is data, not a format.
   EXPECT_EQ(host.formats, (Log{"%.*s"}));
   EXPECT_FALSE(host.message_overflowed);
