@@ -83,7 +83,9 @@ PF_Err RefusePlainRender(PF_InData* in_data, PF_OutData* out_data) {
   // A host that sends the plain render (Premiere Pro, which loads the shared
   // plug-in folder too) expects its output world filled. Answering 0 with
   // nothing written would show the user a frame that silently "worked"; a
-  // failure with a reason tells them where the effect does render.
+  // failure with a reason tells them where the effect does render. The host
+  // has no code for a command an effect does not support; 516 is the one the
+  // effect gives for whatever else from the host it cannot work with.
   const std::string message =
       std::string(facts::kName) + " renders only in After Effects' smart render, not in this host's plain render.";
   ShowErrorMessage(in_data, out_data, message.c_str());
