@@ -66,12 +66,13 @@ package: tool
 	cpack --config build/$(PRESET)/CPackConfig.cmake -B $(PACKAGES)
 
 # The plug-in for the host with its INSTALL.txt, $(PACKAGES)/Quorvandile-<version>-win64.zip,
-# and its installer, $(PACKAGES)/Quorvandile-<version>-win64-setup.exe.
+# and its installer, $(PACKAGES)/Quorvandile-<version>-win64-setup.exe; each with its SHA-256 sum.
 release: deps
 	cmake --preset windows
 	cmake --build --preset windows -j $(JOBS) --target Quorvandile quorvandile_installer
 	cpack --config build/windows/CPackConfig.cmake -B $(PACKAGES)
 	cp build/windows/packaging/installer/*-setup.exe $(PACKAGES)/
+	cd $(PACKAGES) && for setup in *-setup.exe; do sha256sum "$$setup" > "$$setup.sha256"; done
 
 # Every test under AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer,
 # and the multi-threaded render tests under ThreadSanitizer.
