@@ -204,7 +204,21 @@ size_t CheckedFileProxy::size() const {
 }
 
 void RemovePartialFileOnSignals() {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemovePartialAndExit);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // Ignored at start (nohup, a shell's background job): the caller wants
+    // the run to outlive that signal, so it stays ignored.
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    struct sigaction remove {};
+    remove.sa_handler = RemovePartialAndExit;
+    remove.sa_flags = SA_RESTART;
+    sigemptyset(&remove.sa_mask);
+    sigaction(signal, &remove, nullptr);
+  }
+  // A write past a file-size limit (ulimit -f) then fails with EFBIG, and is
+  // reported and cleaned up like a full disk, instead of killing the process
+  // and leaving its partial file behind.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace qv::cli

@@ -79,7 +79,8 @@ class CheckedFileProxy : public OIIO::Filesystem::IOProxy {
 std::string SystemMessage(int error);
 
 // On SIGINT, SIGTERM and SIGHUP, removes the partial file being written
-// before the process ends.
+// before the process ends; a signal ignored at start stays ignored. Makes a
+// write past the file-size limit fail with EFBIG rather than end the process.
 void RemovePartialFileOnSignals();
 
 }  // namespace qv::cli

@@ -157,10 +157,15 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   if (child == 0) {
     // Only async-signal-safe calls between fork and exec.
     if (dup2(out.fd(), STDOUT_FILENO) < 0 || dup2(err.fd(), STDERR_FILENO) < 0) _exit(126);
-    if (setup.max_file_bytes) {
-      const rlimit limit{*setup.max_file_bytes, *setup.max_file_bytes};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-      signal(SIGXFSZ, SIG_IGN);
+    for (const int disposition : {SIGHUP, SIGINT, SIGTERM, SIGXFSZ}) signal(disposition, SIG_DFL);
+    for (const int ignored : setup.ignored_signals) signal(ignored, SIG_IGN);
+    const auto limit = [](int resource, const std::optional<rlim_t>& value) {
+      const rlimit both{*value, *value};
+      return !value || setrlimit(resource, &both) == 0;
+    };
+    if (!limit(RLIMIT_FSIZE, setup.max_file_bytes) || !limit(RLIMIT_AS, setup.max_address_space) ||
+        !limit(RLIMIT_STACK, setup.max_stack)) {
+      _exit(126);
     }
     if (setup.user &&
         (setgroups(0, nullptr) != 0 || setgid(setup.user->second) != 0 || setuid(setup.user->first) != 0)) {
@@ -169,12 +174,14 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
+  if (setup.while_running) setup.while_running(child);
   int raw = 0;
   rusage usage{};
   while (wait4(child, &raw, 0, &usage) < 0) {
     if (errno != EINTR) throw std::runtime_error("cannot wait for the tool");
   }
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
   run.peak_kib = usage.ru_maxrss;
   run.out = out.Text();
   run.err = err.Text();

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <string>
@@ -21,7 +22,8 @@
 namespace qv::cli::test {
 
 struct ToolRun {
-  int status = -1;
+  int status = -1;  // -1 when a signal ended it
+  int signal = 0;    // the signal that ended it
   std::string out;  // standard output
   std::string err;  // standard error
   long peak_kib = 0;  // the tool's peak resident size
@@ -29,14 +31,23 @@ struct ToolRun {
 
 // What the tool's process runs under beyond what the test does.
 struct ProcessSetup {
-  // A file-size limit, with SIGXFSZ ignored, so that a write past it fails
-  // with EFBIG as a write to a full disk fails with ENOSPC.
+  // A file-size limit, as `ulimit -f` sets it; SIGXFSZ keeps its default
+  // disposition, as it has in a shell.
   std::optional<rlim_t> max_file_bytes;
   // Another user and group to run as (the test must run as root). That user
   // runs a copy of the tool and its plug-in in a directory anyone may enter,
   // whoever may enter the build's; the directory the tool runs in must be
   // one it can enter.
   std::optional<std::pair<uid_t, gid_t>> user;
+  // Signals ignored when the tool starts, as nohup ignores SIGHUP; any other
+  // has its default disposition, whatever the test's own.
+  std::vector<int> ignored_signals;
+  // Limits on the address space and on the stack (the default size of a
+  // thread's stack), as `ulimit -v` and `ulimit -s` set them.
+  std::optional<rlim_t> max_address_space;
+  std::optional<rlim_t> max_stack;
+  // Called with the tool's process id while it runs, before it is waited for.
+  std::function<void(pid_t)> while_running;
 };
 
 // Runs the built tool with `args` in `directory`, with `environment`

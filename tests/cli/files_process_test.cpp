@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 
 #include "cli_support.h"
@@ -45,13 +46,15 @@ class FileHandling : public ::testing::Test {
 };
 
 TEST_F(FileHandling, AFailedWriteFailsTheRunAndLeavesTheTargetInEveryFormat) {
-  constexpr rlim_t kFileLimit = 8192;  // bytes
+  // SIGXFSZ at its default, as a shell leaves it under `ulimit -f`.
+  ProcessSetup limited;
+  limited.max_file_bytes = 8192;
   for (const char* extension : {"png", "tif", "exr", "jpg", "bmp", "tga", "ppm", "hdr", "dpx", "webp", "jp2", "sgi"}) {
     SCOPED_TRACE(extension);
     const std::string target = std::string("out.") + extension;
     std::ofstream(dir_ / target) << "the previous render";
     const std::vector<std::string> before = dir_.Files();
-    const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", target, "-q"}, {}, {kFileLimit, {}});
+    const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", target, "-q"}, {}, limited);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
     EXPECT_THAT(run.err, StartsWith("quorvandile: cannot write " + target + ": "));
@@ -63,7 +66,7 @@ TEST_F(FileHandling, AFailedWriteFailsTheRunAndLeavesTheTargetInEveryFormat) {
     fs::remove(dir_ / target);
   }
   // Where the writer takes our checked output, the cause is the system's.
-  const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", "out.png"}, {}, {kFileLimit, {}});
+  const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", "out.png"}, {}, limited);
   EXPECT_THAT(run.err, HasSubstr("cannot write out.png: File too large"));
 }
 
@@ -95,6 +98,46 @@ TEST_F(FileHandling, ATargetTheCallerMayNotWriteIsRefusedAndAReplacedOneKeepsIts
   EXPECT_EQ(replaced.status, 0) << replaced.err;
   EXPECT_EQ(fs::status(dir_ / "shared.png").permissions(), mode);
   EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "shared.png").width, 256);
+}
+
+TEST_F(FileHandling, SighupIgnoredAtStartStaysIgnoredAndOtherwiseRemovesThePartialFile) {
+  constexpr int kFrames = 60;  // enough to be still rendering when the signal comes
+  const auto writing = [this] {
+    for (const std::string& name : dir_.Files()) {
+      if (name.rfind(".out.", 0) == 0 && name.find(".partial-") != std::string::npos) return true;
+    }
+    return false;
+  };
+  for (const bool nohup : {true, false}) {
+    SCOPED_TRACE(nohup ? "started with SIGHUP ignored" : "SIGHUP at its default");
+    for (const std::string& name : dir_.Files()) {
+      if (name != "in.png") fs::remove(dir_ / name);
+    }
+    ProcessSetup setup;
+    if (nohup) setup.ignored_signals = {SIGHUP};
+    bool sent = false;
+    setup.while_running = [&](pid_t tool) {
+      // Once a frame is being written, so that there is a partial file to remove.
+      for (int tries = 0; tries < 20000 && !writing(); ++tries) usleep(500);
+      sent = kill(tool, SIGHUP) == 0;
+    };
+    const ToolRun run = RunTool(dir_.path(),
+                                {"render", "in.png", "-o", "out.####.png", "--frames",
+                                 "1-" + std::to_string(kFrames), "--jobs", "1", "-q"},
+                                {}, setup);
+    ASSERT_TRUE(sent);
+    EXPECT_FALSE(writing());
+    if (nohup) {
+      EXPECT_EQ(run.status, 0) << "signal " << run.signal << ": " << run.err;
+      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(dir_.Files().size(), 1u + kFrames);
+      EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "out.0060.png").samples,
+                EngineRender(ReadFile<std::uint8_t>(dir_ / "in.png"), DefaultToneParams()).samples);
+    } else {
+      EXPECT_EQ(run.signal, SIGHUP) << run.status << ": " << run.err;
+      EXPECT_LT(dir_.Files().size(), 1u + kFrames);  // it stopped
+    }
+  }
 }
 
 TEST_F(FileHandling, PartialFilesOfEndedRunsOnTheTargetAreRemoved) {
