@@ -271,7 +271,9 @@ int main(int argc, char** argv) {
       ->add_flag("--wait", render.slurm.wait,
                  "With --slurm: follow the job to its end; exit 1 naming the frames of failed tasks")
       ->needs(slurm);
-  render_command->add_flag("--dry-run", render.slurm.dry_run, "With --slurm: print the batch script, submit nothing")
+  render_command
+      ->add_flag("--dry-run", render.slurm.dry_run,
+                 "With --slurm: print the sbatch command and its batch script, submit nothing")
       ->needs(slurm);
   render_command->footer(kRenderFooter);
 

@@ -176,17 +176,26 @@ struct JobFiles {
 
 std::string RangeText(const FrameRange& range) { return Describe({range}); }
 
-// The batch script of the job array: task i renders chunks[i].
+// sbatch's options for the job array, on its command line rather than as
+// #SBATCH lines in the script: each is one argument, whatever its path holds
+// (spaces, quotes), and none can end a comment line and start a command.
+// Options on sbatch's command line also override any #SBATCH line.
+std::vector<std::string> SbatchArgs(const RenderOptions& options, const JobFiles& files,
+                                    const std::vector<FrameRange>& chunks) {
+  std::vector<std::string> args = {"--parsable", "--job-name=quorvandile", Cat("--array=0-", chunks.size() - 1),
+                                   Cat("--output=", files.log_pattern)};
+  if (!options.slurm.partition.empty()) args.push_back(Cat("--partition=", options.slurm.partition));
+  args.insert(args.end(), options.slurm.sbatch_args.begin(), options.slurm.sbatch_args.end());
+  return args;
+}
+
+// The batch script of the job array: task i renders chunks[i]. Every path
+// and option in it is one quoted word.
 std::string BatchScript(const SessionOptions& session, const RenderOptions& options, const JobFiles& files,
                         const std::vector<FrameRange>& chunks, const std::string& tool) {
   std::ostringstream script;
   script << "#!/bin/bash\n"
-         << "#SBATCH --job-name=quorvandile\n"
-         << "#SBATCH --array=0-" << chunks.size() - 1 << '\n'
-         << "#SBATCH --output=" << files.log_pattern << '\n';
-  if (!options.slurm.partition.empty()) script << "#SBATCH --partition=" << options.slurm.partition << '\n';
-  for (const std::string& arg : options.slurm.sbatch_args) script << "#SBATCH " << arg << '\n';
-  script << "# One task per chunk of frames, each rendered on its node by the tool and the\n"
+         << "# One task per chunk of frames, each rendered on its node by the tool and the\n"
             "# plug-in below with the look in the settings file: all on storage every node sees.\n"
             "set -eu\n"
             "chunks=(";
@@ -199,6 +208,18 @@ std::string BatchScript(const SessionOptions& session, const RenderOptions& opti
   for (const std::string& arg : options.task_args) script << ' ' << ShellQuoted(arg);
   script << '\n';
   return script.str();
+}
+
+// What a dry run prints: the submission as a shell command, the script as
+// its here-document. No line of the script can end the here-document, since
+// nothing in it holds a line break.
+std::string Submission(const std::vector<std::string>& sbatch_args, const std::string& script) {
+  constexpr const char* kEnd = "END_OF_BATCH_SCRIPT";
+  std::ostringstream text;
+  text << "sbatch";
+  for (const std::string& arg : sbatch_args) text << ' ' << ShellQuoted(arg);
+  text << " <<'" << kEnd << "'\n" << script << kEnd << '\n';
+  return text.str();
 }
 
 // A file's identity: a rendered frame is a new file (renamed into place), so a
@@ -301,6 +322,21 @@ int Follow(const RenderOptions& options, const FramePattern& output, const JobFi
                      options.skip_existing ? "" : " --skip-existing", " renders what is missing"));
 }
 
+// A control character (a line break above all) in what reaches the cluster
+// would end a line of the batch script or of sbatch's own reading, and turn
+// the rest of a file name into a command on the node.
+void RequirePrintable(const std::string& what, const std::string& text) {
+  const auto control = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  };
+  if (std::none_of(text.begin(), text.end(), control)) return;
+  std::string shown;
+  for (const char c : text) shown += control(c) ? std::string("?") : std::string(1, c);
+  throw UsageError(Cat("--slurm: ", what, " \"", shown,
+                       "\" holds a control character (a line break, a tab): the cluster cannot take it"));
+}
+
 void RequireAbsolute(const std::string& what, const std::string& path) {
   if (fs::path(path).is_absolute()) return;
   throw UsageError(Cat("--slurm: ", what, " \"", path,
@@ -310,6 +346,12 @@ void RequireAbsolute(const std::string& what, const std::string& path) {
 }  // namespace
 
 int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& options) {
+  RequirePrintable("IN", options.input);
+  RequirePrintable("OUT", options.output);
+  RequirePrintable("the plug-in", session_options.plugin_path);
+  RequirePrintable("--partition", options.slurm.partition);
+  for (const std::string& arg : options.slurm.sbatch_args) RequirePrintable("--sbatch-arg", arg);
+  for (const std::string& arg : options.task_args) RequirePrintable("option", arg);
   RequireAbsolute("IN", options.input);
   RequireAbsolute("OUT", options.output);
   RequireAbsolute("the plug-in", session_options.plugin_path);
@@ -321,6 +363,7 @@ int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& o
   std::error_code error;
   const fs::path tool = fs::read_symlink("/proc/self/exe", error);
   if (error) throw RunError(Cat("cannot find this program's own path: ", error.message()));
+  RequirePrintable("this program's own path", tool.string());
 
   const FramePlan plan = PlanFrames(options);
   // The look is checked here, before anything is submitted: a task must not
@@ -344,8 +387,9 @@ int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& o
   const std::vector<FrameRange> chunks = Chunks(plan.frames, chunk);
   const JobFiles files(plan.output);
   const std::string script = BatchScript(session_options, options, files, chunks, tool.string());
+  const std::vector<std::string> sbatch_args = SbatchArgs(options, files, chunks);
   if (options.slurm.dry_run) {
-    std::fputs(script.c_str(), stdout);
+    std::fputs(Submission(sbatch_args, script).c_str(), stdout);
     session.Close();
     return 0;
   }
@@ -359,7 +403,7 @@ int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& o
   }
   SaveSettings(files.settings, session.params(), look);
   session.Close();
-  const ProgramRun submitted = RunProgram(sbatch, {"--parsable"}, script);
+  const ProgramRun submitted = RunProgram(sbatch, sbatch_args, script);
   const std::string job = submitted.out.substr(0, submitted.out.find_first_of(";\n"));
   if (submitted.status != 0 || job.empty() || job.find_first_not_of("0123456789") != std::string::npos) {
     fs::remove(files.settings, error);

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -12,6 +13,7 @@
 namespace qv::cli::test {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
@@ -45,11 +47,14 @@ TEST_F(SlurmSubmission, ADryRunPrintsTheArrayOfChunksAndWritesNothing) {
   EXPECT_EQ(run.err, "");
   const std::vector<std::string> lines = Lines(run.out);
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.front(), "#!/bin/bash");
-  EXPECT_THAT(run.out, HasSubstr("\n#SBATCH --array=0-7\n"));
-  EXPECT_THAT(run.out, HasSubstr("\n#SBATCH --partition=render\n#SBATCH --time=30\n"));
+  // The submission as a shell command, the script as its here-document.
+  EXPECT_EQ(lines.front(), "sbatch '--parsable' '--job-name=quorvandile' '--array=0-7' '--output=" +
+                               (dir_ / "out.frames.png.task-%A_%a.log").string() +
+                               "' '--partition=render' '--time=30' <<'END_OF_BATCH_SCRIPT'");
+  EXPECT_EQ(lines.back(), "END_OF_BATCH_SCRIPT");
+  EXPECT_THAT(run.out, HasSubstr("<<'END_OF_BATCH_SCRIPT'\n#!/bin/bash\n"));
+  EXPECT_THAT(run.out, Not(HasSubstr("#SBATCH")));
   EXPECT_THAT(run.out, HasSubstr("\nchunks=(1-6 7-12 13-18 19-24 25-30 31-36 37-42 43-48)\n"));
-  EXPECT_THAT(run.out, HasSubstr("--output=" + (dir_ / "out.frames.png.task-%A_%a.log").string()));
   // Each task: the same tool and plug-in, the look from the settings file,
   // its chunk, and the options given for how files are read and written.
   EXPECT_THAT(run.out, HasSubstr("--plugin '" QV_PLUGIN_FILE "'"));
@@ -76,7 +81,7 @@ TEST_F(SlurmSubmission, SkippingExistingOutputsChunksOnlyTheMissingFrames) {
   const ToolRun run = RunTool(dir_.path(), Render({"--chunk", "2", "--dry-run", "--skip-existing"}, "1-10"));
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("\nchunks=(1-2 3 7-8 9-10)\n"));
-  EXPECT_THAT(run.out, HasSubstr("\n#SBATCH --array=0-3\n"));
+  EXPECT_THAT(run.out, HasSubstr(" '--array=0-3' "));
   EXPECT_THAT(run.out, HasSubstr(" '--skip-existing'\n"));
   EXPECT_EQ(run.err, "quorvandile: frames 4-6: skipped, their output exists\n");
 }
@@ -120,6 +125,89 @@ TEST_F(SlurmSubmission, RefusalsAreOneLineAndSubmitNothing) {
     EXPECT_EQ(Lines(silent.err).size(), 1u) << silent.err;
   }
   EXPECT_TRUE(dir_.Files().empty());
+}
+
+// Paths and options as a user may give them reach the cluster each as one
+// word: sbatch gets them as its arguments, the script holds them quoted, and
+// a control character that would end a line is refused.
+TEST_F(SlurmSubmission, AwkwardPathsAndOptionsReachTheClusterWhole) {
+  // sbatch and sinfo stand-ins that record what they get and accept the job.
+  const TempDir clients;
+  std::ofstream(clients / "sbatch") << "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$RECORD/args\"\n"
+                                       "cat > \"$RECORD/script\"\necho 42\n";
+  std::ofstream(clients / "sinfo") << "#!/bin/sh\necho node1 4\n";
+  for (const char* client : {"sbatch", "sinfo"}) {
+    std::filesystem::permissions(clients / client, std::filesystem::perms::owner_all);
+  }
+  const std::vector<std::string> environment = {"PATH=" + clients.path().string() + ":/usr/bin:/bin",
+                                                "RECORD=" + clients.path().string()};
+
+  const std::filesystem::path shot = dir_ / "it's a $HOME \"shot\" `id`";
+  std::filesystem::create_directory(shot);
+  std::vector<Image<std::uint8_t>> inputs;
+  for (int f = 1; f <= 4; ++f) {
+    inputs.push_back(VariedImage<std::uint8_t>(5, 3, 4, 40u + f));
+    WriteFile(shot / ("in.000" + std::to_string(f) + ".png"), inputs.back(), OIIO::TypeDesc::UINT8);
+  }
+  const std::vector<std::string> render = {"render", (shot / "in.####.png").string(), "-o",
+                                           (shot / "out.####.png").string(), "--frames", "1-4", "--slurm",
+                                           "--chunk", "2", "--set", "Gamma=2"};
+  std::vector<std::string> args = render;
+  args.insert(args.end(), {"--partition", "night shift", "--sbatch-arg=--comment=a \"b\" 'c'"});
+  const ToolRun run = RunTool(dir_.path(), args, environment);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.out, StartsWith("job 42: 2 tasks, frames 1-4, logs "));
+  std::vector<std::string> sbatch_args;
+  const std::string recorded = Contents(clients / "args");
+  for (std::size_t at = 0, end; (end = recorded.find('\0', at)) != std::string::npos; at = end + 1) {
+    sbatch_args.push_back(recorded.substr(at, end - at));
+  }
+  EXPECT_THAT(sbatch_args, ElementsAre("--parsable", "--job-name=quorvandile", "--array=0-1",
+                                       "--output=" + (shot / "out.frames.png.task-%A_%a.log").string(),
+                                       "--partition=night shift", "--comment=a \"b\" 'c'"));
+
+  // The script as a node runs it, for its second task: frames 3 and 4 in
+  // the awkward folder, with the look.
+  const std::string script = Contents(clients / "script");
+  EXPECT_THAT(script, StartsWith("#!/bin/bash\n"));
+  EXPECT_THAT(script, Not(HasSubstr("#SBATCH")));
+  const std::string task = "cd / && SLURM_ARRAY_TASK_ID=1 SLURM_CPUS_ON_NODE=1 bash '" +
+                           (clients / "script").string() + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(task.c_str()), 0) << script;
+  ToneParams params = DefaultToneParams();
+  params.gamma = 2;
+  for (int f = 1; f <= 4; ++f) {
+    const std::filesystem::path out = shot / ("out.000" + std::to_string(f) + ".png");
+    ASSERT_EQ(std::filesystem::exists(out), f >= 3) << out;
+    if (f >= 3) {
+      EXPECT_EQ(ReadFile<std::uint8_t>(out).samples, EngineRender(inputs[f - 1], params).samples);
+    }
+  }
+
+  // A line break or another control character, anywhere the cluster gets it,
+  // is refused before anything is submitted.
+  const std::filesystem::path broken = dir_ / "a\ntouch pwned";
+  const std::vector<std::vector<std::string>> refused = {
+      {"render", (dir_ / "in.####.png").string(), "-o", (broken / "out.####.png").string(), "--frames", "1-4",
+       "--slurm", "--chunk", "2"},
+      {"render", (broken / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(), "--frames", "1-4",
+       "--slurm", "--chunk", "2"},
+      {"render", (dir_ / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(), "--frames", "1-4",
+       "--slurm", "--chunk", "2", "--partition", "night\rshift"},
+      {"render", (dir_ / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(), "--frames", "1-4",
+       "--slurm", "--chunk", "2", "--sbatch-arg=--comment=a\tb"},
+      {"render", (dir_ / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(), "--frames", "1-4",
+       "--slurm", "--chunk", "2", "--colorconfig", (broken / "config.ocio").string()},
+  };
+  std::filesystem::remove(clients / "args");
+  for (const std::vector<std::string>& refusal : refused) {
+    const ToolRun bad = RunTool(dir_.path(), refusal, environment);
+    EXPECT_EQ(bad.status, 2) << bad.err;
+    EXPECT_THAT(bad.err, StartsWith("quorvandile: --slurm: "));
+    EXPECT_THAT(bad.err, HasSubstr("holds a control character"));
+    EXPECT_EQ(Lines(bad.err).size(), 1u) << bad.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(clients / "args"));  // nothing submitted
 }
 
 }  // namespace
