@@ -6,7 +6,9 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -147,8 +149,8 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   std::mutex render_mutex;
   const auto process = [&](std::int32_t frame) {
     FrameOutcome outcome;
-    outcome.out_path = plan.output.At(frame);
     try {
+      outcome.out_path = plan.output.At(frame);
       std::optional<InputImage> own;
       std::string space = still_space;
       if (plan.input.HasFrame()) own = read(frame, &space);
@@ -193,9 +195,15 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   std::int64_t next = 0;       // the next frame to take, counted from 0
   std::int64_t committed = 0;  // frames put in place, or dropped after a failure
   std::exception_ptr failure;
-  std::int32_t failed_frame = 0;
+  std::optional<std::int32_t> failed_frame;  // the frame that failed, when one did
   bool warned_alpha = false;
-  const auto work = [&] {
+  // Stops the run, unless an earlier failure did. Called with `mutex` held.
+  const auto stop = [&](std::exception_ptr error, std::optional<std::int32_t> frame) {
+    if (failure) return;
+    failure = std::move(error);
+    failed_frame = frame;
+  };
+  const auto take_frames = [&] {
     for (;;) {
       std::int64_t k = 0;
       {
@@ -206,7 +214,8 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       const std::int32_t frame = FrameAt(plan.frames, k);
       FrameOutcome outcome = process(frame);
       std::unique_lock<std::mutex> lock(mutex);
-      turn.wait(lock, [&] { return committed == k; });
+      // After a failure no frame is put in place, and none waits for its turn.
+      turn.wait(lock, [&] { return committed == k || failure; });
       if (!failure) {
         try {
           if (outcome.error) std::rethrow_exception(outcome.error);
@@ -219,17 +228,35 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
           }
           progress.FrameDone(outcome.out_path, outcome.pixels);
         } catch (...) {
-          failure = std::current_exception();
-          failed_frame = frame;
+          stop(std::current_exception(), frame);
         }
       }
       ++committed;
       turn.notify_all();
     }
   };
+  // Whatever escapes a thread's share stops the run, and is reported once
+  // every thread has ended: an exception leaving a thread, or leaving this
+  // one with helpers still running, would abort the process without a word.
+  const auto work = [&] {
+    try {
+      take_frames();
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      stop(std::current_exception(), std::nullopt);
+      turn.notify_all();
+    }
+  };
   const int jobs = static_cast<int>(std::min<std::int64_t>(options.jobs.value_or(DefaultJobs(plan, options)), count));
   std::vector<std::thread> helpers;
-  for (int j = 1; j < jobs; ++j) helpers.emplace_back(work);
+  helpers.reserve(static_cast<std::size_t>(jobs));
+  for (int j = 1; j < jobs; ++j) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // no thread to spare (a process or memory limit): the threads already there share the frames
+    }
+  }
   work();
   for (std::thread& helper : helpers) helper.join();
 
@@ -237,7 +264,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
     try {
       std::rethrow_exception(failure);
     } catch (const RunError& e) {
-      throw RunError(FramePrefix(plan, failed_frame) + e.what());
+      throw RunError((failed_frame ? FramePrefix(plan, *failed_frame) : std::string()) + e.what());
     }
   }
   session.Close();

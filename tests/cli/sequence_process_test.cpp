@@ -118,6 +118,62 @@ TEST_F(Sequence, FramesInFlightChangeNothingButTheTime) {
   for (const std::string& name : dir_.Files()) EXPECT_EQ(name.find("partial"), std::string::npos) << name;
 }
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QV_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QV_SANITIZED 1
+#endif
+
+// Under a memory limit (ulimit -v) that leaves room for some of the frames in
+// flight but not all, the run either renders every frame or ends with one
+// line: no thread left running aborts the process. Thread stacks of 256 MiB
+// (ulimit -s) make the room a thread takes far larger than anything else.
+TEST_F(Sequence, AMemoryLimitNeverAbortsTheRun) {
+#ifdef QV_SANITIZED
+  GTEST_SKIP() << "the sanitizers' shadow memory does not fit under an address-space limit";
+#endif
+  inputs_.push_back(VariedImage<std::uint8_t>(64, 64, 4, 3));
+  WriteFile(dir_ / "still.png", inputs_.back(), OIIO::TypeDesc::UINT8);
+  static constexpr rlim_t kStack = rlim_t{256} << 20;
+  const auto render = [this](int jobs, rlim_t limit) {
+    ProcessSetup setup;
+    setup.max_stack = kStack;
+    setup.max_address_space = limit;
+    for (const std::string& name : dir_.Files()) {
+      if (name != "still.png") std::filesystem::remove(dir_ / name);
+    }
+    return RunTool(dir_.path(), {"render", "still.png", "-o", "out.####.png", "--frames", "1-6", "--jobs",
+                                 std::to_string(jobs), "--threads", "1", "-q"}, {}, setup);
+  };
+  // The least room, to 16 MiB, in which one frame at a time renders.
+  rlim_t enough = rlim_t{64} << 30, too_little = rlim_t{64} << 20;
+  ASSERT_EQ(render(1, enough).status, 0);
+  while (enough - too_little > (rlim_t{16} << 20)) {
+    const rlim_t middle = too_little + (enough - too_little) / 2;
+    (render(1, middle).status == 0 ? enough : too_little) = middle;
+  }
+  // From no room for another thread to room for two.
+  for (rlim_t limit = enough; limit <= enough + 2 * kStack; limit += kStack / 4) {
+    SCOPED_TRACE("address space limit " + std::to_string(limit >> 20) + " MiB");
+    const ToolRun run = render(3, limit);
+    EXPECT_EQ(run.signal, 0) << run.err;
+    if (run.status == 0) {
+      for (int f = 1; f <= 6; ++f) {
+        EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / Name("out", f)).samples,
+                  EngineRender(inputs_.front(), DefaultToneParams()).samples);
+      }
+    } else {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+      EXPECT_THAT(run.err, StartsWith("quorvandile: "));
+      for (const std::string& name : dir_.Files()) EXPECT_EQ(name.find("partial"), std::string::npos) << name;
+    }
+  }
+}
+
 TEST_F(Sequence, SkippingExistingOutputsRendersOnlyTheMissingFrames) {
   WriteFrames(1, 4);
   const std::vector<std::string> render = {"render", "in.####.png", "-o", "out.####.png", "--frames", "1-4",
