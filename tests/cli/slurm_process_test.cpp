@@ -186,19 +186,13 @@ TEST_F(SlurmSubmission, AwkwardPathsAndOptionsReachTheClusterWhole) {
 
   // A line break or another control character, anywhere the cluster gets it,
   // is refused before anything is submitted.
-  const std::filesystem::path broken = dir_ / "a\ntouch pwned";
-  const std::vector<std::vector<std::string>> refused = {
-      {"render", (dir_ / "in.####.png").string(), "-o", (broken / "out.####.png").string(), "--frames", "1-4",
-       "--slurm", "--chunk", "2"},
-      {"render", (broken / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(), "--frames", "1-4",
-       "--slurm", "--chunk", "2"},
-      {"render", (dir_ / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(), "--frames", "1-4",
-       "--slurm", "--chunk", "2", "--partition", "night\rshift"},
-      {"render", (dir_ / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(), "--frames", "1-4",
-       "--slurm", "--chunk", "2", "--sbatch-arg=--comment=a\tb"},
-      {"render", (dir_ / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(), "--frames", "1-4",
-       "--slurm", "--chunk", "2", "--colorconfig", (broken / "config.ocio").string()},
-  };
+  const std::string broken = (dir_ / "a\ntouch pwned").string();
+  std::vector<std::vector<std::string>> refused = {
+      Render({"--chunk", "2"}), Render({"--chunk", "2"}), Render({"--chunk", "2", "--partition", "night\rshift"}),
+      Render({"--chunk", "2", "--sbatch-arg=--comment=a\tb"}),
+      Render({"--chunk", "2", "--colorconfig", broken + "/config.ocio"})};
+  refused[0][1] = broken + "/in.####.png";
+  refused[1][3] = broken + "/out.####.png";
   std::filesystem::remove(clients / "args");
   for (const std::vector<std::string>& refusal : refused) {
     const ToolRun bad = RunTool(dir_.path(), refusal, environment);
