@@ -115,13 +115,16 @@ PartialFile::PartialFile(const fs::path& target) {
   const PartialName name = PartialNameOf(target_);
   RemoveStalePartials(directory, name);
   path_ = directory / (name.prefix + std::to_string(getpid()) + name.suffix);
+  // Published before it exists, so that a signal the moment it is created
+  // still finds it; the name holds this process's id, so it is no one else's.
+  slot_ = Publish(path_.string());
   fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd_ < 0) {
     const int cause = errno;
     path_.clear();
+    Withdraw(slot_);
     throw RunError(Because("cannot write", target.string(), SystemMessage(cause)));
   }
-  slot_ = Publish(path_.string());
 }
 
 PartialFile::~PartialFile() {

@@ -160,8 +160,9 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
     for (const int disposition : {SIGHUP, SIGINT, SIGTERM, SIGXFSZ}) signal(disposition, SIG_DFL);
     for (const int ignored : setup.ignored_signals) signal(ignored, SIG_IGN);
     const auto limit = [](int resource, const std::optional<rlim_t>& value) {
+      if (!value) return true;
       const rlimit both{*value, *value};
-      return !value || setrlimit(resource, &both) == 0;
+      return setrlimit(resource, &both) == 0;
     };
     if (!limit(RLIMIT_FSIZE, setup.max_file_bytes) || !limit(RLIMIT_AS, setup.max_address_space) ||
         !limit(RLIMIT_STACK, setup.max_stack)) {
