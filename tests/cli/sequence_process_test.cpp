@@ -135,8 +135,9 @@ TEST_F(Sequence, AMemoryLimitNeverAbortsTheRun) {
 #ifdef QV_SANITIZED
   GTEST_SKIP() << "the sanitizers' shadow memory does not fit under an address-space limit";
 #endif
-  inputs_.push_back(VariedImage<std::uint8_t>(64, 64, 4, 3));
-  WriteFile(dir_ / "still.png", inputs_.back(), OIIO::TypeDesc::UINT8);
+  const Image<std::uint8_t> still = VariedImage<std::uint8_t>(64, 64, 4, 3);
+  WriteFile(dir_ / "still.png", still, OIIO::TypeDesc::UINT8);
+  const auto expected = EngineRender(still, DefaultToneParams()).samples;
   static constexpr rlim_t kStack = rlim_t{256} << 20;
   const auto render = [this](int jobs, rlim_t limit) {
     ProcessSetup setup;
@@ -162,8 +163,7 @@ TEST_F(Sequence, AMemoryLimitNeverAbortsTheRun) {
     EXPECT_EQ(run.signal, 0) << run.err;
     if (run.status == 0) {
       for (int f = 1; f <= 6; ++f) {
-        EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / Name("out", f)).samples,
-                  EngineRender(inputs_.front(), DefaultToneParams()).samples);
+        EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / Name("out", f)).samples, expected);
       }
     } else {
       EXPECT_EQ(run.status, 1);
