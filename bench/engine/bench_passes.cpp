@@ -9,10 +9,10 @@
 //   Table16Build/gamma1, Table16BuildScalar/gamma1                            us_per_build
 //
 // PassN runs on the variant and the memory choices a ToneMapper makes by
-// itself (the label names them: variant, table reads, output stores; the
-// environment variables QUORVANDILE_SIMD, QUORVANDILE_TABLE_READS and
-// QUORVANDILE_OUTPUT_STORES force them here, tests/support/forced_passes.h), PassNScalar on
-// the plain passes. The content (bench_frames.h) is "picture", the frames the
+// itself (the label names them beside the processor: variant, table reads,
+// output stores; the environment variables QUORVANDILE_SIMD,
+// QUORVANDILE_TABLE_READS and QUORVANDILE_OUTPUT_STORES force them here,
+// tests/support/forced_passes.h), PassNScalar on the plain passes. The content (bench_frames.h) is "picture", the frames the
 // speed is about, or "random", the worst case for the integer passes' table
 // lookups. With 2 threads the frame is cut into bands as the render does and
 // each band runs on its own thread.
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "../common/bench_frames.h"
+#include "../common/bench_labels.h"
 #include "forced_passes.h"
 #include "engine/pass_variant.h"
 #include "engine/tone_mapper.h"
@@ -119,8 +120,7 @@ void BenchPass(benchmark::State& state, PassCase c) {
   const qv::ImageView input{c.depth, const_cast<Pixel*>(in.data()), c.size.width, c.size.height, c.size.width};
   const qv::ImageView output{c.depth, out.data(), c.size.width, c.size.height, c.size.width};
 
-  state.SetLabel(Join({qv::PassVariantName(mapper.passVariant()), " ", qv::TableReadsName(mapper.tableReads()), " ",
-                       qv::OutputStoresName(mapper.OutputStoresOf(input, output))}));
+  state.SetLabel(qv::bench::PathLabel(mapper, input, output));
 
   BandRunner& runner = qv::bench::Runner(c.threads);
   const std::function<void(int, int)> bands = [&](int i, int n) {
@@ -160,6 +160,7 @@ void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixelBytes
   const std::size_t bytes = static_cast<std::size_t>(size.Pixels()) * pixelBytes;
   std::vector<unsigned char> from(bytes, 1), to(bytes, 0);
   BandRunner& runner = qv::bench::Runner(threads);
+  state.SetLabel(qv::bench::ProcessorLabel());
   CopyFrame(runner, from.data(), to.data(), size, pixelBytes);
   const auto start = Clock::now();
   for (auto _ : state) {
@@ -177,7 +178,7 @@ void BenchTableBuild(benchmark::State& state, qv::PixelDepth depth, double gamma
   const qv::ToneMapperSettings settings{depth, Settings(qv::kBaseLightness, false, gamma)};
   const qv::PassForcing forcing =
       scalar ? qv::PassForcing{qv::PassVariant::kScalar, {}} : qv::testing::PassesFromEnvironment();
-  state.SetLabel(qv::PassVariantName(qv::ToneMapper(settings, forcing).passVariant()));
+  state.SetLabel(qv::bench::VariantLabel(qv::ToneMapper(settings, forcing).passVariant()));
   const auto start = Clock::now();
   for (auto _ : state) {
     qv::ToneMapper mapper(settings, forcing);

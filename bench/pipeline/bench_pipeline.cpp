@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "../common/bench_frames.h"
+#include "../common/bench_labels.h"
 #include "engine/tone_mapper.h"
 #include "render/bands.h"
 #include "render/frame_passes.h"
@@ -222,6 +223,9 @@ void BenchFrame(benchmark::State& state, Case c) {
   const simhost::FrameReport first = host.RenderFrame(0);
   PassRun pass(c);
   pass();
+  // The frame's path is the pass's: both take their choices from
+  // FramePasses(), and the frame must match the pass's bytes.
+  state.SetLabel(qv::bench::PathLabel(pass.mapper, pass.in, pass.out));
   if (first.err() != PF_Err_NONE || !first.output || !first.output->SamePixels(pass.output)) {
     state.SkipWithError("the frame is not the pass's output");
     return;
@@ -259,6 +263,7 @@ void BenchFrame(benchmark::State& state, Case c) {
 
 void BenchPass(benchmark::State& state, Case c) {
   PassRun pass(c);
+  state.SetLabel(qv::bench::PathLabel(pass.mapper, pass.in, pass.out));
   CopyRun copy(c.size, static_cast<std::size_t>(pass.input.bytes_per_pixel()), c.threads);
   pass();
   copy();
@@ -275,6 +280,7 @@ void BenchPass(benchmark::State& state, Case c) {
 
 void BenchMemcpy(benchmark::State& state, FrameSize size, std::size_t pixel_bytes, int threads) {
   CopyRun copy(size, pixel_bytes, threads);
+  state.SetLabel(qv::bench::ProcessorLabel());
   copy();
   Totals totals;
   for (auto _ : state) {

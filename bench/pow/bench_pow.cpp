@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/bench_labels.h"
 #include "engine/pass_variant.h"
 #include "engine/pow.h"
 
@@ -53,7 +54,8 @@ void Plain(const float* x, float* out) {
 
 // Each iteration times the function and the C library's powf back to back.
 template <class Fn>
-void BenchPow(benchmark::State& state, Fn fn) {
+void BenchPow(benchmark::State& state, Fn fn, const std::string& label) {
+  state.SetLabel(label);
   double ours = 0, libc = 0;
   for (auto _ : state) {
     libc += SecondsPerValue(Libc);
@@ -66,12 +68,14 @@ void BenchPow(benchmark::State& state, Fn fn) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::RegisterBenchmark("Pow/libc_powf", BenchPow<decltype(&Libc)>, &Libc);
-  benchmark::RegisterBenchmark("Pow/plain", BenchPow<decltype(&Plain)>, &Plain);
+  const std::string processor = qv::bench::ProcessorLabel();
+  benchmark::RegisterBenchmark("Pow/libc_powf", BenchPow<decltype(&Libc)>, &Libc, processor);
+  benchmark::RegisterBenchmark("Pow/plain", BenchPow<decltype(&Plain)>, &Plain, processor);
   for (const qv::PassVariant v : qv::kPassVariants) {
     if (v == qv::PassVariant::kScalar || !qv::PassVariantAvailable(v)) continue;
     benchmark::RegisterBenchmark((std::string("Pow/") + qv::PassVariantName(v)).c_str(), [v](benchmark::State& s) {
-      BenchPow(s, [v](const float* x, float* out) { qv::PowRow(v, x, out, kValues, kExponent); });
+      const auto row = [v](const float* x, float* out) { qv::PowRow(v, x, out, kValues, kExponent); };
+      BenchPow(s, row, qv::bench::VariantLabel(v));
     });
   }
   benchmark::Initialize(&argc, argv);

@@ -443,20 +443,26 @@ TEST(PassTuningChoice, NamesRoundTrip) {
   EXPECT_FALSE(ParseOutputStores(""));
 }
 
-// Gathers where they are fast; streaming stores only for frames the
-// last-level cache cannot hold (a 4K 8-bit frame and its output are 66 MB).
-TEST(PassTuningChoice, ByProcessorAndFrameSize) {
-  const MachineFacts amd{CpuVendor::kAmd, 32u << 20}, intel{CpuVendor::kIntel, 480u << 20}, unknown{};
-  EXPECT_EQ(TableReadsFor(amd), TableReads::kLaneLoads);
-  EXPECT_EQ(TableReadsFor(intel), TableReads::kGathers);
-  EXPECT_EQ(TableReadsFor(unknown), TableReads::kGathers);
+// Gathers where they are fast; streaming stores only on the processors where
+// they paid, and only for frames the last-level cache cannot hold (a 4K 8-bit
+// frame and its output are 66 MB).
+TEST(PassTuningChoice, ByProcessorFamilyAndFrameSize) {
+  const MachineFacts zen4{CpuVendor::kAmd, 25, 17, 32u << 20}, zen5{CpuVendor::kAmd, 26, 2, 32u << 20},
+      zen2{CpuVendor::kAmd, 23, 49, 16u << 20}, intel{CpuVendor::kIntel, 6, 143, 105u << 20}, unknown{};
   const std::uint64_t frame4k = 2ull * 3840 * 2160 * 4, frameHd = 2ull * 1920 * 1080 * 4;
-  EXPECT_EQ(OutputStoresFor(amd, frame4k), OutputStores::kStreaming);
-  EXPECT_EQ(OutputStoresFor(amd, frameHd), OutputStores::kCached);
-  EXPECT_EQ(OutputStoresFor(amd, 32u << 20), OutputStores::kCached);
-  EXPECT_EQ(OutputStoresFor(intel, frame4k), OutputStores::kCached);
-  EXPECT_EQ(OutputStoresFor(intel, 8 * frame4k), OutputStores::kStreaming);
-  EXPECT_EQ(OutputStoresFor(unknown, ~0ull), OutputStores::kCached);
+  for (const MachineFacts& slowGathers : {zen2, zen4}) {
+    EXPECT_EQ(TableReadsFor(slowGathers), TableReads::kLaneLoads);
+    EXPECT_EQ(OutputStoresFor(slowGathers, frame4k), OutputStores::kStreaming);
+    EXPECT_EQ(OutputStoresFor(slowGathers, slowGathers.lastLevelCacheBytes), OutputStores::kCached);
+  }
+  EXPECT_EQ(OutputStoresFor(zen4, frameHd), OutputStores::kCached);
+  for (const MachineFacts& cachedAlways : {zen5, intel, unknown}) {
+    EXPECT_EQ(TableReadsFor(cachedAlways), TableReads::kGathers);
+    EXPECT_EQ(OutputStoresFor(cachedAlways, frameHd), OutputStores::kCached);
+    EXPECT_EQ(OutputStoresFor(cachedAlways, 8 * frame4k), OutputStores::kCached);
+  }
+  // A Zen 4 that describes no cache stores every frame through the cache.
+  EXPECT_EQ(OutputStoresFor(MachineFacts{CpuVendor::kAmd, 25, 17, 0}, ~0ull), OutputStores::kCached);
 
   // A mapper decides per frame, from both whole views, padding included.
   std::vector<Pixel8> buffer(2);
@@ -464,29 +470,44 @@ TEST(PassTuningChoice, ByProcessorAndFrameSize) {
   const std::uint64_t cache = ThisMachine().lastLevelCacheBytes;
   const ImageView small{kDepth8, buffer.data(), 1, 1, 2};
   EXPECT_EQ(mapper.OutputStoresOf(small, small), OutputStoresFor(ThisMachine(), 16));
-  // Views as large as the cache (never touched): their sum is over it.
+  // Views as large as the cache (never touched): their sum is over it, which
+  // streams on the processors that stream beyond the cache.
   const auto rows = static_cast<std::int32_t>(std::min<std::uint64_t>(cache / 4096 + 1, 1u << 30));
   const ImageView large{kDepth8, buffer.data(), 1, rows, 1024};
   EXPECT_EQ(mapper.OutputStoresOf(large, large),
-            cache != 0 ? OutputStores::kStreaming : OutputStores::kCached);
+            OutputStoresFor(ThisMachine(), 2 * static_cast<std::uint64_t>(rows) * 1024 * sizeof(Pixel8)));
 }
 
-// The facts are read from the processor: its vendor as the system names it,
+#if defined(__linux__)
+// The value of the first processor's field `name` in /proc/cpuinfo, "" when
+// it has none.
+std::string CpuinfoField(const std::string& name) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  for (std::string line; std::getline(cpuinfo, line);) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::size_t keyEnd = line.find_last_not_of(" \t", colon == 0 ? 0 : colon - 1);
+    if (line.substr(0, keyEnd + 1) == name) return line.substr(std::min(line.size(), colon + 2));
+  }
+  return "";
+}
+#endif
+
+// The facts are read from the processor: its vendor, family and model as the
+// system names them,
 // and its largest cache as the kernel decodes the same processor's cache
 // description. A processor (or virtual machine) may describe no cache; then
 // the size is 0 and every frame is stored through the cache.
 TEST(PassTuningChoice, ThisMachine) {
   const MachineFacts& facts = ThisMachine();
 #if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
-  std::ifstream cpuinfo("/proc/cpuinfo");
-  std::string line, vendor;
-  while (vendor.empty() && std::getline(cpuinfo, line)) {
-    if (line.rfind("vendor_id", 0) == 0) vendor = line.substr(line.find(':') + 2);
-  }
+  const std::string vendor = CpuinfoField("vendor_id");
   EXPECT_EQ(facts.vendor, vendor == "GenuineIntel" ? CpuVendor::kIntel
                           : vendor == "AuthenticAMD" ? CpuVendor::kAmd
                                                      : CpuVendor::kOther)
       << vendor;
+  EXPECT_EQ(std::to_string(facts.family), CpuinfoField("cpu family"));
+  EXPECT_EQ(std::to_string(facts.model), CpuinfoField("model"));
   std::uint64_t largest = 0;
   for (int index = 0;; ++index) {
     std::ifstream size("/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index) + "/size");

@@ -76,6 +76,11 @@ enum class CpuVendor : std::int32_t { kOther = 0, kIntel = 1, kAmd = 2 };
 
 struct MachineFacts {
   CpuVendor vendor = CpuVendor::kOther;
+  // The processor's family and model as cpuid leaf 1 gives them, with the
+  // extended fields folded in (AMD Zen 4 is family 25, Zen 5 family 26): the
+  // numbers the vendors' own documents and /proc/cpuinfo use.
+  std::int32_t family = 0;
+  std::int32_t model = 0;
   // The largest cache the processor describes (bytes), 0 when it describes
   // none (some virtual machines).
   std::uint64_t lastLevelCacheBytes = 0;
@@ -84,12 +89,19 @@ struct MachineFacts {
 // This machine's facts, read once per process.
 const MachineFacts& ThisMachine();
 
-// Hardware gathers except on AMD processors, whose gathers are microcoded
-// and slower than loading each lane.
+// The memory choices go by processor family, each from measurements of the
+// passes against memcpy on that family (the README's table of code-path
+// rules gives the figures).
+//
+// Table reads: hardware gathers, except on AMD families up to Zen 4 (family
+// 25 and below), whose gathers are microcoded and slower than a load per
+// lane. From Zen 5 on, gathers are as fast or faster.
 TableReads TableReadsFor(const MachineFacts& machine);
-// Streaming when what a frame's pass reads and writes (`frameBytes`: input
-// and output) is larger than the last-level cache; cached when it fits or
-// when the cache's size is unknown.
+// Output stores: streaming only on AMD families up to Zen 4, and only when
+// what a frame's pass reads and writes (`frameBytes`: input and output) is
+// larger than the last-level cache. On Intel and on Zen 5, streamed frames
+// measured slower than cached ones, so every frame goes through the cache,
+// as it does wherever the cache's size is unknown.
 OutputStores OutputStoresFor(const MachineFacts& machine, std::uint64_t frameBytes);
 
 }  // namespace qv
