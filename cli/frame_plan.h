@@ -21,4 +21,11 @@ struct FramePlan {
 // pattern matches nothing.
 FramePlan PlanFrames(const RenderOptions& options);
 
+// Throws UsageError when an output of the plan is, as the system sees it, the
+// same file as an input of the plan (by any path: a symbolic or hard link, an
+// absolute or a relative spelling), before anything is read or written.
+void RefuseOutputOverInput(const FramePlan& plan);
+// The same for one input file and one output file.
+void RefuseOutputOverInput(const std::string& input, const std::string& output);
+
 }  // namespace qv::cli

@@ -47,6 +47,7 @@ FramePlan PlanFrames(const RenderOptions& options) {
     throw UsageError(asked + std::to_string(CountOf(plan.frames)) + " frames, but the output \"" + options.output +
                      "\" names one file: put a frame pattern (####) in it, or choose one frame with --frames");
   }
+  RefuseOutputOverInput(plan);
   if (options.skip_existing) {
     std::vector<std::int32_t> missing, present;
     for (const FrameRange& run : plan.frames) {

@@ -144,6 +144,14 @@ FramePattern::FramePattern(std::string path) : text_(std::move(path)) {
   }
 }
 
+FramePattern FramePattern::File(std::string path) {
+  FramePattern file(std::move(path));
+  file.token_start_ = 0;
+  file.token_length_ = 0;
+  file.padding_ = 0;
+  return file;
+}
+
 std::string FramePattern::At(std::int32_t frame) const {
   if (!HasFrame()) return text_;
   std::string digits = std::to_string(frame < 0 ? -std::int64_t{frame} : std::int64_t{frame});

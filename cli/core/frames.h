@@ -50,6 +50,8 @@ std::int64_t EvenChunk(std::int64_t count, std::int64_t cpus);
 class FramePattern {
  public:
   explicit FramePattern(std::string path);
+  // `path` as it is, its '#', '@', '%' and '$' included: the same file for every frame.
+  static FramePattern File(std::string path);
 
   bool HasFrame() const { return token_length_ > 0; }
   const std::string& text() const { return text_; }
