@@ -4,8 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <map>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "core/errors.h"
@@ -24,6 +26,11 @@ std::optional<FileId> IdOf(const std::string& path) {
 }
 
 }  // namespace
+
+FramePattern PatternOrFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error) ? FramePattern::File(path) : FramePattern(path);
+}
 
 void RefuseOutputOverInput(const std::string& input, const std::string& output) {
   RefuseOutputOverInput(FramePlan{FramePattern::File(input), FramePattern::File(output), {FrameRange{}}});

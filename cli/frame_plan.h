@@ -14,6 +14,10 @@ struct FramePlan {
   FrameRuns frames;  // empty: every output exists already (--skip-existing)
 };
 
+// `path` as a frame pattern, unless it names a file that exists: then that
+// file, whatever '#' or '@' its name holds (icon@2x.png, shot#1.png).
+FramePattern PatternOrFile(const std::string& path);
+
 // The frames --frames names, else those of IN's pattern on disk; with
 // --skip-existing, only those whose output file is missing. A partial file
 // never counts: only a finished file has the output's name. Throws

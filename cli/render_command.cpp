@@ -26,7 +26,7 @@
 namespace qv::cli {
 
 FramePlan PlanFrames(const RenderOptions& options) {
-  FramePlan plan{FramePattern(options.input), FramePattern(options.output), FrameRuns{}};
+  FramePlan plan{PatternOrFile(options.input), PatternOrFile(options.output), FrameRuns{}};
   if (!options.frames.empty()) {
     plan.frames = {ParseFrameRange(options.frames)};
   } else if (plan.input.HasFrame()) {
