@@ -98,7 +98,8 @@ bool ColourSpaces::Same(const std::string& name, const std::string& other) const
   if (SameNameIgnoringCase(name, other)) return true;
   const auto aliases = [&](const std::string& of, const std::string& alias) {
     const std::vector<std::string> names = config_.getAliases(of);
-    return std::any_of(names.begin(), names.end(), [&](const std::string& a) { return SameNameIgnoringCase(a, alias); });
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& a) { return SameNameIgnoringCase(a, alias); });
   };
   return aliases(name, other) || aliases(other, name);
 }

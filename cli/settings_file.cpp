@@ -105,7 +105,8 @@ class TextCheck : public nlohmann::json_sax<Json> {
       return false;
     }
     std::string what = error.what();
-    const std::size_t colon = what.find("; ");  // past "[json.exception.parse_error.101] parse error at line 3, column 1"
+    // Past "[json.exception.parse_error.101] parse error at line 3, column 1".
+    const std::size_t colon = what.find("; ");
     problem_ = "not JSON: " + (colon == std::string::npos ? what : what.substr(colon + 2));
     return false;
   }

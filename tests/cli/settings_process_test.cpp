@@ -77,11 +77,13 @@ TEST_F(Settings, ErrorsNameTheFileTheLineAndTheKey) {
       // A number no double holds, at its own line, whatever follows it.
       {"{\n  \"quorvandile-settings\": 1,\n  \"parameters\": {\n    \"Gamma\": 1e400\n  }\n}\n",
        "look.json:4: 1e400: a number too large to hold"},
-      {"{\"quorvandile-settings\": 1,\n\"parameters\": {\"Gamma\": -1E+999}}", "look.json:2: -1E+999: a number too large"},
+      {"{\"quorvandile-settings\": 1,\n\"parameters\": {\"Gamma\": -1E+999}}",
+       "look.json:2: -1E+999: a number too large"},
       // A key given twice is refused, not taken last-wins; so is a control named twice in other cases.
       {"{\n  \"quorvandile-settings\": 1,\n  \"parameters\": {\n    \"Gamma\": 1.2,\n    \"Gamma\": 2\n  }\n}\n",
        "look.json:5: \"Gamma\": given twice in one object (first on line 4)"},
-      {"{\"quorvandile-settings\": 1,\n \"quorvandile-settings\": 1}", "look.json:2: \"quorvandile-settings\": given twice"},
+      {"{\"quorvandile-settings\": 1,\n \"quorvandile-settings\": 1}",
+       "look.json:2: \"quorvandile-settings\": given twice"},
       {"{\"quorvandile-settings\": 1, \"parameters\": {\n\"Gamma\": 1.2,\n\"gAMMA\": 2}}",
        "look.json:3: \"gAMMA\": names the same control as \"Gamma\""},
   };
