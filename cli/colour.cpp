@@ -1,7 +1,9 @@
 #include "colour.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdlib>
 #include <type_traits>
 #include <vector>
 
@@ -10,6 +12,9 @@
 
 namespace qv::cli {
 namespace {
+
+// Rec. 709's primaries (red, green, blue) and D65 white, as x,y pairs.
+constexpr std::array<float, 8> kRec709Chromaticities = {0.64f, 0.33f, 0.30f, 0.60f, 0.15f, 0.06f, 0.3127f, 0.3290f};
 
 template <class T>
 float ToFloat(T sample) {
@@ -46,12 +51,19 @@ void ConvertImage(Image<T>& image, const OIIO::ColorProcessor& processor) {
 }  // namespace
 
 ColourSpaces::ColourSpaces(const ColourOptions& options) : options_(options), config_(options.config) {
-  // Without a file and without $OCIO the library says the path is missing,
-  // and then serves its built-in configuration: that is no error.
+  // The library takes $OCIO when no file is given. Without either it says the
+  // path is missing, and then serves its built-in configuration: that is no
+  // error. A file that does not load, from either, is: the library would
+  // grade in its built-in configuration without a word.
+  const char* environment = std::getenv("OCIO");
+  const std::string from_environment = options.config.empty() && environment != nullptr ? environment : "";
+  built_in_ = options.config.empty() && from_environment.empty();
   const std::string error = config_.geterror();
-  if ((!options.config.empty() && !error.empty()) || config_.getNumColorSpaces() == 0) {
-    throw UsageError("--colorconfig " + (options.config.empty() ? std::string("(default)") : options.config) + ": " +
-                     (error.empty() ? std::string("no colour spaces") : error));
+  if ((!built_in_ && !error.empty()) || config_.getNumColorSpaces() == 0) {
+    const std::string source = !options.config.empty() ? "--colorconfig " + options.config
+                               : built_in_           ? std::string("--colorconfig (default)")
+                                                     : "$OCIO " + from_environment;
+    throw UsageError(source + ": " + (error.empty() ? std::string("no colour spaces") : error));
   }
   Check(options.working, "--working-space");
   Check(options.input_space, "--input-space");
@@ -80,6 +92,43 @@ std::string ColourSpaces::InputSpace(const OIIO::ImageSpec& image_spec, const st
                                ": give it with --input-space"));
   }
   return tagged;
+}
+
+bool ColourSpaces::Same(const std::string& name, const std::string& other) const {
+  if (SameNameIgnoringCase(name, other)) return true;
+  const auto aliases = [&](const std::string& of, const std::string& alias) {
+    const std::vector<std::string> names = config_.getAliases(of);
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& a) { return SameNameIgnoringCase(a, alias); });
+  };
+  return aliases(name, other) || aliases(other, name);
+}
+
+std::string ColourSpaces::Disagreement(const OIIO::ImageSpec& image_spec, const std::string& path,
+                                       const std::string& space) const {
+  const std::string read_as = "but it is read as \"" + space + "\"";
+  const std::string tagged = image_spec.get_string_attribute("oiio:ColorSpace");
+  if (!options_.input_space.empty() && !tagged.empty() && !Same(tagged, space)) {
+    return path + ": its metadata gives its colour space as \"" + tagged + "\", " + read_as + " (--input-space)";
+  }
+  // OpenEXR's primaries and white point; without them, Rec. 709's.
+  const OIIO::ParamValue* chromaticities = image_spec.find_attribute("chromaticities");
+  if (chromaticities == nullptr || chromaticities->type().basetype != OIIO::TypeDesc::FLOAT ||
+      chromaticities->type().numelements() * chromaticities->type().aggregate != kRec709Chromaticities.size()) {
+    return {};
+  }
+  const float* xy = static_cast<const float*>(chromaticities->data());
+  constexpr float kTolerance = 1e-3f;  // as written to a few decimals
+  if (std::equal(kRec709Chromaticities.begin(), kRec709Chromaticities.end(), xy,
+                 [&](float rec709, float file) { return std::fabs(rec709 - file) <= kTolerance; })) {
+    return {};
+  }
+  // A space the user named is trusted unless it is one the tool knows to be Rec. 709.
+  if (!options_.input_space.empty() && !built_in_) return {};
+  return path + ": its chromaticities give primaries other than Rec. 709's, " + read_as +
+         (options_.input_space.empty()
+              ? ", from its metadata: give its space with --input-space"
+              : ", whose primaries are Rec. 709's: give a configuration that has its space with --colorconfig");
 }
 
 std::string ColourSpaces::Working(const std::string& input_space) const {

@@ -12,6 +12,7 @@
 #include "core/layer.h"
 #include "core/param_parse.h"
 #include "core/test_chart.h"
+#include "frame_plan.h"
 
 namespace qv::cli {
 namespace {
@@ -79,6 +80,7 @@ int RunDemo(const SessionOptions& session_options, const DemoOptions& options) {
   PluginSession session(session_options);
   // Every look's settings are checked before anything is rendered or written.
   for (const Look& look : Looks()) ParseSettings(session.params(), look.sets);
+  if (!options.input.empty()) RefuseOutputOverInput(options.input, options.output);
   CheckWritable(options.output);
 
   const Image<std::uint8_t> source = SourcePicture(options);

@@ -14,11 +14,22 @@ struct FramePlan {
   FrameRuns frames;  // empty: every output exists already (--skip-existing)
 };
 
+// `path` as a frame pattern, unless it names a file that exists: then that
+// file, whatever '#' or '@' its name holds (icon@2x.png, shot#1.png).
+FramePattern PatternOrFile(const std::string& path);
+
 // The frames --frames names, else those of IN's pattern on disk; with
 // --skip-existing, only those whose output file is missing. A partial file
 // never counts: only a finished file has the output's name. Throws
 // UsageError for frames that do not fit the output, RunError when IN's
 // pattern matches nothing.
 FramePlan PlanFrames(const RenderOptions& options);
+
+// Throws UsageError when an output of the plan is, as the system sees it, the
+// same file as an input of the plan (by any path: a symbolic or hard link, an
+// absolute or a relative spelling), before anything is read or written.
+void RefuseOutputOverInput(const FramePlan& plan);
+// The same for one input file and one output file.
+void RefuseOutputOverInput(const std::string& input, const std::string& output);
 
 }  // namespace qv::cli

@@ -1,6 +1,7 @@
 // quorvandile render: image files through the plug-in, one frame or a sequence.
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
@@ -26,7 +27,7 @@
 namespace qv::cli {
 
 FramePlan PlanFrames(const RenderOptions& options) {
-  FramePlan plan{FramePattern(options.input), FramePattern(options.output), FrameRuns{}};
+  FramePlan plan{PatternOrFile(options.input), PatternOrFile(options.output), FrameRuns{}};
   if (!options.frames.empty()) {
     plan.frames = {ParseFrameRange(options.frames)};
   } else if (plan.input.HasFrame()) {
@@ -47,6 +48,7 @@ FramePlan PlanFrames(const RenderOptions& options) {
     throw UsageError(asked + std::to_string(CountOf(plan.frames)) + " frames, but the output \"" + options.output +
                      "\" names one file: put a frame pattern (####) in it, or choose one frame with --frames");
   }
+  RefuseOutputOverInput(plan);
   if (options.skip_existing) {
     std::vector<std::int32_t> missing, present;
     for (const FrameRange& run : plan.frames) {
@@ -119,7 +121,12 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   const bool output_holds_alpha = FormatHoldsAlpha(plan.output.At(first));
 
   std::optional<ColourSpaces> spaces;
-  if (options.colour.Managed()) spaces.emplace(options.colour);
+  if (options.colour.Managed()) {
+    spaces.emplace(options.colour);
+  } else if (options.colour.Given()) {
+    ColourSpaces{options.colour};  // a configuration alone converts nothing, but is checked all the same
+  }
+  std::atomic<bool> warned_colour{false};
   // An input as the effect grades it: read, and in the working space. Its
   // own space, where colour is managed.
   const auto read = [&](std::int32_t frame, std::string* space) {
@@ -127,6 +134,10 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
     InputImage input = ReadImage(path, options.depth, options.alpha, options.limits);
     if (spaces) {
       *space = spaces->InputSpace(input.image_spec, path);
+      const std::string doubt = spaces->Disagreement(input.image_spec, path, *space);
+      if (!doubt.empty() && !options.quiet && !warned_colour.exchange(true)) {  // once a run
+        std::fprintf(UserErrors(), "quorvandile: warning: %s\n", doubt.c_str());
+      }
       spaces->Convert(input.raster, *space, spaces->Working(*space));
     }
     return input;

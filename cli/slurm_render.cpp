@@ -366,8 +366,9 @@ int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& o
   RequirePrintable("this program's own path", tool.string());
 
   const FramePlan plan = PlanFrames(options);
-  // The look is checked here, before anything is submitted: a task must not
-  // be the first to find a misspelt parameter.
+  // The look and the colour spaces are checked here, before anything is
+  // submitted: a task must not be the first to find a misspelt name.
+  if (options.colour.Given()) ColourSpaces{options.colour};
   PluginSession session(session_options);
   const std::vector<ParamSetting> look = ApplyLook(session, options.settings_file, options.sets);
   if (!options.save_settings.empty()) SaveSettings(options.save_settings, session.params(), look);

@@ -11,13 +11,15 @@
 namespace qv::cli {
 namespace {
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A whole number, negative ones with a leading '-'.
 bool ParseFrame(std::string_view text, std::int32_t* frame) {
-  if (text.empty() || text.front() < '0' || text.front() > '9') return false;
+  const std::size_t sign = !text.empty() && text.front() == '-' ? 1 : 0;
+  if (text.size() <= sign || !IsDigit(text[sign])) return false;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *frame);
   return ec == std::errc() && end == text.data() + text.size();
 }
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The digits of `text` from `at` on, as a padding; `*end` just past them.
 std::size_t DigitsAt(const std::string& text, std::size_t at, std::size_t* end) {
@@ -63,11 +65,11 @@ FrameRange ParseFrameRange(std::string_view text) {
   const auto fail = [&]() {
     std::string message = "--frames \"";
     message.append(text);
-    message += "\": give one frame (\"12\") or a range FIRST-LAST (\"1-240\") of whole numbers from 0";
+    message += "\": give one frame (\"12\") or a range FIRST-LAST (\"1-240\", \"-10-5\") of whole numbers";
     return UsageError(message);
   };
   FrameRange range;
-  const std::size_t dash = text.find('-');
+  const std::size_t dash = text.find('-', 1);  // past a minus sign of FIRST
   if (dash == std::string_view::npos) {
     if (!ParseFrame(text, &range.first)) throw fail();
     range.last = range.first;
@@ -144,6 +146,14 @@ FramePattern::FramePattern(std::string path) : text_(std::move(path)) {
   }
 }
 
+FramePattern FramePattern::File(std::string path) {
+  FramePattern file(std::move(path));
+  file.token_start_ = 0;
+  file.token_length_ = 0;
+  file.padding_ = 0;
+  return file;
+}
+
 std::string FramePattern::At(std::int32_t frame) const {
   if (!HasFrame()) return text_;
   std::string digits = std::to_string(frame < 0 ? -std::int64_t{frame} : std::int64_t{frame});
@@ -163,15 +173,17 @@ std::optional<std::int32_t> FramePattern::FrameOf(std::string_view file_name) co
       file_name.substr(file_name.size() - suffix.size()) != suffix) {
     return std::nullopt;
   }
-  const std::string_view digits = file_name.substr(prefix.size(), file_name.size() - prefix.size() - suffix.size());
-  // Padded exactly, or longer than the padding without a leading zero: the
-  // one way At() writes each frame.
+  const std::string_view number = file_name.substr(prefix.size(), file_name.size() - prefix.size() - suffix.size());
+  // A minus sign, then the digits padded exactly, or longer than the padding
+  // without a leading zero: the one way At() writes each frame.
+  const std::string_view digits = number.substr(number.front() == '-' ? 1 : 0);
   if (digits.size() < std::max<std::size_t>(padding_, 1) ||
       (digits.size() > std::max<std::size_t>(padding_, 1) && digits.front() == '0')) {
     return std::nullopt;
   }
   std::int32_t frame = 0;
-  if (!std::all_of(digits.begin(), digits.end(), IsDigit) || !ParseFrame(digits, &frame)) return std::nullopt;
+  if (!std::all_of(digits.begin(), digits.end(), IsDigit) || !ParseFrame(number, &frame)) return std::nullopt;
+  if (frame == 0 && digits.size() < number.size()) return std::nullopt;  // "-0000": frame 0 has no sign
   return frame;
 }
 

@@ -10,7 +10,7 @@
 
 namespace qv::cli {
 
-// "N" or "FIRST-LAST", whole numbers from 0, FIRST <= LAST.
+// "N" or "FIRST-LAST", whole numbers (negative ones too: "-10--1"), FIRST <= LAST.
 struct FrameRange {
   std::int32_t first = 0;
   std::int32_t last = 0;
@@ -45,17 +45,20 @@ std::int64_t EvenChunk(std::int64_t count, std::int64_t cpus);
 //   @@@@   one digit per '@'
 //   %04d   printf: %d unpadded, %0Nd (or %Nd) padded to N
 //   $F4    Houdini: $F unpadded, $FN padded to N
-// A number longer than the padding is written whole. Only the last of these
+// A number longer than the padding is written whole; a negative one has a
+// minus sign before its padded digits (-0012). Only the last of these
 // in the file name counts; one in a directory name is taken literally.
 class FramePattern {
  public:
   explicit FramePattern(std::string path);
+  // `path` as it is, its '#', '@', '%' and '$' included: the same file for every frame.
+  static FramePattern File(std::string path);
 
   bool HasFrame() const { return token_length_ > 0; }
   const std::string& text() const { return text_; }
   // The path of `frame`; the path as given when it has no frame number.
   std::string At(std::int32_t frame) const;
-  // The frame (from 0) whose file name `file_name` is, if it is one.
+  // The frame whose file name `file_name` is, if it is one.
   std::optional<std::int32_t> FrameOf(std::string_view file_name) const;
   // The frames whose files exist, in increasing order.
   std::vector<std::int32_t> FramesOnDisk() const;

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <functional>
 #include <fstream>
 
 #include "cli_support.h"
@@ -117,6 +119,108 @@ TEST_F(Colour, UnknownSpacesAreNamedWithTheKnownOnes) {
   EXPECT_THAT(run.err, HasSubstr("--working-space \"ACEScg\": the configuration has no such space; it has linear, "
                                  "sRGB, log"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out.exr"));
+}
+
+// Writes `image` as float with the attributes `describe` gives it.
+void WriteDescribed(const std::filesystem::path& path, const Image<float>& image,
+                    const std::function<void(OIIO::ImageSpec&)>& describe) {
+  OIIO::ImageSpec image_spec(image.width, image.height, image.channels, OIIO::TypeDesc::FLOAT);
+  describe(image_spec);
+  const auto output = OIIO::ImageOutput::create(path.string());
+  ASSERT_TRUE(output && output->open(path.string(), image_spec)) << OIIO::geterror();
+  ASSERT_TRUE(output->write_image(OIIO::TypeDesc::FLOAT, image.samples.data()));
+  ASSERT_TRUE(output->close());
+}
+
+// x,y of the red, green and blue primaries and the white point.
+void Chromaticities(OIIO::ImageSpec& image_spec, const std::array<float, 8>& xy) {
+  image_spec.attribute("chromaticities", OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, 8), xy.data());
+}
+
+constexpr std::array<float, 8> kAcesPrimaries = {0.7347f, 0.2653f, 0.0f, 1.0f, 0.0001f, -0.077f, 0.32168f, 0.33767f};
+constexpr std::array<float, 8> kRec709Primaries = {0.64f, 0.33f, 0.30f, 0.60f, 0.15f, 0.06f, 0.3127f, 0.3290f};
+
+TEST_F(Colour, AConfigurationThatDoesNotLoadIsRefusedWhereverItIsNamed) {
+  // $OCIO naming no file, where the library would grade in its built-in configuration.
+  const ToolRun missing = RunTool(dir_.path(), {"render", "linear.exr", "-o", "out.exr", "--working-space", "sRGB"},
+                                  {"OCIO=missing.ocio"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(Lines(missing.err).size(), 1u) << missing.err;
+  EXPECT_THAT(missing.err, HasSubstr("quorvandile: $OCIO missing.ocio: "));
+  // --colorconfig alone converts nothing, and is checked all the same.
+  const ToolRun alone = RunTool(dir_.path(), {"render", "linear.exr", "-o", "out.exr", "--colorconfig", "no.ocio"});
+  EXPECT_EQ(alone.status, 2);
+  EXPECT_THAT(alone.err, HasSubstr("quorvandile: --colorconfig no.ocio: "));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out.exr"));
+  // A configuration that loads, from either: "log" is a space of ours alone.
+  EXPECT_EQ(RunTool(dir_.path(), {"render", "-q", "linear.exr", "-o", "a.exr", "--working-space", "log",
+                                  "--input-space", "linear"}, {"OCIO=config.ocio"}).status, 0);
+  EXPECT_EQ(RunTool(dir_.path(), {"render", "-q", "linear.exr", "-o", "b.exr", "--working-space", "log",
+                                  "--input-space", "linear", "--colorconfig", "config.ocio"}, {"OCIO=missing.ocio"})
+                .status,
+            0);
+  EXPECT_EQ(Contents(dir_ / "a.exr"), Contents(dir_ / "b.exr"));
+}
+
+TEST_F(Colour, EverySpaceNameIsCheckedWhetherItConvertsOrNot) {
+  for (const char* option : {"--input-space", "--output-space", "--working-space"}) {
+    SCOPED_TRACE(option);
+    const ToolRun run = Render({"linear.exr", "-o", "out.exr", option, "ACEScg"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, std::string("quorvandile: ") + option +
+                           " \"ACEScg\": the configuration has no such space; it has linear, sRGB, log\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out.exr"));
+}
+
+TEST_F(Colour, AFileWhoseOwnDescriptionDisagreesIsWarnedOfOnce) {
+  for (const char* name : {"aces.0001.exr", "aces.0002.exr"}) {
+    WriteDescribed(dir_ / name, linear_, [](OIIO::ImageSpec& spec) { Chromaticities(spec, kAcesPrimaries); });
+  }
+  WriteDescribed(dir_ / "rec709.exr", linear_, [](OIIO::ImageSpec& spec) { Chromaticities(spec, kRec709Primaries); });
+  WriteDescribed(dir_ / "srgb.tif", srgb_, [](OIIO::ImageSpec& spec) { spec.attribute("oiio:ColorSpace", "sRGB"); });
+  struct Case {
+    std::vector<std::string> args;
+    std::string warning;  // empty: none
+  };
+  const std::string config = "config.ocio";
+  const std::vector<Case> cases = {
+      // Read as its metadata's "Linear", in primaries the file says are not Rec. 709's: two frames, one line.
+      {{"aces.####.exr", "-o", "out.####.exr", "--colorconfig", config, "--working-space", "sRGB"},
+       "aces.0001.exr: its chromaticities give primaries other than Rec. 709's, but it is read as \"Linear\", "
+       "from its metadata: give its space with --input-space"},
+      // The built-in configuration's spaces are all Rec. 709's.
+      {{"aces.0001.exr", "-o", "out.exr", "--input-space", "linear", "--working-space", "sRGB"},
+       "aces.0001.exr: its chromaticities give primaries other than Rec. 709's, but it is read as \"linear\", whose "
+       "primaries are Rec. 709's: give a configuration that has its space with --colorconfig"},
+      {{"srgb.tif", "-o", "out.tif", "--colorconfig", config, "--input-space", "linear"},
+       "srgb.tif: its metadata gives its colour space as \"sRGB\", but it is read as \"linear\" (--input-space)"},
+      // Nothing that disagrees.
+      {{"aces.0001.exr", "-o", "out.exr", "--colorconfig", config, "--input-space", "linear"}, ""},
+      {{"rec709.exr", "-o", "out.exr", "--colorconfig", config, "--working-space", "sRGB"}, ""},
+      {{"srgb.tif", "-o", "out.tif", "--colorconfig", config, "--input-space", "SRGB"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + c.args.back());
+    std::vector<std::string> args = {"render"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ToolRun run = RunTool(dir_.path(), args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> warnings;
+    for (std::string line : Lines(run.err)) {
+      if (line.find("warning") == std::string::npos) continue;
+      // Frames in flight: whichever frame is read first is the one named.
+      if (const std::size_t second = line.find("aces.0002.exr"); second != std::string::npos) line[second + 8] = '1';
+      warnings.push_back(line);
+    }
+    if (c.warning.empty()) {
+      EXPECT_THAT(warnings, ::testing::IsEmpty());
+    } else {
+      EXPECT_THAT(warnings, ::testing::ElementsAre("quorvandile: warning: " + c.warning));
+    }
+    args.push_back("-q");
+    EXPECT_EQ(RunTool(dir_.path(), args).err, "");
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <map>
 
 #include "cli_support.h"
 
@@ -155,6 +156,50 @@ TEST_F(FileHandling, PartialFilesOfEndedRunsOnTheTargetAreRemoved) {
   EXPECT_TRUE(fs::exists(dir_ / running));
   EXPECT_TRUE(fs::exists(dir_ / elsewhere));
   EXPECT_TRUE(fs::exists(dir_ / other_target));
+}
+
+TEST_F(FileHandling, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+  fs::create_symlink("in.png", dir_ / "link.png");
+  fs::create_hard_link(dir_ / "in.png", dir_ / "hard.png");
+  for (int f = 1; f <= 3; ++f) {
+    const std::string frame = "f.000" + std::to_string(f) + ".png";
+    WriteFile(dir_ / frame, VariedImage<std::uint8_t>(8, 8, 4, 10u + static_cast<unsigned>(f)), OIIO::TypeDesc::UINT8);
+  }
+  // Only the last frame's output is one of the inputs, by another name.
+  fs::create_hard_link(dir_ / "f.0003.png", dir_ / "g.0003.png");
+  const std::string absolute = (dir_ / "in.png").string();
+  const std::vector<std::vector<std::string>> refused = {
+      {"render", "in.png", "-o", "in.png"},
+      {"render", "in.png", "-o", "./in.png"},
+      {"render", "in.png", "-o", absolute},
+      {"render", absolute, "-o", "in.png"},
+      {"render", "in.png", "-o", "link.png"},
+      {"render", "link.png", "-o", "in.png"},
+      {"render", "in.png", "-o", "hard.png"},
+      {"render", "in.png", "-o", "hard.png", "--skip-existing"},
+      {"render", "f.####.png", "-o", "f.####.png"},
+      {"render", "f.####.png", "-o", "f.%04d.png", "--frames", "2-3"},
+      {"render", "f.####.png", "-o", "g.####.png", "--jobs", "1"},
+      {"render", "f.0002.png", "-o", "f.####.png", "--frames", "1-3"},
+      {"demo", "in.png", "-o", "hard.png"},
+  };
+  std::map<std::string, std::string> before;
+  for (const std::string& name : dir_.Files()) before[name] = Contents(dir_ / name);
+  for (const std::vector<std::string>& args : refused) {
+    SCOPED_TRACE(args[1] + " -o " + args[3]);
+    std::vector<std::string> quiet = args;
+    quiet.push_back("-q");  // no note of the frames on disk
+    const ToolRun run = RunTool(dir_.path(), quiet);
+    EXPECT_EQ(run.status, 2) << run.err;
+    ASSERT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("is the input"));
+    std::map<std::string, std::string> after;
+    for (const std::string& name : dir_.Files()) after[name] = Contents(dir_ / name);
+    EXPECT_EQ(after, before);  // not one frame written, not one input touched
+  }
+  // The same inputs into files of their own render.
+  EXPECT_EQ(RunTool(dir_.path(), {"render", "link.png", "-o", "out.png", "-q"}).status, 0);
+  EXPECT_EQ(RunTool(dir_.path(), {"render", "f.####.png", "-o", "h.####.png", "-q"}).status, 0);
 }
 
 }  // namespace

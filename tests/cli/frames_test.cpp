@@ -13,8 +13,17 @@ TEST(FrameRange, ParsesOneFrameOrARange) {
   EXPECT_EQ(ParseFrameRange("1-240").Count(), 240);
 }
 
+TEST(FrameRange, TakesNegativeFrames) {
+  EXPECT_EQ(ParseFrameRange("-5"), (FrameRange{-5, -5}));
+  EXPECT_EQ(ParseFrameRange("-10-5"), (FrameRange{-10, 5}));
+  EXPECT_EQ(ParseFrameRange("-10--1"), (FrameRange{-10, -1}));
+  EXPECT_EQ(ParseFrameRange("-10--1").Count(), 10);
+  EXPECT_EQ(ParseFrameRange("-2147483648-2147483647").Count(), 4294967296);
+}
+
 TEST(FrameRange, RejectsWhatIsNotOne) {
-  for (const char* text : {"", "-", "a", "1-", "-5", "3-1", "1-2-3", "1.5", "1 - 2", "+3", "1-99999999999"}) {
+  for (const char* text : {"", "-", "a", "1-", "3-1", "1-2-3", "1.5", "1 - 2", "+3", "1-99999999999", "--5", "-1--",
+                           "-", "-a", "1---2", "-1-+2", "-2147483649", "5--6"}) {
     EXPECT_THROW(ParseFrameRange(text), UsageError) << text;
   }
 }
@@ -92,6 +101,35 @@ TEST(FramePattern, FindsTheFrameOfAFileNameAsAtWritesIt) {
     EXPECT_EQ(pattern.FrameOf(other), std::nullopt) << other;
   }
   EXPECT_EQ(FramePattern("f.%d.exr").FrameOf("f.012.exr"), std::nullopt);  // unpadded frames have no zeros before
+}
+
+TEST(FramePattern, NegativeFramesHaveAMinusSignBeforeThePadding) {
+  for (const char* text : {"f.#.exr", "f.@@.exr", "f.%d.exr", "f-$F3.exr"}) {
+    const FramePattern pattern(text);
+    for (std::int32_t frame : {-1, -12, -9999, -123456, -2147483647 - 1}) {
+      EXPECT_EQ(pattern.FrameOf(pattern.At(frame)), frame) << text << " " << pattern.At(frame);
+    }
+  }
+  const FramePattern pattern("f.####.exr");
+  EXPECT_EQ(pattern.At(-12), "f.-0012.exr");
+  EXPECT_EQ(pattern.FrameOf("f.-0012.exr"), -12);
+  EXPECT_EQ(pattern.FrameOf("f.-12345.exr"), -12345);
+  // Not how At() writes a frame: short or over-padded digits, a sign without digits, frame 0 with a sign.
+  for (const char* other : {"f.-012.exr", "f.-00012.exr", "f.-.exr", "f.--0012.exr", "f.-0000.exr", "f.0-012.exr"}) {
+    EXPECT_EQ(pattern.FrameOf(other), std::nullopt) << other;
+  }
+}
+
+TEST(FramePattern, AFileTakenAsItIsHasNoFrame) {
+  for (const char* name : {"icon@2x.png", "shot#1.png", "dir/50%d.png", "$F.png"}) {
+    EXPECT_TRUE(FramePattern(name).HasFrame()) << name;  // what makes the difference
+    const FramePattern file = FramePattern::File(name);
+    EXPECT_FALSE(file.HasFrame()) << name;
+    EXPECT_EQ(file.At(-3), name);
+    EXPECT_EQ(file.At(7), name);
+    EXPECT_EQ(file.FrameOf("icon02x.png"), std::nullopt);
+  }
+  EXPECT_EQ(FramePattern::File("dir/shot#1.png").NameWith("frames"), "shot#1.png");
 }
 
 TEST(FrameRuns, GroupConsecutiveFrames) {

@@ -27,7 +27,7 @@ class Sequence : public ::testing::Test {
   }
   static std::string Name(const char* stem, int frame) {
     char name[64];
-    std::snprintf(name, sizeof name, "%s.%04d.png", stem, frame);
+    std::snprintf(name, sizeof name, frame < 0 ? "%s.-%04d.png" : "%s.%04d.png", stem, frame < 0 ? -frame : frame);
     return name;
   }
 
@@ -255,6 +255,55 @@ TEST_F(Sequence, OneFrameOfAPatternIntoOneFile) {
   const ToolRun many = RunTool(dir_.path(), {"render", "in.#.png", "-o", "one.png"});
   EXPECT_EQ(many.status, 2);
   EXPECT_THAT(many.err, HasSubstr("the input pattern matches 3 frames, but the output \"one.png\" names one file"));
+}
+
+TEST_F(Sequence, NegativeFramesAreFramesLikeAnyOther) {
+  WriteFrames(-2, 1);
+  const ToolRun run = RunTool(dir_.path(), {"render", "in.####.png", "-o", "out.####.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.err).front(), "quorvandile: frames -2-1: the files of in.####.png on disk");
+  for (int f = -2; f <= 1; ++f) {
+    EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / Name("out", f)).samples,
+              EngineRender(inputs_[static_cast<std::size_t>(f + 2)], DefaultToneParams()).samples)
+        << "frame " << f;
+  }
+  // Chosen with --frames, either way CLI11 takes an option's value.
+  for (const std::vector<std::string>& frames : {std::vector<std::string>{"--frames", "-2--1"},
+                                                 std::vector<std::string>{"--frames=-2--1"}}) {
+    std::vector<std::string> args = {"render", "in.####.png", "-o", "again.####.png", "-q"};
+    args.insert(args.end(), frames.begin(), frames.end());
+    const ToolRun chosen = RunTool(dir_.path(), args);
+    ASSERT_EQ(chosen.status, 0) << chosen.err;
+    EXPECT_EQ(Contents(dir_ / Name("again", -1)), Contents(dir_ / Name("out", -1)));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / Name("again", 0)));
+    std::filesystem::remove(dir_ / Name("again", -2));
+    std::filesystem::remove(dir_ / Name("again", -1));
+  }
+}
+
+TEST_F(Sequence, AnExistingFileIsThatFileWhateverItsNameHolds) {
+  WriteFrames(1, 1);
+  std::filesystem::rename(dir_ / Name("in", 1), dir_ / "icon@2x.png");
+  std::filesystem::copy_file(dir_ / "icon@2x.png", dir_ / "shot#1.png");
+  const std::vector<std::uint8_t> expected = EngineRender(inputs_[0], DefaultToneParams()).samples;
+  for (const char* name : {"icon@2x.png", "shot#1.png"}) {
+    SCOPED_TRACE(name);
+    const ToolRun run = RunTool(dir_.path(), {"render", name, "-o", "out.png", "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "out.png").samples, expected);
+    // An output that exists is that file too, and is replaced.
+    const ToolRun over = RunTool(dir_.path(), {"render", "out.png", "-o", name, "-q"});
+    ASSERT_EQ(over.status, 0) << over.err;
+    EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / name).samples,
+              EngineRender(ReadFile<std::uint8_t>(dir_ / "out.png"), DefaultToneParams()).samples);
+  }
+  // A pattern that names no file is still a pattern.
+  WriteFrames(2, 2);
+  std::filesystem::rename(dir_ / Name("in", 2), dir_ / "icon2x.png");
+  const ToolRun pattern = RunTool(dir_.path(), {"render", "icon@x.png", "-o", "seq.@.png", "-q"});
+  ASSERT_EQ(pattern.status, 0) << pattern.err;
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "seq.2.png").samples,
+            EngineRender(inputs_[1], DefaultToneParams()).samples);
 }
 
 }  // namespace

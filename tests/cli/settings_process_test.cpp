@@ -74,6 +74,18 @@ TEST_F(Settings, ErrorsNameTheFileTheLineAndTheKey) {
       {"{\"parameters\": {}}", "the format version, a whole number, is missing"},
       {"{\"quorvandile-settings\": 1,\n \"paramters\": {}}", "look.json:2: \"paramters\": not a settings key"},
       {"{\"quorvandile-settings\": 1, \"parameters\": {\"Gamma\": true}}", "a value is a string as --set takes it"},
+      // A number no double holds, at its own line, whatever follows it.
+      {"{\n  \"quorvandile-settings\": 1,\n  \"parameters\": {\n    \"Gamma\": 1e400\n  }\n}\n",
+       "look.json:4: 1e400: a number too large to hold"},
+      {"{\"quorvandile-settings\": 1,\n\"parameters\": {\"Gamma\": -1E+999}}",
+       "look.json:2: -1E+999: a number too large"},
+      // A key given twice is refused, not taken last-wins; so is a control named twice in other cases.
+      {"{\n  \"quorvandile-settings\": 1,\n  \"parameters\": {\n    \"Gamma\": 1.2,\n    \"Gamma\": 2\n  }\n}\n",
+       "look.json:5: \"Gamma\": given twice in one object (first on line 4)"},
+      {"{\"quorvandile-settings\": 1,\n \"quorvandile-settings\": 1}",
+       "look.json:2: \"quorvandile-settings\": given twice"},
+      {"{\"quorvandile-settings\": 1, \"parameters\": {\n\"Gamma\": 1.2,\n\"gAMMA\": 2}}",
+       "look.json:3: \"gAMMA\": names the same control as \"Gamma\""},
   };
   for (const Bad& bad : cases) {
     SCOPED_TRACE(bad.text);
@@ -84,9 +96,26 @@ TEST_F(Settings, ErrorsNameTheFileTheLineAndTheKey) {
     EXPECT_THAT(run.err, HasSubstr(bad.says));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out.png"));
   }
+  // A settings file is an argument, as the manual page says: a missing one is status 2.
   const ToolRun missing = Render({"-o", "out.png", "--settings", "none.json"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_THAT(missing.err, HasSubstr("cannot read none.json"));
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "quorvandile: cannot read none.json: no such file or not readable\n");
+}
+
+TEST_F(Settings, AWholeNumberIsTheSameWrittenWithAFraction) {
+  // 2.0 and 2e0 are the number 2: a popup's second item, as "2" is.
+  ASSERT_EQ(Render({"-o", "item.png", "--set", "Tones=2"}).status, 0);
+  for (const char* two : {"2", "2.0", "2e0", "20e-1"}) {
+    SCOPED_TRACE(two);
+    WriteText("look.json", std::string("{\"quorvandile-settings\": 1, \"parameters\": {\"Tones\": ") + two + "}}");
+    const ToolRun run = Render({"-o", "number.png", "--settings", "look.json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Contents(dir_ / "number.png"), Contents(dir_ / "item.png"));
+  }
+  WriteText("look.json", "{\"quorvandile-settings\": 1, \"parameters\": {\"Tones\": 2.5}}");
+  const ToolRun fraction = Render({"-o", "number.png", "--settings", "look.json"});
+  EXPECT_EQ(fraction.status, 2);
+  EXPECT_THAT(fraction.err, HasSubstr("\"2.5\""));
 }
 
 TEST(ParamsJson, ListsTheControlsAsRegistered) {

@@ -98,6 +98,8 @@ TEST_F(SlurmSubmission, RefusalsAreOneLineAndSubmitNothing) {
        "quorvandile: --slurm: sbatch is not on the PATH: run on a machine that submits to the cluster "
        "(Debian: slurm-client)"},
       {{"--set", "Gamma=x"}, {"PATH=/nonexistent"}, 2, "quorvandile: --set \"Gamma=x\""},
+      {{"--input-space", "ACEScg"}, {"PATH=/nonexistent"}, 2,
+       "quorvandile: --input-space \"ACEScg\": the configuration has no such space"},
       {{"--sbatch-arg", "time"}, {}, 2, "quorvandile: --sbatch-arg \"time\": one of sbatch's options"},
       {{"--plugin", "Quorvandile.so"}, {}, 2,
        "quorvandile: --slurm: the plug-in \"Quorvandile.so\" is not an absolute"},
