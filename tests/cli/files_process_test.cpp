@@ -13,7 +13,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <stdexcept>
 
 #include "cli_support.h"
 
@@ -137,51 +136,17 @@ std::string PartialName(const std::string& stem, const std::string& token) {
   return "." + stem + ".partial-" + token + ".png";
 }
 
-// A process other than the tool that holds the lock of a partial file, as
-// its writer does, until it is destroyed.
-class LockHolder {
- public:
-  explicit LockHolder(const fs::path& file) {
-    int ready[2];
-    if (pipe(ready) != 0) throw std::runtime_error("no pipe");
-    child_ = fork();
-    if (child_ == 0) {
-      const int fd = open(file.c_str(), O_WRONLY | O_CREAT, 0666);
-      struct flock lock {};
-      lock.l_type = F_WRLCK;
-      lock.l_whence = SEEK_SET;
-      const char held = fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 'y' : 'n';
-      if (write(ready[1], &held, 1) != 1) _exit(1);
-      pause();
-      _exit(0);
-    }
-    char held = 'n';
-    close(ready[1]);
-    locked_ = read(ready[0], &held, 1) == 1 && held == 'y';
-    close(ready[0]);
-  }
-  ~LockHolder() {
-    kill(child_, SIGKILL);
-    waitpid(child_, nullptr, 0);
-  }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
-  bool locked() const { return locked_; }
-
- private:
-  pid_t child_ = -1;
-  bool locked_ = false;
-};
-
-// Whether a read lock on `file` is granted: none is held by its writer.
-bool Unheld(const fs::path& file) {
-  const int fd = open(file.c_str(), O_RDONLY);
+// An open-file-description lock of `type` on the whole of `file`, as the
+// tool's writer takes one: held while the descriptor returned is open; -1
+// when it is refused.
+int Locked(const fs::path& file, int flags, short type) {
+  const int fd = open(file.c_str(), flags | O_CLOEXEC, 0666);
   struct flock lock {};
-  lock.l_type = F_RDLCK;
+  lock.l_type = type;
   lock.l_whence = SEEK_SET;
-  const bool granted = fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  if (fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0) return fd;
   if (fd >= 0) close(fd);
-  return granted;
+  return -1;
 }
 
 TEST_F(FileHandling, APartialFileNobodyHoldsIsRemovedAndAHeldOneKeptWhateverTheProcessIds) {
@@ -198,18 +163,20 @@ TEST_F(FileHandling, APartialFileNobodyHoldsIsRemovedAndAHeldOneKeptWhateverTheP
   RunTool(dir_.path(), {"render", "in.png", "-o", "out.####.png", "--frames", "1-60", "--jobs", "1", "-q"}, {},
           container);
   ASSERT_FALSE(left.empty());
-  for (int tries = 0; tries < 2000 && fs::exists(dir_ / left) && !Unheld(dir_ / left); ++tries) usleep(1000);
-  ASSERT_TRUE(fs::exists(dir_ / left));
+  int probe = -1;  // a read lock is granted once the killed tool is gone
+  for (int tries = 0; tries < 2000 && (probe = Locked(dir_ / left, O_RDONLY, F_RDLCK)) < 0; ++tries) usleep(1000);
+  ASSERT_GE(probe, 0);
+  close(probe);
   const std::string stem = left.substr(1, left.find(".partial-") - 1);  // out.NNNN
   const std::string frame = stem.substr(4);
 
-  // Named as the tool names them: one whose writer lives, in another
-  // namespace, and an unheld one of another target.
+  // Named as the tool names them: one whose writer (this process, in
+  // another namespace) lives, and an unheld one of another target.
   const std::string held = PartialName(stem, "0123456789abcdef");
   const std::string other_target = PartialName("other", "0123456789abcdef");
   std::ofstream(dir_ / other_target) << "partial";
-  const LockHolder writer(dir_ / held);
-  ASSERT_TRUE(writer.locked());
+  const int writer = Locked(dir_ / held, O_WRONLY | O_CREAT, F_WRLCK);
+  ASSERT_GE(writer, 0);
   container.while_running = nullptr;
   const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", "out.####.png", "--frames", frame, "-q"}, {},
                               container);
@@ -219,6 +186,7 @@ TEST_F(FileHandling, APartialFileNobodyHoldsIsRemovedAndAHeldOneKeptWhateverTheP
   EXPECT_TRUE(fs::exists(dir_ / other_target));
   EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / (stem + ".png")).samples,
             EngineRender(ReadFile<std::uint8_t>(dir_ / "in.png"), DefaultToneParams()).samples);
+  close(writer);
 }
 
 TEST_F(FileHandling, ALongOutputNameGetsAPartialFileWithinTheNameLimit) {
