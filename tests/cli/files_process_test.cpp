@@ -177,12 +177,19 @@ TEST_F(FileHandling, APartialFileNobodyHoldsIsRemovedAndAHeldOneKeptWhateverTheP
   std::ofstream(dir_ / other_target) << "partial";
   const int writer = Locked(dir_ / held, O_WRONLY | O_CREAT, F_WRLCK);
   ASSERT_GE(writer, 0);
+  // Named by host and process id, as by an earlier version, whose writer
+  // holds no lock: this process lives, though not in the tool's namespace.
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string by_id = "." + stem + ".partial-" + host + "-" + std::to_string(getpid()) + ".png";
+  std::ofstream(dir_ / by_id) << "partial";
   container.while_running = nullptr;
   const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", "out.####.png", "--frames", frame, "-q"}, {},
                               container);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_FALSE(fs::exists(dir_ / left));
   EXPECT_TRUE(fs::exists(dir_ / held));
+  EXPECT_TRUE(fs::exists(dir_ / by_id));
   EXPECT_TRUE(fs::exists(dir_ / other_target));
   EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / (stem + ".png")).samples,
             EngineRender(ReadFile<std::uint8_t>(dir_ / "in.png"), DefaultToneParams()).samples);
