@@ -195,15 +195,17 @@ PartialFile::PartialFile(const fs::path& target) {
     fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     int cause = errno;
     if (fd_ >= 0) {
+      const bool locked = Lock(fd_, F_WRLCK);
+      cause = locked ? 0 : errno;
       // A file system without locks: the file is written unlocked, and no
       // run's clean-up removes it.
-      const bool locked = Lock(fd_, F_WRLCK);
-      if (!locked) cause = errno;
-      if (locked || cause == ENOLCK || cause == EINVAL || cause == ENOTSUP) {
-        if (StillNamed(fd_, path_)) return;
-        cause = EEXIST;
+      const bool lockless = cause == ENOLCK || cause == EINVAL || cause == ENOTSUP;
+      if ((locked || lockless) && StillNamed(fd_, path_)) return;
+      if (locked || lockless || cause == EAGAIN || cause == EACCES) {
+        cause = EEXIST;  // a clean-up took the file between its creation and its lock, and removes it
+      } else {
+        unlink(path_.c_str());
       }
-      if (cause == EAGAIN || cause == EACCES) cause = EEXIST;  // held by a clean-up, which removes it
       ::close(fd_);
       fd_ = -1;
     }
