@@ -86,8 +86,8 @@ struct WriteSettings {
 // The pixels go to a partial file in the same directory; every write is
 // checked (where the writer takes the checked proxy), the file is synced and
 // read back (whole where it does not), and only then renamed over
-// `path` (keeping the permission bits of a file it replaces), so `path` is
-// either untouched or whole. Throws RunError naming the cause (a full disk, a
+// `path` (keeping the permission bits of a file it replaces) and its
+// directory synced, so `path` is either untouched or whole. Throws RunError naming the cause (a full disk, a
 // read-only target); no partial file stays behind.
 void WriteImage(const std::string& path, Raster raster, const WriteSettings& settings);
 

@@ -1,14 +1,20 @@
 #include "safe_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 
 #include "core/errors.h"
@@ -18,42 +24,106 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string HostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-  return name;
-}
-
-// ".STEM.partial-HOST-" and ".EXT": a partial file of `target` from this host
-// is the prefix, a process id, the suffix.
+// ".STEM.partial-" and ".EXT": a partial file of `target` is the prefix, a
+// token of kTokenDigits lower-case hexadecimal digits, the suffix.
 struct PartialName {
   std::string prefix;
   std::string suffix;
 };
 
+constexpr std::size_t kTokenDigits = 16;
+constexpr std::string_view kPartialMark = ".partial-";
+
+// `text` cut to at most `bytes`, never inside a UTF-8 character: some file
+// systems refuse a name that is not valid UTF-8.
+std::string Clipped(std::string text, std::size_t bytes) {
+  if (text.size() <= bytes) return text;
+  std::size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
 PartialName PartialNameOf(const fs::path& target) {
+  // The stem gives way first, so that the name fits NAME_MAX whatever the
+  // target's length; partial files of targets whose stems begin alike may
+  // then share a prefix, which only matters to files nobody holds.
+  const std::size_t fixed = 1 + kPartialMark.size() + kTokenDigits;
+  const std::string extension = Clipped(target.extension().string(), NAME_MAX - fixed);
   // Through a stream: GCC 12 mistakes appends to a short string for an
   // overlapping copy at -O2.
   std::ostringstream prefix;
-  prefix << '.' << target.stem().string() << ".partial-" << HostName() << '-';
-  return {prefix.str(), target.extension().string()};
+  prefix << '.' << Clipped(target.stem().string(), NAME_MAX - fixed - extension.size()) << kPartialMark;
+  return {prefix.str(), extension};
 }
 
-// Removes partial files of `target` whose process has ended.
+// A fresh token; the exclusive create catches the unlikely clash.
+std::string RandomToken() {
+  std::uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    // No randomness from the kernel yet (early boot): the clock and the process id.
+    static std::atomic<std::uint64_t> counter{0};
+    bits = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           (static_cast<std::uint64_t>(getpid()) << 40) ^ counter.fetch_add(1);
+  }
+  char token[kTokenDigits + 1];
+  std::snprintf(token, sizeof token, "%016llx", static_cast<unsigned long long>(bits));
+  return token;
+}
+
+// An open-file-description lock on the whole file (`type` F_WRLCK or
+// F_RDLCK), without waiting. Unlike a classic POSIX lock it is not dropped
+// when another descriptor of the same file closes (the image library's, as it
+// reads the file back), and it is the writer's alone, not a process id's.
+bool Lock(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// Whether `path` still names the file open as `fd`.
+bool StillNamed(int fd, const fs::path& path) {
+  struct stat open_file {}, named {};
+  return fstat(fd, &open_file) == 0 && lstat(path.c_str(), &named) == 0 && open_file.st_dev == named.st_dev &&
+         open_file.st_ino == named.st_ino;
+}
+
+// Removes partial files of `target` that no process holds. A read lock is
+// refused while the writer holds its write lock; one granted means the writer
+// is gone, and while it is held no new writer can take the file for its own.
+// Where locks are not supported nothing is removed: a live file is never
+// taken for a dead one.
 void RemoveStalePartials(const fs::path& directory, const PartialName& name) {
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
     const std::string file = entry.path().filename().string();
-    if (file.size() <= name.prefix.size() + name.suffix.size() ||
+    if (file.size() != name.prefix.size() + kTokenDigits + name.suffix.size() ||
         file.compare(0, name.prefix.size(), name.prefix) != 0 ||
-        file.compare(file.size() - name.suffix.size(), name.suffix.size(), name.suffix) != 0) {
+        file.compare(file.size() - name.suffix.size(), name.suffix.size(), name.suffix) != 0 ||
+        file.find_first_not_of("0123456789abcdef", name.prefix.size()) < name.prefix.size() + kTokenDigits) {
       continue;
     }
-    const std::string digits = file.substr(name.prefix.size(), file.size() - name.prefix.size() - name.suffix.size());
-    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-    const pid_t pid = static_cast<pid_t>(std::stol(digits));
-    if (pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) fs::remove(entry.path(), error);
+    const int fd = open(entry.path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && Lock(fd, F_RDLCK) && StillNamed(fd, entry.path())) {
+      fs::remove(entry.path(), error);
+    }
+    ::close(fd);
   }
+}
+
+// Makes the directory entry of a renamed file durable. A directory that
+// cannot be opened, or a file system that does not sync directories, leaves
+// it to the system; a failure of the device is the write's failure.
+int SyncDirectory(const fs::path& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int cause = fsync(fd) == 0 ? 0 : errno;
+  if (cause == EINVAL || cause == EROFS || cause == ENOTSUP || cause == EBADF) cause = 0;
+  ::close(fd);
+  return cause;
 }
 
 // The files being written, for the signal handler: fixed buffers, since the
@@ -111,28 +181,49 @@ PartialFile::PartialFile(const fs::path& target) {
   std::error_code error;
   target_ = fs::is_symlink(target, error) ? fs::weakly_canonical(target, error) : target;
   if (error) target_ = target;
-  const fs::path directory = target_.parent_path().empty() ? fs::path(".") : target_.parent_path();
+  directory_ = target_.parent_path().empty() ? fs::path(".") : target_.parent_path();
   const PartialName name = PartialNameOf(target_);
-  RemoveStalePartials(directory, name);
-  path_ = directory / (name.prefix + std::to_string(getpid()) + name.suffix);
-  // Published before it exists, so that a signal the moment it is created
-  // still finds it; the name holds this process's id, so it is no one else's.
-  slot_ = Publish(path_.string());
-  fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd_ < 0) {
-    const int cause = errno;
+  RemoveStalePartials(directory_, name);
+  // A clash of tokens, or another run's clean-up taking the file between its
+  // creation and its lock, is met with a new name.
+  constexpr int kAttempts = 16;
+  for (int attempt = 1;; ++attempt) {
+    path_ = directory_ / (name.prefix + RandomToken() + name.suffix);
+    // Published before it exists, so that a signal the moment it is created
+    // still finds it; the name is random, so it is no one else's.
+    slot_ = Publish(path_.string());
+    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int cause = errno;
+    if (fd_ >= 0) {
+      const bool locked = Lock(fd_, F_WRLCK);
+      cause = locked ? 0 : errno;
+      // A file system without locks: the file is written unlocked, and no
+      // run's clean-up removes it.
+      const bool lockless = cause == ENOLCK || cause == EINVAL || cause == ENOTSUP;
+      if ((locked || lockless) && StillNamed(fd_, path_)) return;
+      if (locked || lockless || cause == EAGAIN || cause == EACCES) {
+        cause = EEXIST;  // a clean-up took the file between its creation and its lock, and removes it
+      } else {
+        unlink(path_.c_str());
+      }
+      ::close(fd_);
+      fd_ = -1;
+    }
     path_.clear();
     Withdraw(slot_);
-    throw RunError(Because("cannot write", target.string(), SystemMessage(cause)));
+    slot_ = kNoSlot;
+    if (cause != EEXIST || attempt == kAttempts) {
+      throw RunError(Because("cannot write", target.string(), SystemMessage(cause)));
+    }
   }
 }
 
 PartialFile::~PartialFile() {
-  if (fd_ >= 0) ::close(fd_);
   if (!path_.empty()) {
     std::error_code ignored;
-    fs::remove(path_, ignored);
+    fs::remove(path_, ignored);  // before the lock goes with the descriptor
   }
+  if (fd_ >= 0) ::close(fd_);
   Withdraw(slot_);
 }
 
@@ -146,9 +237,6 @@ void PartialFile::Finish() {
     if (fchmod(fd_, existing.st_mode & 07777) != 0) fail(errno);
     if (geteuid() == 0 && fchown(fd_, existing.st_uid, existing.st_gid) != 0) fail(errno);
   }
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) fail(errno);
 }
 
 void PartialFile::MoveOverTarget() {
@@ -158,6 +246,11 @@ void PartialFile::MoveOverTarget() {
   path_.clear();
   Withdraw(slot_);
   slot_ = kNoSlot;
+  ::close(fd_);  // the data was synced: nothing is left for close to report
+  fd_ = -1;
+  if (const int cause = SyncDirectory(directory_); cause != 0) {
+    throw RunError(Because("cannot write", target_.string(), SystemMessage(cause)));
+  }
 }
 
 CheckedFileProxy::CheckedFileProxy(const PartialFile& file)

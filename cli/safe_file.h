@@ -20,10 +20,13 @@ inline constexpr std::size_t kMaxPartialFiles = 64;
 void CheckTargetWritable(const std::filesystem::path& target);
 
 // The partial file of one target, created at once (exclusively) and removed
-// on destruction unless it was moved over the target. Its name,
-// ".STEM.partial-HOST-PID.EXT", lets a later run on the same target remove
-// partial files left by processes of this host that no longer exist (killed
-// with SIGKILL, or by a power cut), which it does on construction.
+// on destruction unless it was moved over the target. Its name is
+// ".STEM.partial-TOKEN.EXT", TOKEN random, the stem shortened so that the
+// name fits the file-name limit. For the file's whole life this object holds
+// an open-file-description lock on it: a partial file of the target that no
+// process holds is one whose writer ended (killed outright, by the OOM
+// killer, by a power cut), whatever its host, container or process id, and
+// construction removes it; one that is held is never touched.
 class PartialFile {
  public:
   // Throws RunError when the partial file cannot be created.
@@ -39,16 +42,18 @@ class PartialFile {
   // bits (and, for root, its owner) when the target exists. Throws RunError
   // naming the cause, for instance "No space left on device".
   void Finish();
-  // Renames it over the target; afterwards there is nothing left to remove.
-  // Throws RunError.
+  // Renames it over the target and syncs the directory, so that the rename
+  // too outlasts a crash; afterwards there is nothing left to remove. Throws
+  // RunError.
   void MoveOverTarget();
 
  private:
   static constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
 
   std::filesystem::path target_;
+  std::filesystem::path directory_;
   std::filesystem::path path_;
-  int fd_ = -1;
+  int fd_ = -1;  // open, and so locked, until the file is renamed or removed
   std::size_t slot_ = kNoSlot;  // where the signal handler finds path_
 };
 

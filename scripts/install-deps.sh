@@ -24,6 +24,8 @@ packages=(
   # render --slurm's tests: a one-node Slurm cluster (tests/cli/slurm-cluster.sh)
   # and the clients the tool calls (sbatch, sinfo, squeue); ss finds it free ports.
   munge slurmctld slurmd slurm-client iproute2
+  # The tool's tests that watch its system calls (the directory synced after a rename).
+  strace
 )
 
 missing=()

@@ -146,6 +146,7 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
     command += ShellQuoted(text);
   };
   for (const std::string& variable : environment) word(variable);
+  for (const std::string& through : setup.run_through) word(through);
   word(setup.user ? ToolForOtherUsers().string() : std::string(QV_CLI_TOOL));
   for (const std::string& arg : args) word(arg);
   command += " < /dev/null";

@@ -46,6 +46,12 @@ struct ProcessSetup {
   // thread's stack), as `ulimit -v` and `ulimit -s` set them.
   std::optional<rlim_t> max_address_space;
   std::optional<rlim_t> max_stack;
+  // A command the tool is started through, its words before the tool's:
+  // `unshare --pid --fork --kill-child` runs it as the first process of a
+  // namespace of its own, as in a container; `strace -o FILE` traces it.
+  // The process waited for (and given to `while_running`) is then the
+  // command's.
+  std::vector<std::string> run_through;
   // Called with the tool's process id while it runs, before it is waited for.
   std::function<void(pid_t)> while_running;
 };

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -133,6 +134,25 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"DemoOutputDirectoryMissing", {"demo", "-o", "none/sheet.png"}, 1, "no directory none"},
         Failure{"DemoInputMissing", {"demo", "nope.png", "-o", "sheet.png"}, 1, "cannot read nope.png"}),
     [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+
+// A fatal end is not a failure the tool reports: its own report, and what
+// the plug-in printed before it, reach standard error as they were written.
+TEST(FatalEnd, ItsDiagnosticsReachStandardError) {
+  TempDir dir;
+  WriteFile(dir / "in.png", VariedImage<std::uint8_t>(8, 6, 4, 1), OIIO::TypeDesc::UINT8);
+  const struct {
+    const char* where;
+    const char* says;
+  } kEnds[] = {{"terminate", "terminate called without an active exception"},
+               {"abort", "The tone table is corrupt.\n"}};
+  for (const auto& end : kEnds) {
+    SCOPED_TRACE(end.where);
+    const ToolRun run = RunTool(dir.path(), {"render", "in.png", "-o", "out.png", "--plugin", QV_FAILING_PLUGIN_FILE},
+                                {std::string("QV_TEST_FAIL_AT=") + end.where});
+    EXPECT_EQ(run.signal, SIGABRT) << run.status << ": " << run.err;
+    EXPECT_THAT(run.err, HasSubstr(end.says));
+  }
+}
 
 TEST(Strictness, MisuseIsOverlookedWhenNotStrict) {
   TempDir dir;

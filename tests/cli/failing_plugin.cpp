@@ -1,11 +1,14 @@
 // An effect library that fails where the tests ask it to, for the tool's
 // error paths: QV_TEST_FAIL_AT names the command (global_setup, params_setup,
-// render), or "misuse" to break a host rule at parameter setup. It carries
-// the real registration resource so that the host loads it as it loads the
-// effect.
+// render), "misuse" to break a host rule at parameter setup, or an end at
+// render: "terminate" (std::terminate) or "abort" (a message, then abort).
+// It carries the real registration resource so that the host loads it as it
+// loads the effect.
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "host_api/ae_all.h"
 #include "shell/pipl.h"
@@ -40,6 +43,11 @@ extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_
       out->num_params = FailAt("misuse") ? 5 : 1;  // five claimed, none added: the host objects
       return PF_Err_NONE;
     case PF_Cmd_SMART_PRE_RENDER:
+      if (FailAt("terminate")) std::terminate();
+      if (FailAt("abort")) {
+        std::fputs("The tone table is corrupt.\n", stderr);
+        std::abort();
+      }
       return FailAt("render") ? Refuse(in, out, "Cannot tone this frame.") : PF_Err_BAD_CALLBACK_PARAM;
     default:
       return PF_Err_NONE;

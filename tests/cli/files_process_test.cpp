@@ -1,9 +1,11 @@
 // Files handled as a pipeline needs: a write that fails never passes as
 // success and never touches the target, a target the caller may not write is
-// refused, a replaced one keeps its mode, and partial files left by killed
-// runs are cleaned up by the next run on the same target.
+// refused, a replaced one keeps its mode, partial files left by killed runs
+// are cleaned up by the next run on the same target (and those of live ones
+// never are), and a written frame is durable.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,25 +24,19 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-std::string HostName() {
-  char name[256] = {};
-  gethostname(name, sizeof name - 1);
-  return name;
-}
-
-// The id of a process that has ended.
-pid_t EndedProcess() {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  waitpid(child, nullptr, 0);
-  return child;
-}
-
 class FileHandling : public ::testing::Test {
  protected:
   void SetUp() override {
     // Noise: no format compresses it below the limit below.
     WriteFile(dir_ / "in.png", VariedImage<std::uint8_t>(256, 256, 4, 5), OIIO::TypeDesc::UINT8);
+  }
+
+  // The name of a partial file of out.####.png being written, or "".
+  std::string Writing() const {
+    for (const std::string& name : dir_.Files()) {
+      if (name.rfind(".out.", 0) == 0 && name.find(".partial-") != std::string::npos) return name;
+    }
+    return {};
   }
 
   TempDir dir_;
@@ -103,12 +99,7 @@ TEST_F(FileHandling, ATargetTheCallerMayNotWriteIsRefusedAndAReplacedOneKeepsIts
 
 TEST_F(FileHandling, SighupIgnoredAtStartStaysIgnoredAndOtherwiseRemovesThePartialFile) {
   constexpr int kFrames = 60;  // enough to be still rendering when the signal comes
-  const auto writing = [this] {
-    for (const std::string& name : dir_.Files()) {
-      if (name.rfind(".out.", 0) == 0 && name.find(".partial-") != std::string::npos) return true;
-    }
-    return false;
-  };
+  const auto writing = [this] { return !Writing().empty(); };
   for (const bool nohup : {true, false}) {
     SCOPED_TRACE(nohup ? "started with SIGHUP ignored" : "SIGHUP at its default");
     for (const std::string& name : dir_.Files()) {
@@ -141,21 +132,140 @@ TEST_F(FileHandling, SighupIgnoredAtStartStaysIgnoredAndOtherwiseRemovesTheParti
   }
 }
 
-TEST_F(FileHandling, PartialFilesOfEndedRunsOnTheTargetAreRemoved) {
-  const std::string host = HostName();
-  const std::string dead = std::to_string(EndedProcess());
-  const std::string stale = ".out.partial-" + host + "-" + dead + ".png";
-  const std::string running = ".out.partial-" + host + "-" + std::to_string(getpid()) + ".png";
-  const std::string elsewhere = ".out.partial-" + host + "x-" + dead + ".png";  // another host: unknown
-  const std::string other_target = ".other.partial-" + host + "-" + dead + ".png";
-  for (const std::string& name : {stale, running, elsewhere, other_target}) std::ofstream(dir_ / name) << "partial";
+// A partial file as the tool names it, of the target `stem` + ".png".
+std::string PartialName(const std::string& stem, const std::string& token) {
+  return "." + stem + ".partial-" + token + ".png";
+}
 
-  const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", "out.png", "-q"});
+// An open-file-description lock of `type` on the whole of `file`, as the
+// tool's writer takes one: held while the descriptor returned is open; -1
+// when it is refused.
+int Locked(const fs::path& file, int flags, short type) {
+  const int fd = open(file.c_str(), flags | O_CLOEXEC, 0666);
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  if (fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+TEST_F(FileHandling, APartialFileNobodyHoldsIsRemovedAndAHeldOneKeptWhateverTheProcessIds) {
+  if (geteuid() != 0) GTEST_SKIP() << "a PID namespace of its own needs root";
+  // Every run the first process of a PID namespace of its own, as in a
+  // container: the same process id each time, and none the test can see.
+  ProcessSetup container;
+  container.run_through = {"unshare", "--pid", "--fork", "--kill-child"};
+  std::string left;  // the partial file of the run killed outright, as by the OOM killer
+  container.while_running = [&](pid_t tool) {
+    for (int tries = 0; tries < 20000 && (left = Writing()).empty(); ++tries) usleep(500);
+    kill(tool, SIGKILL);  // unshare, whose death kills the tool
+  };
+  RunTool(dir_.path(), {"render", "in.png", "-o", "out.####.png", "--frames", "1-60", "--jobs", "1", "-q"}, {},
+          container);
+  ASSERT_FALSE(left.empty());
+  int probe = -1;  // a read lock is granted once the killed tool is gone
+  for (int tries = 0; tries < 2000 && (probe = Locked(dir_ / left, O_RDONLY, F_RDLCK)) < 0; ++tries) usleep(1000);
+  ASSERT_GE(probe, 0);
+  close(probe);
+  const std::string stem = left.substr(1, left.find(".partial-") - 1);  // out.NNNN
+  const std::string frame = stem.substr(4);
+
+  // Named as the tool names them: one whose writer (this process, in
+  // another namespace) lives, and an unheld one of another target.
+  const std::string held = PartialName(stem, "0123456789abcdef");
+  const std::string other_target = PartialName("other", "0123456789abcdef");
+  std::ofstream(dir_ / other_target) << "partial";
+  const int writer = Locked(dir_ / held, O_WRONLY | O_CREAT, F_WRLCK);
+  ASSERT_GE(writer, 0);
+  // Named by host and process id, as by an earlier version, whose writer
+  // holds no lock: this process lives, though not in the tool's namespace.
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string by_id = "." + stem + ".partial-" + host + "-" + std::to_string(getpid()) + ".png";
+  std::ofstream(dir_ / by_id) << "partial";
+  container.while_running = nullptr;
+  const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", "out.####.png", "--frames", frame, "-q"}, {},
+                              container);
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_FALSE(fs::exists(dir_ / stale));
-  EXPECT_TRUE(fs::exists(dir_ / running));
-  EXPECT_TRUE(fs::exists(dir_ / elsewhere));
+  EXPECT_FALSE(fs::exists(dir_ / left));
+  EXPECT_TRUE(fs::exists(dir_ / held));
+  EXPECT_TRUE(fs::exists(dir_ / by_id));
   EXPECT_TRUE(fs::exists(dir_ / other_target));
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / (stem + ".png")).samples,
+            EngineRender(ReadFile<std::uint8_t>(dir_ / "in.png"), DefaultToneParams()).samples);
+  close(writer);
+}
+
+TEST_F(FileHandling, ALongOutputNameGetsAPartialFileWithinTheNameLimit) {
+  // Names of 250 bytes. In a partial file's name (at most 255 bytes), the
+  // stem keeps 225 bytes beside ".partial-", the 16-digit token and ".png":
+  // that would end inside the first three-byte character, so it ends before.
+  const std::string kept(224, 'o');
+  std::string stem = kept;
+  for (int i = 0; i < 5; ++i) stem += "\xe2\x82\xac";
+  stem += "oo";
+  constexpr int kFrames = 30;
+  std::string seen;
+  ProcessSetup setup;
+  setup.while_running = [&](pid_t) {
+    for (int tries = 0; tries < 20000 && seen.empty(); ++tries) {
+      for (const std::string& name : dir_.Files()) {
+        if (name.find(".partial-") != std::string::npos) seen = name;
+      }
+      usleep(100);
+    }
+  };
+  const ToolRun run = RunTool(dir_.path(),
+                              {"render", "in.png", "-o", stem + ".####.png", "--frames",
+                               "1-" + std::to_string(kFrames), "--jobs", "1", "-q"},
+                              {}, setup);
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ((stem + ".0001.png").size(), 250u);
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / (stem + ".0030.png")).width, 256);
+  EXPECT_EQ(dir_.Files().size(), 1u + kFrames);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_LE(seen.size(), 255u);
+  EXPECT_EQ(seen.substr(0, seen.find(".partial-")), "." + kept);
+}
+
+// The frame is durable once the run says so: after the rename, the directory
+// that holds the new name is synced. A directory the tool may write but not
+// read, which it cannot open to sync, still gets its frame.
+TEST_F(FileHandling, TheDirectoryIsSyncedAfterTheRenameWhereItCanBe) {
+  ProcessSetup traced;
+  traced.run_through = {"strace", "-f", "-qq", "-o", (dir_ / "trace").string(), "-e",
+                        "trace=rename,renameat,renameat2,openat,fsync,fdatasync"};
+  const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", "out.png", "-q"}, {}, traced);
+  ASSERT_EQ(run.status, 0) << run.err;
+  bool renamed = false;
+  std::string directory_fd;
+  bool synced = false;
+  for (const std::string& line : Lines(Contents(dir_ / "trace"))) {
+    if (line.find("rename") != std::string::npos && line.find("\"out.png\"") != std::string::npos) renamed = true;
+    if (renamed && line.find("openat(AT_FDCWD, \".\", O_RDONLY|O_CLOEXEC|O_DIRECTORY") != std::string::npos) {
+      directory_fd = line.substr(line.rfind("= ") + 2);
+    }
+    if (!directory_fd.empty() && line.find("fsync(" + directory_fd + ")") != std::string::npos &&
+        line.size() >= 3 && line.compare(line.size() - 3, 3, "= 0") == 0) {
+      synced = true;
+    }
+  }
+  EXPECT_TRUE(renamed);
+  EXPECT_TRUE(synced) << Contents(dir_ / "trace");
+
+  if (geteuid() != 0) GTEST_SKIP() << "a directory unreadable to the tool needs another user";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ProcessSetup unreadable;
+  unreadable.user = std::make_pair(nobody->pw_uid, nobody->pw_gid);
+  fs::permissions(dir_.path(), fs::perms::all);
+  fs::create_directory(dir_ / "wx");
+  fs::permissions(dir_ / "wx", fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_write |
+                                   fs::perms::group_exec | fs::perms::others_write | fs::perms::others_exec);
+  const ToolRun blind = RunTool(dir_ / "wx", {"render", "../in.png", "-o", "out.png", "-q"}, {}, unreadable);
+  EXPECT_EQ(blind.status, 0) << blind.err;
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "wx" / "out.png").width, 256);
 }
 
 TEST_F(FileHandling, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {

@@ -116,6 +116,23 @@ TEST_F(Sequence, FramesInFlightChangeNothingButTheTime) {
   EXPECT_EQ(lines[2], "quorvandile: frame 3: cannot read in.0003.png: no such file");
   for (int f = 1; f <= 8; ++f) EXPECT_EQ(std::filesystem::exists(dir_ / Name("many", f)), f < 3) << f;
   for (const std::string& name : dir_.Files()) EXPECT_EQ(name.find("partial"), std::string::npos) << name;
+
+  // Damaged frames read at once, whose library prints its own complaint on
+  // each reading thread: the failing frame's line is its own, and nothing
+  // the library printed reaches standard error.
+  for (int f = 1; f <= 8; ++f) std::filesystem::remove(dir_ / Name("many", f));
+  WriteFrames(3, 3);
+  for (const int frame : {3, 4, 5}) {
+    const std::filesystem::path input = dir_ / Name("in", frame);
+    std::filesystem::resize_file(input, std::filesystem::file_size(input) / 2);
+  }
+  const ToolRun damaged = RunTool(dir_.path(), {"render", "in.####.png", "-o", "many.####.png", "--frames", "1-8",
+                                                "--jobs", "4", "-q"});
+  EXPECT_EQ(damaged.status, 1);
+  ASSERT_EQ(Lines(damaged.err).size(), 1u) << damaged.err;
+  EXPECT_EQ(damaged.err.rfind("quorvandile: frame 3: cannot read in.0003.png: ", 0), 0u) << damaged.err;
+  EXPECT_EQ(damaged.err.find("in.0004"), std::string::npos) << damaged.err;
+  EXPECT_EQ(damaged.err.find("in.0005"), std::string::npos) << damaged.err;
 }
 
 #if defined(__has_feature)
