@@ -580,12 +580,11 @@ std::string FailureOf(const JobFiles& files, const Job& job, std::size_t task, c
 }
 
 // Follows `job` to its end with the progress line. Once it has ended, each
-// task's frames count as rendered when the task says it succeeded. When one
-// did not, records the frames this look has rendered (with `kept`, those a
-// resumed run kept), and throws RunError naming the frames of the tasks that
-// failed or cannot start.
+// task's frames count as rendered when the task says it succeeded; they are
+// recorded, with `rendered` (what this look rendered before), as this look's.
+// Throws RunError naming the frames of the tasks that failed or cannot start.
 int Follow(const RenderOptions& options, const FramePattern& output, const JobFiles& files, const Job& job,
-           std::vector<Task>& tasks, std::int64_t count, Record kept) {
+           std::vector<Task>& tasks, std::int64_t count, Record rendered) {
   const std::string squeue = SlurmClient("squeue");
   Progress progress(count, options.quiet, UserErrors());
   auto answered = Clock::now();
@@ -621,7 +620,7 @@ int Follow(const RenderOptions& options, const FramePattern& output, const JobFi
       if (task.end == End::kSucceeded) {
         const std::string path = output.At(f);
         if (!task.seen[static_cast<std::size_t>(f - task.range.first)]) ReportFrame(path, progress);
-        if (const std::optional<Stamp> stamp = StampOf(path)) kept.frames[f] = *stamp;
+        if (const std::optional<Stamp> stamp = StampOf(path)) rendered.frames[f] = *stamp;
       }
       if (task.end == End::kFailed) failed.push_back(f);
       if (task.end == End::kCannotStart) waiting.push_back(f);
@@ -633,15 +632,14 @@ int Follow(const RenderOptions& options, const FramePattern& output, const JobFi
   }
   std::error_code ignored;
   if (waiting.empty()) fs::remove(files.settings, ignored);  // no task of the job reads it any more
+  try {
+    WriteRecord(files.record, rendered);
+  } catch (const RunError&) {
+    // The earlier record stays: it never keeps a frame whose file has changed since.
+  }
   if (failed.empty() && waiting.empty()) {
-    fs::remove(files.record, ignored);
     progress.Finish();
     return 0;
-  }
-  try {
-    WriteRecord(files.record, kept);
-  } catch (const RunError&) {
-    // A resumed run then renders every frame again: slower, never wrong.
   }
   const auto tasks_ending = [&](End end) {
     return std::count_if(tasks.begin(), tasks.end(), [end](const Task& task) { return task.end == end; });
@@ -687,23 +685,30 @@ void RequireAbsoluteConfig(const std::string& what, const std::string& config) {
   if (!config.empty() && config.rfind("ocio://", 0) != 0) RequireAbsolute(what, config);
 }
 
-// The frames of `plan` that the look with `key` has not rendered, by
-// `record`: an existing frame is kept (into `kept`) only when that look
-// rendered it and its file has not changed since.
-FrameRuns UnrenderedFrames(const FramePlan& plan, const Record& record, const std::string& key, bool quiet,
-                           Record& kept) {
+// The frames `record` says the look with `key` rendered whose files are still
+// the ones it wrote.
+Record StillRendered(const std::optional<Record>& record, const FramePattern& output, const std::string& key) {
+  Record still{key, {}};
+  if (!record || record->look != key) return still;
+  for (const auto& [frame, stamp] : record->frames) {
+    if (StampOf(output.At(frame)) == stamp) still.frames[frame] = stamp;
+  }
+  return still;
+}
+
+// The frames of `plan` but those of `rendered`, saying which are skipped and
+// which existing ones are rendered again.
+FrameRuns UnrenderedFrames(const FramePlan& plan, const Record& rendered, bool quiet) {
   std::vector<std::int32_t> render, skipped, replaced;
   for (const FrameRange& run : plan.frames) {
     for (std::int32_t f = run.first; f <= run.last; ++f) {
-      const std::optional<Stamp> stamp = StampOf(plan.output.At(f));
-      const auto recorded = record.frames.find(f);
-      if (stamp && record.look == key && recorded != record.frames.end() && recorded->second == *stamp) {
+      if (rendered.frames.count(f) != 0) {
         skipped.push_back(f);
-        kept.frames[f] = *stamp;
-      } else {
-        render.push_back(f);
-        if (stamp) replaced.push_back(f);
+        continue;
       }
+      render.push_back(f);
+      std::error_code error;
+      if (fs::exists(plan.output.At(f), error)) replaced.push_back(f);
     }
   }
   if (!quiet && !skipped.empty()) {
@@ -744,11 +749,12 @@ int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& o
   if (error) throw RunError(Cat("cannot find this program's own path: ", error.message()));
   RequirePrintable("this program's own path", tool.string());
 
-  // A resumed run keeps the frames this look rendered, by the record of an
-  // earlier run on the same output, and no other: an earlier look's frames are
-  // rendered again. Without a record, --skip-existing keeps every frame there.
+  // A resumed run keeps the frames this look rendered, by the record a
+  // followed run on the same output left, and no other: another look's frames
+  // are rendered again. Without a record, --skip-existing keeps every frame
+  // there.
   const JobFiles files(FramePattern(options.output), UniqueWord());
-  const std::optional<Record> record = options.skip_existing ? ReadRecord(files.record) : std::nullopt;
+  const std::optional<Record> record = ReadRecord(files.record);
   RenderOptions planned = options;
   if (record) planned.skip_existing = false;
   FramePlan plan = PlanFrames(planned);
@@ -759,8 +765,8 @@ int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& o
   if (!options.save_settings.empty()) SaveSettings(options.save_settings, session.params(), look);
   const std::string settings = SettingsText(session.params(), look);
   const std::string key = LookKey(session_options, options, settings);
-  Record kept{key, {}};
-  if (record) plan.frames = UnrenderedFrames(plan, *record, key, options.quiet, kept);
+  Record rendered = StillRendered(record, plan.output, key);
+  if (record && options.skip_existing) plan.frames = UnrenderedFrames(plan, rendered, options.quiet);
   if (plan.frames.empty()) {
     session.Close();
     return 0;
@@ -841,7 +847,7 @@ int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& o
   }
   std::fflush(stdout);
   if (!options.slurm.wait) return 0;
-  return Follow(options, plan.output, files, job, tasks, count, std::move(kept));
+  return Follow(options, plan.output, files, job, tasks, count, std::move(rendered));
 }
 
 }  // namespace qv::cli

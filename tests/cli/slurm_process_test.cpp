@@ -340,8 +340,9 @@ TEST_F(SlurmFollow, ATaskHasSucceededWhenItsExitStatusSaysSo) {
   const ToolRun passed = RunTool(dir_.path(), Render("2"), cluster_.Environment());
   ASSERT_EQ(passed.status, 0) << passed.err;
   for (int f = 1; f <= 4; ++f) EXPECT_TRUE(Graded(f, 2)) << f;
-  // Nothing of the job's own is left but the tasks' logs.
-  EXPECT_THAT(FilesFrom("out.frames"), ElementsAre("out.frames.png.task-42_0.log", "out.frames.png.task-42_1.log"));
+  // Nothing of the job's own is left but the tasks' logs and the record of the look's frames.
+  EXPECT_THAT(FilesFrom("out.frames"), ElementsAre("out.frames.png.rendered.json", "out.frames.png.task-42_0.log",
+                                                   "out.frames.png.task-42_1.log"));
 
   // Every frame written, then the plug-in fails as the host lets it go.
   const std::vector<std::string> failing_plugin = {"--plugin", QV_FAILING_PLUGIN_FILE};
@@ -396,13 +397,15 @@ TEST_F(SlurmFollow, AResumedRunKeepsOnlyTheFramesThisLookRendered) {
                                       "quorvandile: frames 3-4: rendered again, not recorded as this look's\n"));
   EXPECT_THAT(resumed.out, HasSubstr("  task 0: frames 3-4\n"));
   for (int f = 1; f <= 4; ++f) EXPECT_TRUE(Graded(f, 2)) << f;
-  EXPECT_FALSE(fs::exists(dir_ / "out.frames.png.rendered.json"));  // finished: nothing left to resume
 
-  // Another look over a finished sequence with nothing to resume: every
-  // frame there is kept, as --skip-existing always has.
+  const ToolRun finished = RunTool(dir_.path(), Render("2", {"--skip-existing"}), cluster_.Environment());
+  EXPECT_EQ(finished.status, 0) << finished.err;
+  EXPECT_EQ(finished.out, "");  // every frame is this look's: nothing to submit
+
+  // Another look over the finished sequence: nothing there is that look's.
   const ToolRun again = RunTool(dir_.path(), Render("3", {"--skip-existing"}), cluster_.Environment());
   EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_TRUE(Graded(4, 2));
+  for (int f = 1; f <= 4; ++f) EXPECT_TRUE(Graded(f, 3)) << f;
 }
 
 // Every submission's tasks read a settings file of their own, put in place
