@@ -366,7 +366,8 @@ TEST_F(SlurmFollow, ATaskHasSucceededWhenItsExitStatusSaysSo) {
   cluster_.Set("accounts", "42_0|COMPLETED|0:0\n42_1|TIMEOUT|0:0\n");
   const ToolRun stopped = RunTool(dir_.path(), Render("4"), cluster_.Environment());
   EXPECT_EQ(stopped.status, 1);
-  EXPECT_THAT(stopped.err, StartsWith("quorvandile: job 42: 1 of 2 tasks failed, frames 3-4 (task 1: TIMEOUT: slurmstepd: error: "));
+  EXPECT_THAT(stopped.err,
+              StartsWith("quorvandile: job 42: 1 of 2 tasks failed, frames 3-4 (task 1: TIMEOUT: slurmstepd: error: "));
   EXPECT_TRUE(Graded(1, 4));
   EXPECT_TRUE(Graded(2, 4));
 }
