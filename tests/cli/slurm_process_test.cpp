@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +112,13 @@ class SlurmSubmission : public ::testing::Test {
     std::ofstream(cluster_ / "slurm.conf") << "ClusterName=silent\nSlurmctldHost=localhost(127.0.0.1)\n"
                                               "SlurmctldPort=1\nMessageTimeout=1\nAuthType=auth/none\n"
                                               "NodeName=localhost CPUs=1\nPartitionName=all Nodes=ALL\n";
+    // Where Slurm's clients are not installed, stand-ins that fail as they do
+    // against that cluster.
+    for (const char* client : {"sinfo", "sbatch"}) {
+      std::ofstream(cluster_ / client) << "#!/bin/sh\necho \"" << client << ": error: Unable to contact slurm "
+                                       << "controller (connect failure)\" >&2\nexit 1\n";
+      fs::permissions(cluster_ / client, fs::perms::owner_all);
+    }
   }
   std::vector<std::string> Render(std::vector<std::string> more, const char* frames = "1-48") const {
     std::vector<std::string> args = {"render", (dir_ / "in.####.png").string(), "-o", (dir_ / "out.####.png").string(),
@@ -118,7 +126,14 @@ class SlurmSubmission : public ::testing::Test {
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
-  std::string SilentCluster() const { return "SLURM_CONF=" + (cluster_ / "slurm.conf").string(); }
+  // The environment of a run against that cluster: Slurm's own clients where
+  // they are installed, the stand-ins elsewhere.
+  std::vector<std::string> SilentCluster() const {
+    const std::string conf = "SLURM_CONF=" + (cluster_ / "slurm.conf").string();
+    if (std::system("command -v sinfo > /dev/null && command -v sbatch > /dev/null") == 0) return {conf};
+    std::printf("Slurm's clients are not installed: stand-ins answer as they would\n");
+    return {conf, "PATH=" + cluster_.path().string() + ":/usr/bin:/bin"};
+  }
 
   TempDir dir_;
   TempDir cluster_;
@@ -151,7 +166,7 @@ TEST_F(SlurmSubmission, ADryRunPrintsTheArrayOfChunksAndWritesNothing) {
   EXPECT_TRUE(dir_.Files().empty());
 
   // Without --chunk the cluster's CPUs decide, so a dry run needs one to ask.
-  const ToolRun alone = RunTool(dir_.path(), Render({"--dry-run"}), {SilentCluster()});
+  const ToolRun alone = RunTool(dir_.path(), Render({"--dry-run"}), SilentCluster());
   EXPECT_EQ(alone.status, 1);
   EXPECT_THAT(alone.err, StartsWith("quorvandile: --slurm: no Slurm cluster answers: "));
   EXPECT_EQ(Lines(alone.err).size(), 1u) << alone.err;
@@ -206,12 +221,10 @@ TEST_F(SlurmSubmission, RefusalsAreOneLineAndSubmitNothing) {
   EXPECT_THAT(lone.err, HasSubstr("--wait requires --slurm"));
 
   // A cluster that does not answer: the clients are there, the controller is not.
-  if (std::filesystem::exists("/usr/bin/sinfo")) {
-    const ToolRun silent = RunTool(dir_.path(), Render({"--chunk", "6"}), {SilentCluster()});
-    EXPECT_EQ(silent.status, 1);
-    EXPECT_THAT(silent.err, StartsWith("quorvandile: --slurm: no Slurm cluster answers: "));
-    EXPECT_EQ(Lines(silent.err).size(), 1u) << silent.err;
-  }
+  const ToolRun silent = RunTool(dir_.path(), Render({"--chunk", "6"}), SilentCluster());
+  EXPECT_EQ(silent.status, 1);
+  EXPECT_THAT(silent.err, StartsWith("quorvandile: --slurm: no Slurm cluster answers: "));
+  EXPECT_EQ(Lines(silent.err).size(), 1u) << silent.err;
   EXPECT_TRUE(dir_.Files().empty());
 }
 
