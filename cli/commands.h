@@ -24,6 +24,9 @@ struct SlurmOptions {
   bool dry_run = false;                  // print the batch script, submit nothing
 };
 
+// The option that renders only the frames whose output is missing.
+inline constexpr const char* kSkipExisting = "--skip-existing";
+
 struct RenderOptions {
   std::string input;
   std::string output;

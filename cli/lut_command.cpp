@@ -1,9 +1,7 @@
 // quorvandile lut: the effect's colour result as a 3D LUT (.cube), for
 // applications that take a LUT and not the plug-in.
 
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 
 #include "commands.h"
@@ -66,15 +64,7 @@ int RunLut(const SessionOptions& session_options, const LutOptions& options) {
   const std::string text = CubeText(session, look, options, std::get<Image<float>>(result));
   session.Close();
 
-  PartialFile partial{std::filesystem::path(options.output)};
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t n = write(partial.fd(), text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw RunError(Because("cannot write", options.output, SystemMessage(n < 0 ? errno : EIO)));
-    done += static_cast<std::size_t>(n);
-  }
-  partial.Finish();
-  partial.MoveOverTarget();
+  WriteWholeFile(options.output, text);
   return 0;
 }
 

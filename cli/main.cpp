@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
   for_tasks(render_command->add_flag("--strip-metadata", render.strip_metadata,
                            "Carry none of the input's metadata but orientation, pixel aspect, resolution and "
                            "colour space"));
-  for_tasks(render_command->add_flag("--skip-existing", render.skip_existing,
+  for_tasks(render_command->add_flag(kSkipExisting, render.skip_existing,
                                      "Render only the frames whose output file is missing (a partial file "
                                      "never counts): the same command again finishes a stopped run"));
   CLI::Option* slurm =

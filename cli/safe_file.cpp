@@ -253,6 +253,18 @@ void PartialFile::MoveOverTarget() {
   }
 }
 
+void WriteWholeFile(const fs::path& target, const std::string& bytes) {
+  PartialFile partial{target};
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(partial.fd(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw RunError(Because("cannot write", target.string(), SystemMessage(n < 0 ? errno : EIO)));
+    done += static_cast<std::size_t>(n);
+  }
+  partial.Finish();
+  partial.MoveOverTarget();
+}
+
 CheckedFileProxy::CheckedFileProxy(const PartialFile& file)
     : IOProxy(file.path().string(), IOProxy::Write), fd_(file.fd()) {}
 

@@ -57,6 +57,11 @@ class PartialFile {
   std::size_t slot_ = kNoSlot;  // where the signal handler finds path_
 };
 
+// Writes `bytes` as the whole file at `target`, through a PartialFile: a
+// reader of `target` sees the old file or the new one, never a part.
+// Throws RunError ("cannot write PATH: ...").
+void WriteWholeFile(const std::filesystem::path& target, const std::string& bytes);
+
 // The image library's writers do not all check what the system says of a
 // write (a full disk, a file-size limit): this proxy writes straight to the
 // partial file's descriptor and keeps the first failure, so that none passes

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/errors.h"
+#include "safe_file.h"
 
 namespace qv::cli {
 namespace {
@@ -220,7 +221,7 @@ std::vector<ParamSetting> ApplyLook(PluginSession& session, const std::string& s
   return look;
 }
 
-void SaveSettings(const std::string& path, const ParamCatalog& catalog, const std::vector<ParamSetting>& used) {
+std::string SettingsText(const ParamCatalog& catalog, const std::vector<ParamSetting>& used) {
   Json parameters = Json::object();
   for (const ParamEntry& param : catalog.entries()) {
     if (!param.HasValue()) continue;
@@ -232,10 +233,11 @@ void SaveSettings(const std::string& path, const ParamCatalog& catalog, const st
   Json json = Json::object();
   json[kVersionKey] = kSettingsVersion;
   json[kParametersKey] = std::move(parameters);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << json.dump(2) << '\n';
-  file.close();
-  if (!file) throw RunError(Because("cannot write", path, "the settings could not be written"));
+  return json.dump(2) + '\n';
+}
+
+void SaveSettings(const std::string& path, const ParamCatalog& catalog, const std::vector<ParamSetting>& used) {
+  WriteWholeFile(path, SettingsText(catalog, used));
 }
 
 std::string CatalogJson(const ParamCatalog& catalog) {

@@ -36,8 +36,11 @@ std::vector<ParamSetting> LoadSettings(const std::string& path, const ParamCatal
 // `later` over `earlier`: a control set in both takes its setting from `later`.
 std::vector<ParamSetting> Overlay(std::vector<ParamSetting> earlier, const std::vector<ParamSetting>& later);
 
-// Writes every control's value as `used` sets it or, where it does not, the
-// registered default, so that the file pins the whole look. Throws RunError.
+// Every control's value as `used` sets it or, where it does not, the
+// registered default, so that the file pins the whole look: a settings
+// file's text.
+std::string SettingsText(const ParamCatalog& catalog, const std::vector<ParamSetting>& used);
+// Writes SettingsText as a whole file (safe_file.h). Throws RunError.
 void SaveSettings(const std::string& path, const ParamCatalog& catalog, const std::vector<ParamSetting>& used);
 
 // The look a command renders with: the settings file's (if any), under the

@@ -91,7 +91,7 @@ TEST_F(Cluster, AFailedTaskIsNamedAndSkippingExistingFinishesTheSequence) {
   ASSERT_EQ(said.size(), 1u) << failed.err;
   EXPECT_THAT(said[0], HasSubstr(": 1 of 3 tasks failed, frames 5-8 (task 1: frame 6: "));
   EXPECT_THAT(said[0], HasSubstr("in.0006.png"));
-  EXPECT_THAT(said[0], HasSubstr("the same command with --skip-existing renders what is missing"));
+  EXPECT_THAT(said[0], HasSubstr("the same command with --skip-existing renders every frame this look has not"));
   EXPECT_TRUE(std::filesystem::exists(dir_ / Name("farm", 4)));
   EXPECT_TRUE(std::filesystem::exists(dir_ / Name("farm", 9)));
   EXPECT_FALSE(std::filesystem::exists(dir_ / Name("farm", 6)));
@@ -99,8 +99,10 @@ TEST_F(Cluster, AFailedTaskIsNamedAndSkippingExistingFinishesTheSequence) {
   std::filesystem::rename(dir_ / "whole.png", dir_ / Name("in", 6));
   const ToolRun resumed = Render("farm", "1-12", {"--slurm", "--chunk", "4", "--wait", "--skip-existing"});
   ASSERT_EQ(resumed.status, 0) << resumed.err;
-  EXPECT_THAT(resumed.err, StartsWith("quorvandile: frames 1-5, 9-12: skipped, their output exists\n"));
-  EXPECT_THAT(resumed.out, HasSubstr("  task 0: frames 6-8\n"));
+  // Frame 5 is there, but from a task that failed: rendered again.
+  EXPECT_THAT(resumed.err, StartsWith("quorvandile: frames 1-4, 9-12: skipped, this look rendered them\n"
+                                      "quorvandile: frames 5: rendered again, not recorded as this look's\n"));
+  EXPECT_THAT(resumed.out, HasSubstr("  task 0: frames 5-8\n"));
   ExpectSameFrames("farm", 1, 12);
   for (const std::string& name : dir_.Files()) EXPECT_EQ(name.find("partial"), std::string::npos) << name;
 }

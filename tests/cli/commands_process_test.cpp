@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "cli_support.h"
-#include "core/plugin_session.h"
 
 namespace qv::cli::test {
 namespace {
@@ -13,40 +12,51 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
+// The effect's controls as a user reads them: written out here, not taken
+// from the catalog the tool prints from.
 TEST(ParamsCommand, ListsEveryControlAsThePluginRegisteredIt) {
   TempDir dir;
   const ToolRun run = RunTool(dir.path(), {"params"});
   ASSERT_EQ(run.status, 0) << run.err;
-  PluginSession session(SessionOptions{QV_PLUGIN_FILE, 1, true});
-  const auto lines = Lines(run.out);
-  for (const ParamEntry& param : session.params().entries()) {
-    const std::string index = std::to_string(param.index) + " ";
-    const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(index, 0) == 0; });
-    ASSERT_NE(line, lines.end()) << param.name;
-    if (!param.name.empty()) {
-      EXPECT_THAT(*line, HasSubstr(param.name));
-    }
-    EXPECT_THAT(*line, HasSubstr(KindName(param)));
-    if (param.HasValue()) {
-      EXPECT_THAT(*line, HasSubstr(FormatValue(param, DefaultValue(param)))) << param.name;
-    }
-    for (const std::string& item : param.items) EXPECT_THAT(run.out, HasSubstr(item));
-  }
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            "#   name                 kind        range                                default\n"
+            "1   Base On              popup       1 to 6                               Lightness\n"
+            "    items: 1 Lightness, 2 Luminance, 3 Red, 4 Green, 5 Blue, 6 Alpha\n"
+            "2   Tones                popup       1 to 4                               Tritone\n"
+            "    items: 1 Monotone, 2 Duotone, 3 Tritone, 4 Pentone\n"
+            "3   Highlights           colour      0 to 255 per channel                 #FFFFFF\n"
+            "4   Brights              colour      0 to 255 per channel                 #C0AA78\n"
+            "5   Midtones             colour      0 to 255 per channel                 #806446\n"
+            "6   Darktones            colour      0 to 255 per channel                 #40320A\n"
+            "7   Shadows              colour      0 to 255 per channel                 #000000\n"
+            "8   Levels               group                                            \n"
+            "9   Input Black          slider      -100 to 100 (slider 0 to 1)          0\n"
+            "10  Input White          slider      -100 to 100 (slider 0 to 1)          1\n"
+            "11  Gamma                slider      0.01 to 50 (slider 0.01 to 10)       1\n"
+            "12  Output Black         slider      -100 to 100 (slider 0 to 1)          0\n"
+            "13  Output White         slider      -100 to 100 (slider 0 to 1)          1\n"
+            "14  (unnamed)            group end                                        \n"
+            "15  Highlights Opacity   percentage  0 to 100 % (slider 0 to 100)         100\n"
+            "16  Shadows Opacity      percentage  0 to 100 % (slider 0 to 100)         0\n"
+            "17  Blend with Original  percentage  0 to 100 % (slider 0 to 100)         0\n"
+            "\n"
+            "Set a value with --set \"NAME=VALUE\": popups by item, colours as #RRGGBB or R,G,B,\n"
+            "sliders and percentages as numbers; keyframes as VALUE@FRAME,VALUE@FRAME.\n");
 }
 
 TEST(InfoCommand, ShowsTheAboutTextAndTheDecodedRegistration) {
   TempDir dir;
   const ToolRun run = RunTool(dir.path(), {"info"});
   ASSERT_EQ(run.status, 0) << run.err;
-  PluginSession session(SessionOptions{QV_PLUGIN_FILE, 1, true});
-  const std::string about = session.About();
-  EXPECT_THAT(run.out, StartsWith(about.substr(0, about.find('\n')) + "\n"));
-  EXPECT_THAT(run.out, HasSubstr(about.substr(about.find('\n') + 1)));
-  const simhost::PiplInfo& pipl = session.pipl();
-  for (const std::string& text : {pipl.name, pipl.category, pipl.match_name, pipl.entry_point}) {
-    EXPECT_THAT(run.out, HasSubstr(text));
+  EXPECT_THAT(run.out, StartsWith("Quorvandile, v1.0.0\nZenthi tone recolouring effect.\n\n"
+                                  "Plug-in library: " QV_PLUGIN_FILE "\n"));
+  for (const char* line : {"  Kind                   eFKT (effect)\n", "  Name                   Quorvandile\n",
+                           "  Category               Zenthi\n", "  Entry point (Win64)    EntryPointFunc\n",
+                           "  Match name             Quorvandile\n",
+                           "  Effect version         0x00080601 = 1.0.0 release, build 1\n"}) {
+    EXPECT_THAT(run.out, HasSubstr(line));
   }
-  EXPECT_THAT(run.out, HasSubstr("= 1.0.0 release, build 1"));
   EXPECT_THAT(run.out, HasSubstr("PF_OutFlag_DEEP_COLOR_AWARE"));
   EXPECT_THAT(run.out, HasSubstr("PF_OutFlag2_SUPPORTS_SMART_RENDER"));
 }

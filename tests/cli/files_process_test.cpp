@@ -12,8 +12,11 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 
 #include "cli_support.h"
 
@@ -23,6 +26,23 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+
+// The file extensions OpenImageIO as built here writes: most of its formats
+// (WebP, JPEG 2000 and DPX among them) are options of its build.
+std::set<std::string> WritableExtensions() {
+  std::set<std::string> writers;
+  std::istringstream outputs(OIIO::get_string_attribute("output_format_list"));
+  for (std::string format; std::getline(outputs, format, ',');) writers.insert(format);
+  std::set<std::string> extensions;
+  std::istringstream formats(OIIO::get_string_attribute("extension_list"));  // "tiff:tif,tiff;jpeg:jpg,..."
+  for (std::string entry; std::getline(formats, entry, ';');) {
+    const std::size_t colon = entry.find(':');
+    if (colon == std::string::npos || writers.count(entry.substr(0, colon)) == 0) continue;
+    std::istringstream names(entry.substr(colon + 1));
+    for (std::string extension; std::getline(names, extension, ',');) extensions.insert(extension);
+  }
+  return extensions;
+}
 
 class FileHandling : public ::testing::Test {
  protected:
@@ -46,7 +66,13 @@ TEST_F(FileHandling, AFailedWriteFailsTheRunAndLeavesTheTargetInEveryFormat) {
   // SIGXFSZ at its default, as a shell leaves it under `ulimit -f`.
   ProcessSetup limited;
   limited.max_file_bytes = 8192;
+  const std::set<std::string> writable = WritableExtensions();
+  for (const char* always : {"png", "tif", "exr", "jpg"}) ASSERT_EQ(writable.count(always), 1u) << always;
   for (const char* extension : {"png", "tif", "exr", "jpg", "bmp", "tga", "ppm", "hdr", "dpx", "webp", "jp2", "sgi"}) {
+    if (writable.count(extension) == 0) {
+      std::printf("OpenImageIO as built here writes no .%s file: not tried\n", extension);
+      continue;
+    }
     SCOPED_TRACE(extension);
     const std::string target = std::string("out.") + extension;
     std::ofstream(dir_ / target) << "the previous render";
