@@ -34,7 +34,7 @@ struct RenderOptions {
   std::optional<Depth> depth;      // default: each file's own
   std::optional<AlphaConvention> alpha;   // default: each file format's own
   ChannelsMode channels = ChannelsMode::kAuto;
-  std::optional<OIIO::TypeDesc> type;     // default: the input's sample type
+  std::optional<FileType> type;    // default: the input's sample type
   FrameLimits limits;              // on each input file
   bool strip_metadata = false;     // carry only what describes the picture
   ColourOptions colour;            // colour spaces; default: none converted

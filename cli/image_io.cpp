@@ -325,7 +325,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   auto output = OIIO::ImageOutput::create(path);
   if (!output) throw RunError(Because("cannot write", path, FirstLine(OIIO::geterror())));
   const int channels = ChannelsOf(raster);
-  OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type);
+  OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type.type);
   SetLayout(image_spec, channels);
   const ExtraChannels* extra = settings.extra && !settings.extra->empty() ? settings.extra : nullptr;
   if (extra) {
@@ -334,7 +334,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
                              "the input's channels beyond colour and alpha (" + Joined(extra->names) +
                                  ") need a format that holds them as they are, such as OpenEXR"));
     }
-    image_spec.channelformats.assign(static_cast<std::size_t>(channels), settings.type);
+    image_spec.channelformats.assign(static_cast<std::size_t>(channels), settings.type.type);
     for (std::size_t c = 0; c < extra->names.size(); ++c) {
       image_spec.channelnames.push_back(extra->names[c]);
       image_spec.channelformats.push_back(extra->formats[c]);
@@ -353,6 +353,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     CarryMetadata(*like, settings.like_format, settings.all_metadata, image_spec, output->format_name());
   }
   if (!settings.colour_space.empty()) image_spec.attribute("oiio:ColorSpace", settings.colour_space);
+  DescribeFileType(settings.type, image_spec);
   image_spec.attribute("Software", "quorvandile");
   const AlphaConvention alpha = settings.alpha.value_or(DefaultConvention(output->format_name()));
   if (alpha == AlphaConvention::kAssociated) {

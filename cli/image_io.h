@@ -13,6 +13,7 @@
 
 #include "core/frame_limits.h"
 #include "core/raster.h"
+#include "output_format.h"
 
 namespace qv::cli {
 
@@ -68,7 +69,7 @@ void CheckWritable(const std::string& path);
 bool FormatHoldsAlpha(const std::string& path);
 
 struct WriteSettings {
-  OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;  // sample type in the file (the writer may widen it)
+  FileType type;                                 // sample type in the file (the writer may widen it)
   std::optional<AlphaConvention> alpha;          // default: the format's convention
   const OIIO::ImageSpec* like = nullptr;         // a source whose data window and metadata carry over
   std::string like_format;                       // the source's format: its encoding choices carry over to the same

@@ -162,10 +162,12 @@ int main(int argc, char** argv) {
   const std::map<std::string, ChannelsMode> kChannels = {
       {"auto", ChannelsMode::kAuto}, {"keep", ChannelsMode::kKeep}, {"grey", ChannelsMode::kGrey},
       {"grey+alpha", ChannelsMode::kGreyAlpha}, {"rgb", ChannelsMode::kRgb}, {"rgba", ChannelsMode::kRgba}};
-  const std::map<std::string, OIIO::TypeDesc> kTypes = {{"uint8", OIIO::TypeDesc::UINT8},
-                                                        {"uint16", OIIO::TypeDesc::UINT16},
-                                                        {"half", OIIO::TypeDesc::HALF},
-                                                        {"float", OIIO::TypeDesc::FLOAT}};
+  std::map<std::string, FileType> kTypes;
+  std::vector<std::string> type_names;  // from the least precise to the most
+  for (const NamedFileType& named : FileTypes()) {
+    kTypes.emplace(named.name, named.type);
+    type_names.push_back(named.name);
+  }
 
   CLI::App app{"Recolours images by their tones through the Quorvandile effect plug-in, loaded by a\n"
                "simulated host and driven through its EntryPointFunc as the host drives it.",
@@ -230,7 +232,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(Keys(kChannels)))
       ->capture_default_str());
   for_tasks(render_command->add_option("--type", type,
-                                       "Output sample type: uint8, uint16, half, float; default: the input's")
+                                       "Output sample type: " + Joined(type_names) + "; default: the input's")
       ->check(CLI::IsMember(Keys(kTypes))));
   for (CLI::Option* limit : AddInputLimits(*render_command, render.limits)) for_tasks(limit);
   for_tasks(render_command

@@ -105,6 +105,7 @@ std::string FramePrefix(const FramePlan& plan, std::int32_t frame) {
 }  // namespace
 
 int RunRender(const SessionOptions& session_options, const RenderOptions& options) {
+  if (options.type) CheckFileType(options.output, *options.type);
   if (options.slurm.enabled) return RunSlurmRender(session_options, options);
   const FramePlan plan = PlanFrames(options);
   PluginSession session(session_options);
@@ -169,7 +170,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
         outcome.dropped_alpha = needs.alpha;
       }
       WriteSettings write;
-      write.type = options.type.value_or(input.image_spec.channelformat(0));
+      write.type = options.type.value_or(FileTypeOf(input.image_spec));
       write.alpha = options.alpha;
       write.like = &input.image_spec;
       write.like_format = input.format;
