@@ -136,6 +136,20 @@ std::vector<unsigned char> Interleaved(const Raster& raster, const ExtraChannels
   return samples;
 }
 
+// The samples of `raster` as 8-bit values, rounded as a writer rounds them.
+std::vector<unsigned char> Interleaved8(const Raster& raster) {
+  const int channels = ChannelsOf(raster);
+  std::vector<unsigned char> samples(static_cast<std::size_t>(WidthOf(raster)) *
+                                     static_cast<std::size_t>(HeightOf(raster)) * static_cast<std::size_t>(channels));
+  const void* source = std::visit([](const auto& image) -> const void* { return image.samples.data(); }, raster);
+  if (!OIIO::convert_image(channels, WidthOf(raster), HeightOf(raster), 1, source, SampleType(DepthOf(raster)),
+                           OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride, samples.data(),
+                           OIIO::TypeDesc::UINT8, OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride)) {
+    throw RunError("cannot convert the colour to uint8");
+  }
+  return samples;
+}
+
 // A file's declared size, at `depth` or else at the depth of its colour
 // channels' own sample type (which other channels may not share).
 FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, std::optional<Depth> depth) {
@@ -173,12 +187,15 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
                                got.format.c_str() + ", not as written"));
   }
   if (!whole) return;
-  constexpr int kBandRows = 64;
-  std::vector<unsigned char> band(got.scanline_bytes(true) * kBandRows);
+  // A tiled file is read a row of tiles at a time.
+  const int band_rows = got.tile_width > 0 ? got.tile_height : 64;
+  std::vector<unsigned char> band(got.scanline_bytes(true) * static_cast<std::size_t>(band_rows));
   bool read = true;
-  for (int y = got.y; read && y < got.y + got.height; y += kBandRows) {
-    const int end = std::min(y + kBandRows, got.y + got.height);
-    read = input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
+  for (int y = got.y; read && y < got.y + got.height; y += band_rows) {
+    const int end = std::min(y + band_rows, got.y + got.height);
+    read = got.tile_width > 0 ? input->read_tiles(0, 0, got.x, got.x + got.width, y, end, got.z, got.z + 1, 0,
+                                                  got.nchannels, OIIO::TypeUnknown, band.data())
+                              : input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
   }
   std::string error = input->geterror();
   if (!input->close() && error.empty()) error = input->geterror();
@@ -351,6 +368,9 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
       image_spec.full_height = like->full_height;
     }
     CarryMetadata(*like, settings.like_format, settings.all_metadata, image_spec, output->format_name());
+    if (settings.all_metadata && settings.like_format == output->format_name()) {
+      CarryEncoding(*like, settings.like_file, *output, image_spec);
+    }
   }
   if (!settings.colour_space.empty()) image_spec.attribute("oiio:ColorSpace", settings.colour_space);
   DescribeFileType(settings.type, image_spec);
@@ -372,6 +392,17 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     image_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy_pointer);
   }
   LibraryMessages messages;
+  if (CodesLosslessWebp(*output, image_spec) && !extra && proxied) {
+    // Coded by the tool, written through the same checked proxy.
+    OIIO::ImageSpec as_written;
+    const std::string file = LosslessWebp(Interleaved8(raster), image_spec.width, image_spec.height, channels, as_written);
+    if (file.empty()) throw RunError(Because("cannot write", path, "the WebP coder failed"));
+    proxy.write(file.data(), file.size());
+    if (proxy.failure() != 0) throw RunError(Because("cannot write", path, SystemMessage(proxy.failure())));
+    partial.Finish();
+    ConfirmWritten(partial.path(), as_written, path, false);
+    return StagedImage(std::move(staged));
+  }
   bool written = output->open(partial.path().string(), image_spec);
   const OIIO::ImageSpec as_written = DescriptionOf(*output);  // with the sample type the format could hold
   if (written && extra) {

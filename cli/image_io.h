@@ -73,6 +73,7 @@ struct WriteSettings {
   std::optional<AlphaConvention> alpha;          // default: the format's convention
   const OIIO::ImageSpec* like = nullptr;         // a source whose data window and metadata carry over
   std::string like_format;                       // the source's format: its encoding choices carry over to the same
+  std::string like_file;                         // the source's path, where its encoding is read when not reported
   bool all_metadata = true;                      // false: only what describes the picture (orientation, ...)
   const LightMask* light = nullptr;              // the source's light without coverage, same size
   const ExtraChannels* extra = nullptr;          // channels to write after the colour and alpha, same size

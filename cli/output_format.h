@@ -1,7 +1,8 @@
 #pragma once
 
 // What an output file holds beyond its pixels, as its format can hold it:
-// the sample type asked for or kept from the input.
+// the sample type asked for or kept from the input, and the input's encoding
+// carried into a file of the same format.
 
 #include <OpenImageIO/imageio.h>
 
@@ -39,5 +40,25 @@ void DescribeFileType(const FileType& type, OIIO::ImageSpec& image_spec);
 // the types it can. The writer is asked, by a small picture written in a
 // directory of its own and read back. Throws UsageError.
 void CheckFileType(const std::string& path, FileType type);
+
+// Carries the encoding of the source file `from` (read from `from_path`)
+// into `to`, the description of a file of the same format that `writer`
+// writes: its tiles, and what the source's reader does not report but its
+// bytes say (a WebP file's lossless coding; a JPEG file's quality, estimated
+// from its luminance quantisation table). Compression the reader reports is
+// carried with the rest of the metadata.
+void CarryEncoding(const OIIO::ImageSpec& from, const std::string& from_path, const OIIO::ImageOutput& writer,
+                   OIIO::ImageSpec& to);
+
+// Whether `image_spec` asks `writer` for a lossless WebP file, which the
+// tool codes itself (LosslessWebp): OpenImageIO's writer takes every picture
+// through YUV, so that its "lossless" files lose colour.
+bool CodesLosslessWebp(const OIIO::ImageOutput& writer, const OIIO::ImageSpec& image_spec);
+
+// `samples` (8-bit, 1 to 4 channels interleaved, grey widened to RGB) as a
+// lossless WebP file, every colour kept as it is, under alpha 0 too; the
+// description it reads back with goes to `coded`. Empty when the coder fails.
+std::string LosslessWebp(const std::vector<unsigned char>& samples, int width, int height, int channels,
+                         OIIO::ImageSpec& coded);
 
 }  // namespace qv::cli

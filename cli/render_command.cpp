@@ -174,6 +174,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       write.alpha = options.alpha;
       write.like = &input.image_spec;
       write.like_format = input.format;
+      write.like_file = plan.input.At(frame);
       write.all_metadata = !options.strip_metadata;
       write.light = &input.light;
       write.extra = &input.extra;

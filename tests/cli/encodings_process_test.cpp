@@ -128,5 +128,76 @@ TEST_F(Encodings, ATypeTheFormatCannotHoldIsRefusedNamingTheTypesItHolds) {
   }
 }
 
+// The quantisation tables (DQT segments) of a JPEG file, in order.
+std::vector<std::string> QuantisationTables(const std::filesystem::path& path) {
+  const std::string bytes = Contents(path);
+  std::vector<std::string> tables;
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  for (std::size_t i = 2; i + 4 <= bytes.size() && at(i) == 0xFF && at(i + 1) != 0xDA;) {
+    const std::size_t length = at(i + 2) << 8 | at(i + 3);
+    if (at(i + 1) == 0xDB) tables.push_back(bytes.substr(i + 4, length - 2));
+    i += 2 + length;
+  }
+  return tables;
+}
+
+TEST_F(Encodings, AJpegKeepsItsQualityAndTheNoOpLookStaysWithinTheCodecsLoss) {
+  REQUIRE_WRITERS("jpg");
+  const Image<std::uint8_t> picture = VariedImage<std::uint8_t>(48, 40, 3, 5);
+  for (int quality : {30, 60, 90}) {
+    SCOPED_TRACE("quality " + std::to_string(quality));
+    WriteDescribed(dir_ / "in.jpg", picture, OIIO::TypeDesc::UINT8,
+                   [&](OIIO::ImageSpec& s) { s.attribute("CompressionQuality", quality); });
+    const std::vector<std::string> tables = QuantisationTables(dir_ / "in.jpg");
+    ASSERT_FALSE(tables.empty());
+    const ToolRun run = RenderNoOp("in.jpg", "out.jpg");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(QuantisationTables(dir_ / "out.jpg"), tables);
+    // The codec's own loss: the picture decoded and coded again at the same
+    // quality, as the no-op look hands it to the writer.
+    WriteDescribed(dir_ / "again.jpg", ReadFile<std::uint8_t>(dir_ / "in.jpg"), OIIO::TypeDesc::UINT8,
+                   [&](OIIO::ImageSpec& s) { s.attribute("CompressionQuality", quality); });
+    EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "out.jpg").samples, ReadFile<std::uint8_t>(dir_ / "again.jpg").samples);
+  }
+}
+
+TEST_F(Encodings, TiledFilesStayTiledAndTheNoOpLookReturnsThemUnchanged) {
+  REQUIRE_WRITERS("exr", "tif");
+  struct Case {
+    const char* name;
+    OIIO::TypeDesc type;
+  };
+  for (const Case& c : {Case{"tiled.exr", OIIO::TypeDesc::HALF}, Case{"tiled.tif", OIIO::TypeDesc::UINT8}}) {
+    SCOPED_TRACE(c.name);
+    WriteDescribed(dir_ / c.name, VariedImage<float>(40, 24, 3, 11), c.type, [](OIIO::ImageSpec& s) {
+      s.tile_width = 16;
+      s.tile_height = 16;
+    });
+    const std::string out = std::string("out-") + c.name;
+    const ToolRun run = RenderNoOp(c.name, out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    OIIO::ImageSpec input_spec, output_spec;
+    const Image<float> input = ReadFile<float>(dir_ / c.name, &input_spec);
+    const Image<float> output = ReadFile<float>(dir_ / out, &output_spec);
+    ASSERT_EQ(input_spec.tile_width, 16);  // the test's own file is what it says
+    EXPECT_EQ(output_spec.tile_width, 16);
+    EXPECT_EQ(output_spec.tile_height, 16);
+    EXPECT_EQ(output_spec.format, c.type);
+    EXPECT_EQ(output.samples, input.samples);
+  }
+}
+
+TEST_F(Encodings, ALosslessWebpStaysLosslessAndTheNoOpLookReturnsItUnchanged) {
+  REQUIRE_WRITERS("webp");
+  // RGB: OpenImageIO writes no grey WebP, and reads an RGBA one premultiplied.
+  WriteDescribed(dir_ / "in.webp", VariedImage<std::uint8_t>(45, 31, 3, 13), OIIO::TypeDesc::UINT8,
+                 [](OIIO::ImageSpec& s) { s.attribute("compression", "lossless"); });
+  ASSERT_EQ(Contents(dir_ / "in.webp").substr(12, 4), "VP8L");  // the test's own file is coded losslessly
+  const ToolRun run = RenderNoOp("in.webp", "out.webp");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Contents(dir_ / "out.webp").substr(12, 4), "VP8L");
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "out.webp").samples, ReadFile<std::uint8_t>(dir_ / "in.webp").samples);
+}
+
 }  // namespace
 }  // namespace qv::cli::test
