@@ -368,6 +368,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
       image_spec.full_height = like->full_height;
     }
     CarryMetadata(*like, settings.like_format, settings.all_metadata, image_spec, output->format_name());
+    if (UnfitProfile(image_spec, channels)) DropProfile(image_spec);
     if (settings.all_metadata && settings.like_format == output->format_name()) {
       CarryEncoding(*like, settings.like_file, *output, image_spec);
     }

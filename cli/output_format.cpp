@@ -23,6 +23,9 @@ namespace fs = std::filesystem;
 // The compression that asks for a lossless WebP file.
 constexpr const char* kWebpLossless = "lossless";
 
+// Where a file's description holds its ICC profile.
+constexpr const char* kProfileAttribute = "ICCProfile";
+
 // Where a file says how many bits of each sample hold the value.
 constexpr const char* kBitsAttribute = "oiio:BitsPerSample";
 
@@ -170,6 +173,30 @@ void CarryEncoding(const OIIO::ImageSpec& from, const std::string& from_path, co
   if (format == "jpeg" && !from.find_attribute("CompressionQuality")) {
     const std::vector<int> table = JpegLuminanceTable(from_path);
     if (table.size() == 64) to.attribute("CompressionQuality", JpegQuality(table));
+  }
+}
+
+std::optional<UnfitProfileSpaces> UnfitProfile(const OIIO::ImageSpec& image_spec, int channels) {
+  const OIIO::ParamValue* profile = image_spec.find_attribute(kProfileAttribute);
+  if (!profile || profile->type().basetype != OIIO::TypeDesc::UINT8) return std::nullopt;
+  // The header's data colour space: four characters at byte 16.
+  constexpr std::size_t kSpaceAt = 16, kSpaceSize = 4;
+  std::string space = profile->type().size() >= kSpaceAt + kSpaceSize
+                          ? std::string(static_cast<const char*>(profile->data()) + kSpaceAt, kSpaceSize)
+                          : std::string("unreadable");
+  const bool grey = channels <= 2;
+  if (space == (grey ? "GRAY" : "RGB ")) return std::nullopt;
+  while (!space.empty() && space.back() == ' ') space.pop_back();
+  if (space == "GRAY") space = "Gray";
+  return UnfitProfileSpaces{space, grey ? "grey" : "RGB"};
+}
+
+void DropProfile(OIIO::ImageSpec& image_spec) {
+  const std::string prefix = std::string(kProfileAttribute) + ":";
+  auto& attributes = image_spec.extra_attribs;
+  for (auto at = attributes.begin(); at != attributes.end();) {
+    const std::string name = at->name().string();
+    at = name == kProfileAttribute || name.rfind(prefix, 0) == 0 ? attributes.erase(at) : at + 1;
   }
 }
 

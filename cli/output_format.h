@@ -1,11 +1,13 @@
 #pragma once
 
 // What an output file holds beyond its pixels, as its format can hold it:
-// the sample type asked for or kept from the input, and the input's encoding
-// carried into a file of the same format.
+// the sample type asked for or kept from the input, the input's encoding
+// carried into a file of the same format, and its colour profile where that
+// still describes the pixels.
 
 #include <OpenImageIO/imageio.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,22 @@ void CheckFileType(const std::string& path, FileType type);
 // carried with the rest of the metadata.
 void CarryEncoding(const OIIO::ImageSpec& from, const std::string& from_path, const OIIO::ImageOutput& writer,
                    OIIO::ImageSpec& to);
+
+// An ICC profile that does not describe the pixels it would be written with:
+// its data colour space ("Gray", "CMYK") and theirs ("RGB", "grey").
+struct UnfitProfileSpaces {
+  std::string profile;
+  std::string pixels;
+};
+
+// The ICC profile `image_spec` carries, when it does not describe pixels of
+// `channels` channels (grey and alpha, RGB and alpha): one that would put
+// the pixels in the wrong space, or that the writer refuses. Nothing when it
+// fits, or there is none.
+std::optional<UnfitProfileSpaces> UnfitProfile(const OIIO::ImageSpec& image_spec, int channels);
+
+// Removes from `image_spec` the ICC profile and what its reader said of it.
+void DropProfile(OIIO::ImageSpec& image_spec);
 
 // Whether `image_spec` asks `writer` for a lossless WebP file, which the
 // tool codes itself (LosslessWebp): OpenImageIO's writer takes every picture

@@ -93,6 +93,7 @@ struct FrameOutcome {
   std::string out_path;
   std::int64_t pixels = 0;
   bool dropped_alpha = false;  // transparency the output format cannot hold
+  std::optional<UnfitProfileSpaces> dropped_profile;  // the input's ICC profile, which does not describe the output
   std::optional<StagedImage> staged;
   std::exception_ptr error;
 };
@@ -169,6 +170,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
         channels -= 1;  // the format has no alpha channel (JPEG, for one): the colour alone
         outcome.dropped_alpha = needs.alpha;
       }
+      if (!options.strip_metadata) outcome.dropped_profile = UnfitProfile(input.image_spec, channels);
       WriteSettings write;
       write.type = options.type.value_or(FileTypeOf(input.image_spec));
       write.alpha = options.alpha;
@@ -199,6 +201,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   std::exception_ptr failure;
   std::optional<std::int32_t> failed_frame;  // the frame that failed, when one did
   bool warned_alpha = false;
+  bool noted_profile = false;
   // Stops the run, unless an earlier failure did. Called with `mutex` held.
   const auto stop = [&](std::exception_ptr error, std::optional<std::int32_t> frame) {
     if (failure) return;
@@ -227,6 +230,14 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
                          "quorvandile: warning: %s holds no alpha; the result's transparency is dropped\n",
                          outcome.out_path.c_str());
             warned_alpha = true;
+          }
+          if (outcome.dropped_profile && !noted_profile && !options.quiet) {
+            std::fprintf(UserErrors(),
+                         "quorvandile: note: %s: the input's %s ICC profile does not describe the %s result; "
+                         "written without a profile\n",
+                         outcome.out_path.c_str(), outcome.dropped_profile->profile.c_str(),
+                         outcome.dropped_profile->pixels.c_str());
+            noted_profile = true;
           }
           progress.FrameDone(outcome.out_path, outcome.pixels);
         } catch (...) {

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
+
+#include <zlib.h>
 
 #include "cli_support.h"
 #include "image_description.h"
@@ -197,6 +200,120 @@ TEST_F(Encodings, ALosslessWebpStaysLosslessAndTheNoOpLookReturnsItUnchanged) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Contents(dir_ / "out.webp").substr(12, 4), "VP8L");
   EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "out.webp").samples, ReadFile<std::uint8_t>(dir_ / "in.webp").samples);
+}
+
+// A minimal ICC profile (a display profile whose pixels are in `space`,
+// "GRAY", "RGB " or "CMYK") as bytes: the header, and a tag table of one
+// identity curve.
+std::vector<unsigned char> IccProfile(const char* space) {
+  std::vector<unsigned char> profile(156, 0);
+  const auto put = [&](std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) profile[at + i] = static_cast<unsigned char>(value >> (24 - 8 * i));
+  };
+  const auto text = [&](std::size_t at, const char* four) { std::memcpy(&profile[at], four, 4); };
+  put(0, 156);
+  put(8, 0x04300000);  // version 4.3
+  text(12, "mntr");
+  text(16, space);
+  text(20, "XYZ ");
+  text(36, "acsp");
+  put(68, 0xF6D6), put(72, 0x10000), put(76, 0xD32D);  // the D50 illuminant
+  put(128, 1);
+  text(132, "kTRC"), put(136, 144), put(140, 12);
+  text(144, "curv");
+  return profile;
+}
+
+// The ICC profile a file carries, as bytes; empty when it carries none. A
+// PNG file's is taken from its iCCP chunk, since libpng reads back no
+// profile as small as the test's ("iCCP: too short").
+std::vector<unsigned char> ProfileOf(const std::filesystem::path& path) {
+  if (path.extension() == ".png") {
+    const std::string bytes = Contents(path);
+    const auto number = [&](std::size_t at) {
+      std::uint32_t value = 0;
+      for (std::size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+      return value;
+    };
+    for (std::size_t at = 8; at + 8 <= bytes.size(); at += 12 + number(at)) {
+      if (bytes.compare(at + 4, 4, "iCCP") != 0) continue;
+      // The chunk: a name, its terminating 0, the compression method, then the zlib stream.
+      const std::string chunk = bytes.substr(at + 8, number(at));
+      const std::size_t stream = chunk.find('\0') + 2;
+      std::vector<unsigned char> profile(1 << 16);
+      uLongf size = profile.size();
+      EXPECT_EQ(uncompress(profile.data(), &size, reinterpret_cast<const Bytef*>(chunk.data() + stream),
+                           chunk.size() - stream),
+                Z_OK);
+      profile.resize(size);
+      return profile;
+    }
+    return {};
+  }
+  OIIO::ImageSpec image_spec;
+  ReadFile<std::uint8_t>(path, &image_spec);
+  const OIIO::ParamValue* profile = image_spec.find_attribute("ICCProfile");
+  if (!profile) return {};
+  const auto* bytes = static_cast<const unsigned char*>(profile->data());
+  return {bytes, bytes + profile->type().size()};
+}
+
+TEST_F(Encodings, AProfileIsCarriedOnlyWhereItDescribesTheOutputsPixels) {
+  REQUIRE_WRITERS("tif", "jpg", "png");
+  struct Input {
+    const char* name;
+    int channels;
+    const char* space;
+  };
+  // A CMYK JPEG reads as RGB; an RGB JPEG under a CMYK profile stands for it.
+  const Input inputs[] = {{"grey.tif", 1, "GRAY"}, {"grey.jpg", 1, "GRAY"}, {"cmyk.jpg", 3, "CMYK"},
+                          {"rgb.tif", 3, "RGB "}};
+  for (const Input& in : inputs) {
+    const std::vector<unsigned char> profile = IccProfile(in.space);
+    WriteDescribed(dir_ / in.name, VariedImage<std::uint8_t>(19, 11, in.channels, 17), OIIO::TypeDesc::UINT8,
+                   [&](OIIO::ImageSpec& s) {
+                     s.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, profile.size()), profile.data());
+                   });
+    ASSERT_EQ(ProfileOf(dir_ / in.name), profile) << in.name;  // the test's own file carries it
+  }
+  struct Case {
+    const char* in;
+    std::vector<std::string> options;
+    bool keeps;      // the profile still describes the output
+    const char* says;  // the note, when it does not
+  };
+  const std::vector<std::string> rgb = {"--set", "Shadows Opacity=100"};  // toned, opaque: RGB
+  const std::vector<std::string> grey = {"--set", "Shadows Opacity=100", "--channels", "keep"};
+  const Case cases[] = {
+      {"grey.tif", rgb, false, "the input's Gray ICC profile does not describe the RGB result; written without"},
+      {"grey.jpg", rgb, false, "the input's Gray ICC profile does not describe the RGB result"},
+      {"cmyk.jpg", rgb, false, "the input's CMYK ICC profile does not describe the RGB result"},
+      {"grey.tif", grey, true, ""},
+      {"rgb.tif", rgb, true, ""},
+      {"rgb.tif", {"--set", "Shadows Opacity=100", "--channels", "grey"}, false,
+       "the input's RGB ICC profile does not describe the grey result"},
+  };
+  for (const Case& c : cases) {
+    for (const char* out : {"out.png", "out.tif", "out.jpg"}) {
+      SCOPED_TRACE(std::string(c.in) + " -> " + out + (c.options.size() > 2 ? " " + c.options[3] : ""));
+      std::vector<std::string> args = {"render", c.in, "-o", out};
+      args.insert(args.end(), c.options.begin(), c.options.end());
+      const ToolRun run = RunTool(dir_.path(), args);
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(ProfileOf(dir_ / out), c.keeps ? ProfileOf(dir_ / c.in) : std::vector<unsigned char>{});
+      if (c.keeps) {
+        EXPECT_THAT(run.err, IsEmpty());
+      } else {
+        EXPECT_THAT(run.err, HasSubstr(std::string("quorvandile: note: ") + out + ": " + c.says));
+        EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+        if (std::string(out) != "out.png") continue;  // once per case is enough for -q
+        args.push_back("-q");
+        const ToolRun quiet = RunTool(dir_.path(), args);
+        EXPECT_EQ(quiet.status, 0);
+        EXPECT_THAT(quiet.err, IsEmpty());
+      }
+    }
+  }
 }
 
 }  // namespace
