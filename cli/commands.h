@@ -54,8 +54,13 @@ struct DemoOptions {
   bool quiet = false;  // no line naming the sheet written
 };
 
+// The formats `lut` writes, by the name --format takes; a file's extension
+// names one as "." and its name.
+inline const std::vector<std::string> kLutFormats = {"cube"};
+
 struct LutOptions {
-  std::string output;              // the .cube file
+  std::string output;              // the .cube file; "-": standard output
+  std::string format;              // empty: the one the output's extension names
   int size = 33;                   // lattice points per axis
   std::vector<std::string> sets;   // "NAME=VALUE" in order
   std::string settings_file;       // a saved look, under the --set values; empty: none

@@ -282,7 +282,12 @@ int main(int argc, char** argv) {
   LutOptions lut;
   CLI::App* lut_command = app.add_subcommand(
       "lut", "Write the effect's colour result for opaque input as a 3D LUT (.cube), sampled through the plug-in");
-  lut_command->add_option("-o,--output", lut.output, "The LUT file (.cube)")->required();
+  lut_command->add_option("-o,--output", lut.output, "The LUT file (.cube); - for standard output")->required();
+  lut_command
+      ->add_option("--format", lut.format,
+                   "The LUT's format, for an output whose name has no extension to say it (-, /dev/null): " +
+                       Joined(kLutFormats))
+      ->check(CLI::IsMember(kLutFormats));
   lut_command->add_option("--size", lut.size, "Lattice points per axis")
       ->check(CLI::IsMember({17, 33, 65}))
       ->capture_default_str();
