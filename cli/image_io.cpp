@@ -206,6 +206,19 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
   }
 }
 
+// Refuses a target that is there and is not a regular file (a device such
+// as /dev/null, a named pipe, a socket; through a symbolic link too): the
+// finished file is renamed over its target, which would replace it with a
+// file, for every other user of it. Throws RunError.
+void RefuseNonRegularTarget(const std::string& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (error || !fs::exists(status) || fs::is_regular_file(status) || fs::is_directory(status)) return;
+  throw RunError(Because("cannot write", path,
+                         "it is not a regular file (a device, a pipe or a socket), and the tool replaces its output "
+                         "with a new file"));
+}
+
 }  // namespace
 
 AlphaConvention DefaultConvention(const std::string& format_name) {
@@ -292,6 +305,7 @@ void CheckWritable(const std::string& path) {
     throw RunError(Because("cannot write", path, "no directory " + directory.string()));
   }
   if (fs::is_directory(target, error)) throw RunError(Because("cannot write", path, "it is a directory"));
+  RefuseNonRegularTarget(path);
   if (access(directory.c_str(), W_OK) != 0) {
     throw RunError(Because("cannot write", path, "directory " + directory.string() + " is not writable"));
   }
@@ -333,6 +347,7 @@ std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<D
 }
 
 StagedImage StageImage(const std::string& path, Raster raster, const WriteSettings& settings) {
+  RefuseNonRegularTarget(path);
   CheckTargetWritable(path);
   auto staged = std::make_unique<PartialFile>(fs::path(path));
   PartialFile& partial = *staged;

@@ -60,9 +60,9 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth,
                      std::optional<AlphaConvention> alpha, const FrameLimits& limits);
 
 // Fails early, before anything is rendered, when `path` cannot be written:
-// its directory is missing or read-only, it names a directory or a file the
-// caller may not write, or no format writer knows its extension. Throws
-// RunError.
+// its directory is missing or read-only, it names a directory, something
+// that is not a regular file (a device, a pipe), or a file the caller may
+// not write, or no format writer knows its extension. Throws RunError.
 void CheckWritable(const std::string& path);
 
 // Whether the format `path` names can store an alpha channel.
