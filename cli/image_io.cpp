@@ -74,12 +74,14 @@ constexpr std::string_view kPictureAttributes[] = {"Orientation",   "PixelAspect
 // Metadata that describes how a file was laid out or read, which the writer
 // works out anew for what it writes: carrying it over would make it untrue
 // (the bits per sample after a change of depth, the photometric layout after
-// a change of channels).
+// a change of channels, a texture's MIP levels and its pixels' digest and
+// average after a render of its first level alone).
 constexpr std::string_view kFileAttributes[] = {
     "oiio:BitsPerSample", "oiio:UnassociatedAlpha",         "oiio:ioproxy",        "oiio:subimages",
     "planarconfig",       "tiff:PhotometricInterpretation", "tiff:PlanarConfiguration",
     "tiff:RowsPerStrip",  "tiff:Compression",               "tiff:UnassociatedAlpha", "tiff:ExtraSamples",
-    "openexr:chunkCount", "Software"};
+    "openexr:chunkCount", "Software",                       "textureformat",       "oiio:SHA-1",
+    "oiio:AverageColor",  "oiio:ConstantColor"};
 
 // Encoding choices that only the same format understands.
 constexpr std::string_view kSameFormatAttributes[] = {"compression", "Compression", "CompressionQuality"};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -188,6 +189,27 @@ TEST_F(Encodings, TiledFilesStayTiledAndTheNoOpLookReturnsThemUnchanged) {
     EXPECT_EQ(output_spec.format, c.type);
     EXPECT_EQ(output.samples, input.samples);
   }
+}
+
+TEST_F(Encodings, ATexturesFirstLevelStaysTiledAsOneLevelWithoutTheTexturesDigest) {
+  REQUIRE_WRITERS("exr");
+  ASSERT_EQ(std::system("command -v oiiotool > /dev/null"), 0) << "oiiotool, which makes the texture, is not installed";
+  const std::string make = "cd '" + dir_.path().string() +
+                           "' && oiiotool --pattern fill:top=0.1,0.2,0.3:bottom=0.9,0.7,0.5 40x24 3 -d half -otex in.exr";
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  const ToolRun run = RenderNoOp("in.exr", "out.exr");
+  ASSERT_EQ(run.status, 0) << run.err;
+  OIIO::ImageSpec input_spec, output_spec;
+  const Image<float> input = ReadFile<float>(dir_ / "in.exr", &input_spec);
+  const Image<float> output = ReadFile<float>(dir_ / "out.exr", &output_spec);
+  ASSERT_TRUE(input_spec.find_attribute("oiio:SHA-1"));  // the test's own file is a texture
+  EXPECT_EQ(output_spec.tile_width, input_spec.tile_width);
+  EXPECT_EQ(output.samples, input.samples);
+  EXPECT_FALSE(output_spec.find_attribute("oiio:SHA-1"));
+  EXPECT_FALSE(output_spec.find_attribute("textureformat"));
+  auto file = OIIO::ImageInput::open((dir_ / "out.exr").string());
+  ASSERT_TRUE(file);
+  EXPECT_FALSE(file->seek_subimage(0, 1)) << "the output claims MIP levels the render did not make";
 }
 
 TEST_F(Encodings, ALosslessWebpStaysLosslessAndTheNoOpLookReturnsItUnchanged) {
