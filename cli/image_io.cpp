@@ -195,9 +195,10 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
   bool read = true;
   for (int y = got.y; read && y < got.y + got.height; y += band_rows) {
     const int end = std::min(y + band_rows, got.y + got.height);
-    read = got.tile_width > 0 ? input->read_tiles(0, 0, got.x, got.x + got.width, y, end, got.z, got.z + 1, 0,
-                                                  got.nchannels, OIIO::TypeUnknown, band.data())
-                              : input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
+    read = got.tile_width > 0
+               ? input->read_tiles(0, 0, got.x, got.x + got.width, y, end, got.z, got.z + 1, 0, got.nchannels,
+                                   OIIO::TypeUnknown, band.data())
+               : input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
   }
   std::string error = input->geterror();
   if (!input->close() && error.empty()) error = input->geterror();
@@ -413,7 +414,8 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   if (CodesLosslessWebp(*output, image_spec) && !extra && proxied) {
     // Coded by the tool, written through the same checked proxy.
     OIIO::ImageSpec as_written;
-    const std::string file = LosslessWebp(Interleaved8(raster), image_spec.width, image_spec.height, channels, as_written);
+    const std::string file =
+        LosslessWebp(Interleaved8(raster), image_spec.width, image_spec.height, channels, as_written);
     if (file.empty()) throw RunError(Because("cannot write", path, "the WebP coder failed"));
     proxy.write(file.data(), file.size());
     if (proxy.failure() != 0) throw RunError(Because("cannot write", path, SystemMessage(proxy.failure())));

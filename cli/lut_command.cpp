@@ -75,7 +75,8 @@ void CheckLutOutput(const LutOptions& options) {
     if (OIIO::Strutil::iequals(extension, "." + format)) return;
     written.push_back("." + format);
   }
-  throw UsageError(Because("cannot write", options.output, "lut writes " + Joined(written) + " files, not " + extension));
+  throw UsageError(
+      Because("cannot write", options.output, "lut writes " + Joined(written) + " files, not " + extension));
 }
 
 // Writes all of `text` to `fd`. Throws RunError naming `output`.

@@ -50,8 +50,8 @@ void WriteDescribed(const std::filesystem::path& path, const Image<T>& image, OI
   ASSERT_TRUE(output) << path;
   OIIO::ImageSpec image_spec(image.width, image.height, image.channels, type);
   describe(image_spec);
-  ASSERT_TRUE(output->open(path.string(), image_spec) && output->write_image(OIIO::BaseTypeFromC<T>::value, image.samples.data()) &&
-              output->close())
+  ASSERT_TRUE(output->open(path.string(), image_spec) &&
+              output->write_image(OIIO::BaseTypeFromC<T>::value, image.samples.data()) && output->close())
       << output->geterror();
 }
 
@@ -195,7 +195,8 @@ TEST_F(Encodings, ATexturesFirstLevelStaysTiledAsOneLevelWithoutTheTexturesDiges
   REQUIRE_WRITERS("exr");
   ASSERT_EQ(std::system("command -v oiiotool > /dev/null"), 0) << "oiiotool, which makes the texture, is not installed";
   const std::string make = "cd '" + dir_.path().string() +
-                           "' && oiiotool --pattern fill:top=0.1,0.2,0.3:bottom=0.9,0.7,0.5 40x24 3 -d half -otex in.exr";
+                           "' && oiiotool --pattern fill:top=0.1,0.2,0.3:bottom=0.9,0.7,0.5 40x24 3 -d half"
+                           " -otex in.exr";
   ASSERT_EQ(std::system(make.c_str()), 0) << make;
   const ToolRun run = RenderNoOp("in.exr", "out.exr");
   ASSERT_EQ(run.status, 0) << run.err;
