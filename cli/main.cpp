@@ -31,7 +31,9 @@ plug-in registers them, in any case; 'quorvandile params' lists them):
 
 Depth: 8-bit files render at 8 bits, 16-bit files at 16 bits (file 0..65535
   <-> host 0..32768, rounded to nearest both ways), half and float at float;
-  --depth overrides. The output keeps the input's sample type unless --type.
+  --depth overrides. The output keeps the input's sample type unless --type,
+  packed bits too where its format holds them (10-bit DPX stays 10-bit); a
+  --type the output format cannot hold is refused, naming those it can.
 
 Alpha: the effect works on straight (unassociated) colour: it replaces colour
   and multiplies alpha. PNG, TIFF and other formats are read and written as
