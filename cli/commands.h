@@ -37,7 +37,7 @@ struct RenderOptions {
   std::optional<Depth> depth;      // default: each file's own
   std::optional<AlphaConvention> alpha;   // default: each file format's own
   ChannelsMode channels = ChannelsMode::kAuto;
-  std::optional<OIIO::TypeDesc> type;     // default: the input's sample type
+  std::optional<FileType> type;    // default: the input's sample type
   FrameLimits limits;              // on each input file
   bool strip_metadata = false;     // carry only what describes the picture
   ColourOptions colour;            // colour spaces; default: none converted
@@ -57,8 +57,13 @@ struct DemoOptions {
   bool quiet = false;  // no line naming the sheet written
 };
 
+// The formats `lut` writes, by the name --format takes; a file's extension
+// names one as "." and its name.
+inline const std::vector<std::string> kLutFormats = {"cube"};
+
 struct LutOptions {
-  std::string output;              // the .cube file
+  std::string output;              // the .cube file; "-": standard output
+  std::string format;              // empty: the one the output's extension names
   int size = 33;                   // lattice points per axis
   std::vector<std::string> sets;   // "NAME=VALUE" in order
   std::string settings_file;       // a saved look, under the --set values; empty: none

@@ -100,7 +100,7 @@ int RunDemo(const SessionOptions& session_options, const DemoOptions& options) {
   session.Close();
 
   WriteSettings write;
-  write.type = OIIO::TypeDesc::UINT8;
+  write.type = {OIIO::TypeDesc::UINT8, 0};
   WriteImage(options.output, ComposeSheet(title, panels, kColumns), write);
   if (!options.quiet) std::printf("Wrote %s\n", options.output.c_str());
   return 0;

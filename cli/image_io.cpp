@@ -74,12 +74,14 @@ constexpr std::string_view kPictureAttributes[] = {"Orientation",   "PixelAspect
 // Metadata that describes how a file was laid out or read, which the writer
 // works out anew for what it writes: carrying it over would make it untrue
 // (the bits per sample after a change of depth, the photometric layout after
-// a change of channels).
+// a change of channels, a texture's MIP levels and its pixels' digest and
+// average after a render of its first level alone).
 constexpr std::string_view kFileAttributes[] = {
     "oiio:BitsPerSample", "oiio:UnassociatedAlpha",         "oiio:ioproxy",        "oiio:subimages",
     "planarconfig",       "tiff:PhotometricInterpretation", "tiff:PlanarConfiguration",
     "tiff:RowsPerStrip",  "tiff:Compression",               "tiff:UnassociatedAlpha", "tiff:ExtraSamples",
-    "openexr:chunkCount", "Software"};
+    "openexr:chunkCount", "Software",                       "textureformat",       "oiio:SHA-1",
+    "oiio:AverageColor",  "oiio:ConstantColor"};
 
 // Encoding choices that only the same format understands.
 constexpr std::string_view kSameFormatAttributes[] = {"compression", "Compression", "CompressionQuality"};
@@ -136,6 +138,20 @@ std::vector<unsigned char> Interleaved(const Raster& raster, const ExtraChannels
   return samples;
 }
 
+// The samples of `raster` as 8-bit values, rounded as a writer rounds them.
+std::vector<unsigned char> Interleaved8(const Raster& raster) {
+  const int channels = ChannelsOf(raster);
+  std::vector<unsigned char> samples(static_cast<std::size_t>(WidthOf(raster)) *
+                                     static_cast<std::size_t>(HeightOf(raster)) * static_cast<std::size_t>(channels));
+  const void* source = std::visit([](const auto& image) -> const void* { return image.samples.data(); }, raster);
+  if (!OIIO::convert_image(channels, WidthOf(raster), HeightOf(raster), 1, source, SampleType(DepthOf(raster)),
+                           OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride, samples.data(),
+                           OIIO::TypeDesc::UINT8, OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride)) {
+    throw RunError("cannot convert the colour to uint8");
+  }
+  return samples;
+}
+
 // A file's declared size, at `depth` or else at the depth of its colour
 // channels' own sample type (which other channels may not share).
 FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, std::optional<Depth> depth) {
@@ -173,12 +189,16 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
                                got.format.c_str() + ", not as written"));
   }
   if (!whole) return;
-  constexpr int kBandRows = 64;
-  std::vector<unsigned char> band(got.scanline_bytes(true) * kBandRows);
+  // A tiled file is read a row of tiles at a time.
+  const int band_rows = got.tile_width > 0 ? got.tile_height : 64;
+  std::vector<unsigned char> band(got.scanline_bytes(true) * static_cast<std::size_t>(band_rows));
   bool read = true;
-  for (int y = got.y; read && y < got.y + got.height; y += kBandRows) {
-    const int end = std::min(y + kBandRows, got.y + got.height);
-    read = input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
+  for (int y = got.y; read && y < got.y + got.height; y += band_rows) {
+    const int end = std::min(y + band_rows, got.y + got.height);
+    read = got.tile_width > 0
+               ? input->read_tiles(0, 0, got.x, got.x + got.width, y, end, got.z, got.z + 1, 0, got.nchannels,
+                                   OIIO::TypeUnknown, band.data())
+               : input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
   }
   std::string error = input->geterror();
   if (!input->close() && error.empty()) error = input->geterror();
@@ -187,6 +207,19 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
     throw RunError(Because("cannot write", target, "the written file does not read back whole: " +
                                                        Cause(error, printed, "read failed")));
   }
+}
+
+// Refuses a target that is there and is not a regular file (a device such
+// as /dev/null, a named pipe, a socket; through a symbolic link too): the
+// finished file is renamed over its target, which would replace it with a
+// file, for every other user of it. Throws RunError.
+void RefuseNonRegularTarget(const std::string& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (error || !fs::exists(status) || fs::is_regular_file(status) || fs::is_directory(status)) return;
+  throw RunError(Because("cannot write", path,
+                         "it is not a regular file (a device, a pipe or a socket), and the tool replaces its output "
+                         "with a new file"));
 }
 
 }  // namespace
@@ -275,6 +308,7 @@ void CheckWritable(const std::string& path) {
     throw RunError(Because("cannot write", path, "no directory " + directory.string()));
   }
   if (fs::is_directory(target, error)) throw RunError(Because("cannot write", path, "it is a directory"));
+  RefuseNonRegularTarget(path);
   if (access(directory.c_str(), W_OK) != 0) {
     throw RunError(Because("cannot write", path, "directory " + directory.string() + " is not writable"));
   }
@@ -316,6 +350,7 @@ std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<D
 }
 
 StagedImage StageImage(const std::string& path, Raster raster, const WriteSettings& settings) {
+  RefuseNonRegularTarget(path);
   CheckTargetWritable(path);
   auto staged = std::make_unique<PartialFile>(fs::path(path));
   PartialFile& partial = *staged;
@@ -325,7 +360,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   auto output = OIIO::ImageOutput::create(path);
   if (!output) throw RunError(Because("cannot write", path, FirstLine(OIIO::geterror())));
   const int channels = ChannelsOf(raster);
-  OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type);
+  OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type.type);
   SetLayout(image_spec, channels);
   const ExtraChannels* extra = settings.extra && !settings.extra->empty() ? settings.extra : nullptr;
   if (extra) {
@@ -334,7 +369,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
                              "the input's channels beyond colour and alpha (" + Joined(extra->names) +
                                  ") need a format that holds them as they are, such as OpenEXR"));
     }
-    image_spec.channelformats.assign(static_cast<std::size_t>(channels), settings.type);
+    image_spec.channelformats.assign(static_cast<std::size_t>(channels), settings.type.type);
     for (std::size_t c = 0; c < extra->names.size(); ++c) {
       image_spec.channelnames.push_back(extra->names[c]);
       image_spec.channelformats.push_back(extra->formats[c]);
@@ -351,8 +386,13 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
       image_spec.full_height = like->full_height;
     }
     CarryMetadata(*like, settings.like_format, settings.all_metadata, image_spec, output->format_name());
+    if (UnfitProfile(image_spec, channels)) DropProfile(image_spec);
+    if (settings.all_metadata && settings.like_format == output->format_name()) {
+      CarryEncoding(*like, settings.like_file, *output, image_spec);
+    }
   }
   if (!settings.colour_space.empty()) image_spec.attribute("oiio:ColorSpace", settings.colour_space);
+  DescribeFileType(settings.type, image_spec);
   image_spec.attribute("Software", "quorvandile");
   const AlphaConvention alpha = settings.alpha.value_or(DefaultConvention(output->format_name()));
   if (alpha == AlphaConvention::kAssociated) {
@@ -371,6 +411,18 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     image_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy_pointer);
   }
   LibraryMessages messages;
+  if (CodesLosslessWebp(*output, image_spec) && !extra && proxied) {
+    // Coded by the tool, written through the same checked proxy.
+    OIIO::ImageSpec as_written;
+    const std::string file =
+        LosslessWebp(Interleaved8(raster), image_spec.width, image_spec.height, channels, as_written);
+    if (file.empty()) throw RunError(Because("cannot write", path, "the WebP coder failed"));
+    proxy.write(file.data(), file.size());
+    if (proxy.failure() != 0) throw RunError(Because("cannot write", path, SystemMessage(proxy.failure())));
+    partial.Finish();
+    ConfirmWritten(partial.path(), as_written, path, false);
+    return StagedImage(std::move(staged));
+  }
   bool written = output->open(partial.path().string(), image_spec);
   const OIIO::ImageSpec as_written = DescriptionOf(*output);  // with the sample type the format could hold
   if (written && extra) {

@@ -13,6 +13,7 @@
 
 #include "core/frame_limits.h"
 #include "core/raster.h"
+#include "output_format.h"
 
 namespace qv::cli {
 
@@ -59,19 +60,20 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth,
                      std::optional<AlphaConvention> alpha, const FrameLimits& limits);
 
 // Fails early, before anything is rendered, when `path` cannot be written:
-// its directory is missing or read-only, it names a directory or a file the
-// caller may not write, or no format writer knows its extension. Throws
-// RunError.
+// its directory is missing or read-only, it names a directory, something
+// that is not a regular file (a device, a pipe), or a file the caller may
+// not write, or no format writer knows its extension. Throws RunError.
 void CheckWritable(const std::string& path);
 
 // Whether the format `path` names can store an alpha channel.
 bool FormatHoldsAlpha(const std::string& path);
 
 struct WriteSettings {
-  OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;  // sample type in the file (the writer may widen it)
+  FileType type;                                 // sample type in the file (the writer may widen it)
   std::optional<AlphaConvention> alpha;          // default: the format's convention
   const OIIO::ImageSpec* like = nullptr;         // a source whose data window and metadata carry over
   std::string like_format;                       // the source's format: its encoding choices carry over to the same
+  std::string like_file;                         // the source's path, where its encoding is read when not reported
   bool all_metadata = true;                      // false: only what describes the picture (orientation, ...)
   const LightMask* light = nullptr;              // the source's light without coverage, same size
   const ExtraChannels* extra = nullptr;          // channels to write after the colour and alpha, same size

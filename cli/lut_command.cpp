@@ -1,8 +1,14 @@
 // quorvandile lut: the effect's colour result as a 3D LUT (.cube), for
 // applications that take a LUT and not the plug-in.
 
+#include <OpenImageIO/strutil.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "commands.h"
 #include "core/errors.h"
@@ -53,18 +59,73 @@ std::string CubeText(const PluginSession& session, const std::vector<ParamSettin
   return text;
 }
 
+// Refuses, before anything is rendered, an output whose name says another
+// format (the text would be a .cube file under that format's name), or no
+// format without --format to name one (standard output, /dev/null).
+void CheckLutOutput(const LutOptions& options) {
+  const std::string extension = options.output == "-" ? "" : std::filesystem::path(options.output).extension().string();
+  if (extension.empty()) {
+    if (!options.format.empty()) return;  // the option admits only the formats lut writes
+    throw UsageError(Because("cannot write", options.output,
+                             "its name has no extension to say the LUT's format; give --format " +
+                                 Joined(kLutFormats)));
+  }
+  std::vector<std::string> written;
+  for (const std::string& format : kLutFormats) {
+    if (OIIO::Strutil::iequals(extension, "." + format)) return;
+    written.push_back("." + format);
+  }
+  throw UsageError(
+      Because("cannot write", options.output, "lut writes " + Joined(written) + " files, not " + extension));
+}
+
+// Whether `output` is a place that takes bytes rather than a file to replace:
+// standard output, or something there already that is not a regular file (a
+// device such as /dev/null, a named pipe). Replacing one with a file, as a
+// regular output is replaced, would break it for everyone.
+bool IsSink(const std::string& output) {
+  if (output == "-") return true;
+  std::error_code error;
+  const auto status = std::filesystem::status(output, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+         !std::filesystem::is_directory(status);
+}
+
+// Writes `text` straight into a sink: no partial file, no rename.
+void WriteToSink(const std::string& output, const std::string& text) {
+  if (output == "-") {
+    WriteAll(STDOUT_FILENO, text, "standard output");
+    return;
+  }
+  const int fd = open(output.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) throw RunError(Because("cannot write", output, SystemMessage(errno)));
+  try {
+    WriteAll(fd, text, output);
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  if (close(fd) != 0) throw RunError(Because("cannot write", output, SystemMessage(errno)));
+}
+
 }  // namespace
 
 int RunLut(const SessionOptions& session_options, const LutOptions& options) {
+  CheckLutOutput(options);
+  const bool sink = IsSink(options.output);
   PluginSession session(session_options);
   const std::vector<ParamSetting> look = ApplyLook(session, options.settings_file, options.sets);
-  CheckTargetWritable(options.output);
+  if (!sink) CheckTargetWritable(options.output);
   const simhost::World rendered = session.Render(options.frame, ToWorld(Raster(Lattice(options.size))));
   const Raster result = FromWorld(rendered, 4);
   const std::string text = CubeText(session, look, options, std::get<Image<float>>(result));
   session.Close();
 
-  WriteWholeFile(options.output, text);
+  if (sink) {
+    WriteToSink(options.output, text);
+  } else {
+    WriteWholeFile(options.output, text);
+  }
   return 0;
 }
 

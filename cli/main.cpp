@@ -31,7 +31,9 @@ plug-in registers them, in any case; 'quorvandile params' lists them):
 
 Depth: 8-bit files render at 8 bits, 16-bit files at 16 bits (file 0..65535
   <-> host 0..32768, rounded to nearest both ways), half and float at float;
-  --depth overrides. The output keeps the input's sample type unless --type.
+  --depth overrides. The output keeps the input's sample type unless --type,
+  packed bits too where its format holds them (10-bit DPX stays 10-bit); a
+  --type the output format cannot hold is refused, naming those it can.
 
 Alpha: the effect works on straight (unassociated) colour: it replaces colour
   and multiplies alpha. PNG, TIFF and other formats are read and written as
@@ -162,10 +164,12 @@ int main(int argc, char** argv) {
   const std::map<std::string, ChannelsMode> kChannels = {
       {"auto", ChannelsMode::kAuto}, {"keep", ChannelsMode::kKeep}, {"grey", ChannelsMode::kGrey},
       {"grey+alpha", ChannelsMode::kGreyAlpha}, {"rgb", ChannelsMode::kRgb}, {"rgba", ChannelsMode::kRgba}};
-  const std::map<std::string, OIIO::TypeDesc> kTypes = {{"uint8", OIIO::TypeDesc::UINT8},
-                                                        {"uint16", OIIO::TypeDesc::UINT16},
-                                                        {"half", OIIO::TypeDesc::HALF},
-                                                        {"float", OIIO::TypeDesc::FLOAT}};
+  std::map<std::string, FileType> kTypes;
+  std::vector<std::string> type_names;  // from the least precise to the most
+  for (const NamedFileType& named : FileTypes()) {
+    kTypes.emplace(named.name, named.type);
+    type_names.push_back(named.name);
+  }
 
   CLI::App app{"Recolours images by their tones through the Quorvandile effect plug-in, loaded by a\n"
                "simulated host and driven through its EntryPointFunc as the host drives it.",
@@ -230,7 +234,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(Keys(kChannels)))
       ->capture_default_str());
   for_tasks(render_command->add_option("--type", type,
-                                       "Output sample type: uint8, uint16, half, float; default: the input's")
+                                       "Output sample type: " + Joined(type_names) + "; default: the input's")
       ->check(CLI::IsMember(Keys(kTypes))));
   for (CLI::Option* limit : AddInputLimits(*render_command, render.limits)) for_tasks(limit);
   for_tasks(render_command
@@ -280,7 +284,12 @@ int main(int argc, char** argv) {
   LutOptions lut;
   CLI::App* lut_command = app.add_subcommand(
       "lut", "Write the effect's colour result for opaque input as a 3D LUT (.cube), sampled through the plug-in");
-  lut_command->add_option("-o,--output", lut.output, "The LUT file (.cube)")->required();
+  lut_command->add_option("-o,--output", lut.output, "The LUT file (.cube); - for standard output")->required();
+  lut_command
+      ->add_option("--format", lut.format,
+                   "The LUT's format, for an output whose name has no extension to say it (-, /dev/null): " +
+                       Joined(kLutFormats))
+      ->check(CLI::IsMember(kLutFormats));
   lut_command->add_option("--size", lut.size, "Lattice points per axis")
       ->check(CLI::IsMember({17, 33, 65}))
       ->capture_default_str();

@@ -95,6 +95,7 @@ struct FrameOutcome {
   std::string out_path;
   std::int64_t pixels = 0;
   bool dropped_alpha = false;  // transparency the output format cannot hold
+  std::optional<UnfitProfileSpaces> dropped_profile;  // the input's ICC profile, which does not describe the output
   std::optional<StagedImage> staged;
   std::exception_ptr error;
 };
@@ -107,6 +108,7 @@ std::string FramePrefix(const FramePlan& plan, std::int32_t frame) {
 }  // namespace
 
 int RunRender(const SessionOptions& session_options, const RenderOptions& options) {
+  if (options.type) CheckFileType(options.output, *options.type);
   if (options.slurm.enabled) return RunSlurmRender(session_options, options);
   const FramePlan plan = PlanFrames(options);
   PluginSession session(session_options);
@@ -179,11 +181,13 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
         channels -= 1;  // the format has no alpha channel (JPEG, for one): the colour alone
         outcome.dropped_alpha = needs.alpha;
       }
+      if (!options.strip_metadata) outcome.dropped_profile = UnfitProfile(input.image_spec, channels);
       WriteSettings write;
-      write.type = options.type.value_or(input.image_spec.channelformat(0));
+      write.type = options.type.value_or(FileTypeOf(input.image_spec));
       write.alpha = options.alpha;
       write.like = &input.image_spec;
       write.like_format = input.format;
+      write.like_file = plan.input.At(frame);
       write.all_metadata = !options.strip_metadata;
       write.light = &input.light;
       write.extra = &input.extra;
@@ -208,6 +212,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   std::exception_ptr failure;
   std::optional<std::int32_t> failed_frame;  // the frame that failed, when one did
   bool warned_alpha = false;
+  bool noted_profile = false;
   // Stops the run, unless an earlier failure did. Called with `mutex` held.
   const auto stop = [&](std::exception_ptr error, std::optional<std::int32_t> frame) {
     if (failure) return;
@@ -236,6 +241,14 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
                          "quorvandile: warning: %s holds no alpha; the result's transparency is dropped\n",
                          outcome.out_path.c_str());
             warned_alpha = true;
+          }
+          if (outcome.dropped_profile && !noted_profile && !options.quiet) {
+            std::fprintf(UserErrors(),
+                         "quorvandile: note: %s: the input's %s ICC profile does not describe the %s result; "
+                         "written without a profile\n",
+                         outcome.out_path.c_str(), outcome.dropped_profile->profile.c_str(),
+                         outcome.dropped_profile->pixels.c_str());
+            noted_profile = true;
           }
           progress.FrameDone(outcome.out_path, outcome.pixels);
         } catch (...) {

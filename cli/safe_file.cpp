@@ -253,14 +253,18 @@ void PartialFile::MoveOverTarget() {
   }
 }
 
-void WriteWholeFile(const fs::path& target, const std::string& bytes) {
-  PartialFile partial{target};
+void WriteAll(int fd, const std::string& bytes, const std::string& name) {
   for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(partial.fd(), bytes.data() + done, bytes.size() - done);
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw RunError(Because("cannot write", target.string(), SystemMessage(n < 0 ? errno : EIO)));
+    if (n <= 0) throw RunError(Because("cannot write", name, SystemMessage(n < 0 ? errno : EIO)));
     done += static_cast<std::size_t>(n);
   }
+}
+
+void WriteWholeFile(const fs::path& target, const std::string& bytes) {
+  PartialFile partial{target};
+  WriteAll(partial.fd(), bytes, target.string());
   partial.Finish();
   partial.MoveOverTarget();
 }

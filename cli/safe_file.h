@@ -57,6 +57,9 @@ class PartialFile {
   std::size_t slot_ = kNoSlot;  // where the signal handler finds path_
 };
 
+// Writes all of `bytes` to `fd`. Throws RunError ("cannot write NAME: ...").
+void WriteAll(int fd, const std::string& bytes, const std::string& name);
+
 // Writes `bytes` as the whole file at `target`, through a PartialFile: a
 // reader of `target` sees the old file or the new one, never a part.
 // Throws RunError ("cannot write PATH: ...").

@@ -10,6 +10,9 @@ packages=(
   libcli11-dev libfmt-dev nlohmann-json3-dev
   # zlib, for the tests that make malformed PNG files.
   zlib1g-dev
+  # libwebp, for the tool to write lossless WebP files exactly (OpenImageIO's
+  # writer passes every picture through YUV, lossless ones too).
+  libwebp-dev
   clang-14 libclang-rt-14-dev llvm-14
   # The Windows build: MinGW-w64 cross compilers, Wine to run its tests, and
   # pefile (for /usr/bin/python3) to inspect the finished .aex.

@@ -338,5 +338,21 @@ TEST_F(FileHandling, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(RunTool(dir_.path(), {"render", "f.####.png", "-o", "h.####.png", "-q"}).status, 0);
 }
 
+TEST_F(FileHandling, ATargetThatIsNotARegularFileIsRefusedAndLeftAsItIs) {
+  // A named pipe stands for /dev/null and the other devices: replaced by a
+  // file, it harms nothing beyond the test.
+  ASSERT_EQ(mkfifo((dir_ / "pipe.png").c_str(), 0600), 0);
+  fs::create_symlink("pipe.png", dir_ / "link.png");
+  for (const char* target : {"pipe.png", "link.png"}) {
+    SCOPED_TRACE(target);
+    const ToolRun run = RunTool(dir_.path(), {"render", "in.png", "-o", target});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr(std::string("cannot write ") + target + ": it is not a regular file"));
+    EXPECT_TRUE(fs::is_fifo(dir_ / "pipe.png"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.png"));
+    EXPECT_EQ(dir_.Files(), (std::vector<std::string>{"in.png", "link.png", "pipe.png"}));
+  }
+}
+
 }  // namespace
 }  // namespace qv::cli::test

@@ -4,11 +4,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "cli_support.h"
 
@@ -116,6 +124,83 @@ TEST_F(Lut, TheHeaderNamesTheSettingsAndLeavesOpacityOut) {
   std::size_t points = 0;
   for (std::string line; std::getline(text, line);) points += !line.empty() && (line[0] == '0' || line[0] == '1');
   EXPECT_EQ(points, 17u * 17 * 17);
+}
+
+TEST_F(Lut, AnOutputNamedForAnotherFormatOrForNoneIsRefused) {
+  struct Case {
+    std::vector<std::string> output;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"-o", "look.3dl"}, "cannot write look.3dl: lut writes .cube files, not .3dl"},
+      {{"-o", "look.png"}, "cannot write look.png: lut writes .cube files, not .png"},
+      {{"-o", "look.3dl", "--format", "cube"}, "cannot write look.3dl: lut writes .cube files, not .3dl"},
+      {{"-o", "look"}, "cannot write look: its name has no extension to say the LUT's format; give --format cube"},
+      {{"-o", "-"}, "cannot write -: its name has no extension to say the LUT's format; give --format cube"},
+      {{"-o", "look.cube", "--format", "3dl"}, "--format: 3dl not in {cube}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output[1]);
+    std::vector<std::string> args = {"lut", "--size", "17"};
+    args.insert(args.end(), c.output.begin(), c.output.end());
+    const ToolRun run = RunTool(dir_.path(), args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, HasSubstr(c.says));
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_THAT(run.out, ::testing::IsEmpty());
+    EXPECT_EQ(dir_.Files(), (std::vector<std::string>{"photo.png", "raw.ocio"}));
+  }
+  EXPECT_EQ(RunTool(dir_.path(), {"lut", "-o", "LOOK.CUBE", "--size", "17"}).status, 0);  // any case
+}
+
+// What the named pipe at `pipe` receives while `run` runs: read as it comes,
+// so that a writer never waits on a full pipe, and without waiting for one
+// that never opens it.
+std::string ReadPipeWhile(const std::filesystem::path& pipe, const std::function<void()>& run) {
+  const int fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  EXPECT_GE(fd, 0);
+  std::atomic<bool> ended{false};
+  std::string received;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n > 0) {
+        received.append(buffer, static_cast<std::size_t>(n));
+      } else if (ended) {
+        return;  // drained after the writer ended
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
+  });
+  run();
+  ended = true;
+  reader.join();
+  close(fd);
+  return received;
+}
+
+TEST_F(Lut, StandardOutputAndAPipeTakeTheLutAndThePipeStaysAPipe) {
+  ASSERT_EQ(RunTool(dir_.path(), {"lut", "-o", "look.cube", "--size", "17"}).status, 0);
+  const std::string expected = Contents(dir_ / "look.cube");
+  ASSERT_FALSE(expected.empty());
+
+  const ToolRun out = RunTool(dir_.path(), {"lut", "-o", "-", "--format", "cube", "--size", "17"});
+  EXPECT_EQ(out.status, 0) << out.err;
+  EXPECT_EQ(out.out, expected);
+
+  // A sink named without an extension, as /dev/null is: a named pipe, so
+  // that a tool that replaced it with a file would harm nothing beyond the test.
+  ASSERT_EQ(mkfifo((dir_ / "sink").c_str(), 0600), 0);
+  ToolRun piped;
+  const std::string received = ReadPipeWhile(dir_ / "sink", [&] {
+    piped = RunTool(dir_.path(), {"lut", "-o", "sink", "--format", "cube", "--size", "17"});
+  });
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(received, expected);
+  EXPECT_TRUE(std::filesystem::is_fifo(dir_ / "sink"));
+  EXPECT_EQ(dir_.Files(), (std::vector<std::string>{"look.cube", "photo.png", "raw.ocio", "sink"}));
 }
 
 }  // namespace

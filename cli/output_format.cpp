@@ -1,0 +1,288 @@
+#include "output_format.h"
+
+#include <stdlib.h>
+#include <webp/encode.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <system_error>
+
+#include "core/errors.h"
+#include "image_description.h"
+#include "library_messages.h"
+
+namespace qv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The compression that asks for a lossless WebP file.
+constexpr const char* kWebpLossless = "lossless";
+
+// Where a file's description holds its ICC profile.
+constexpr const char* kProfileAttribute = "ICCProfile";
+
+// Where a file says how many bits of each sample hold the value.
+constexpr const char* kBitsAttribute = "oiio:BitsPerSample";
+
+bool SameFileType(const FileType& a, const FileType& b) { return a.type == b.type && a.bits == b.bits; }
+
+// A directory of its own for pictures the writers are asked to write,
+// removed with them.
+class ProbeDirectory {
+ public:
+  ProbeDirectory() {
+    std::error_code error;
+    std::string name = (fs::temp_directory_path(error) / "quorvandile-probe-XXXXXX").string();
+    if (!error && mkdtemp(name.data()) != nullptr) path_ = name;
+  }
+  ~ProbeDirectory() {
+    std::error_code error;
+    if (!path_.empty()) fs::remove_all(path_, error);
+  }
+  ProbeDirectory(const ProbeDirectory&) = delete;
+  ProbeDirectory& operator=(const ProbeDirectory&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Whether the writer for files named like `file` stores samples of `type` as
+// they are: a small RGB picture written in that type reads back in it. Not
+// every writer says in its description what it will store, so the file it
+// wrote is asked.
+bool Holds(const fs::path& file, const FileType& type) {
+  auto output = OIIO::ImageOutput::create(file.string());
+  if (!output) return false;
+  constexpr int kSide = 4;
+  OIIO::ImageSpec picture(kSide, kSide, 3, type.type);
+  DescribeFileType(type, picture);
+  const std::vector<float> samples(kSide * kSide * 3, 0.5f);
+  bool written = output->open(file.string(), picture) && output->write_image(OIIO::TypeDesc::FLOAT, samples.data());
+  written = output->close() && written;
+  output.reset();
+  auto input = written ? OIIO::ImageInput::open(file.string()) : nullptr;
+  OIIO::geterror();  // a writer's or reader's complaint only means "no"
+  if (!input) return false;
+  return SameFileType(FileTypeOf(DescriptionOf(*input)), type);
+}
+
+// A file's bytes from `offset` on, as many as `count` (fewer at its end).
+std::string BytesAt(std::ifstream& file, std::uint64_t offset, std::size_t count) {
+  std::string bytes(count, '\0');
+  file.clear();
+  file.seekg(static_cast<std::streamoff>(offset));
+  file.read(bytes.data(), static_cast<std::streamsize>(count));
+  bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, file.gcount())));
+  return bytes;
+}
+
+unsigned Byte(const std::string& bytes, std::size_t i) { return static_cast<unsigned char>(bytes[i]); }
+
+// Whether a WebP file's picture is coded losslessly: its first image chunk,
+// after the RIFF header and any extended-format chunks, is "VP8L" rather
+// than the lossy "VP8 ".
+bool WebpLossless(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (BytesAt(file, 0, 12).substr(8) != "WEBP") return false;
+  constexpr int kMostChunks = 64;  // chunks before the picture: a header, an ICC profile, Exif, alpha
+  std::uint64_t offset = 12;
+  for (int i = 0; i < kMostChunks; ++i) {
+    const std::string header = BytesAt(file, offset, 8);
+    if (header.size() < 8) return false;
+    const std::string tag = header.substr(0, 4);
+    if (tag == "VP8L") return true;
+    if (tag == "VP8 ") return false;
+    const std::uint64_t size = Byte(header, 4) | Byte(header, 5) << 8 | Byte(header, 6) << 16 |
+                               std::uint64_t{Byte(header, 7)} << 24;
+    offset += 8 + size + (size & 1);  // chunks are padded to an even size
+  }
+  return false;
+}
+
+// The luminance quantisation table of a baseline JPEG file (the first one
+// it defines, as encoders define it first), in the order the file lists it;
+// empty when the file has none before its first scan.
+std::vector<int> JpegLuminanceTable(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (BytesAt(file, 0, 2) != "\xFF\xD8") return {};
+  std::uint64_t offset = 2;
+  for (;;) {
+    const std::string marker = BytesAt(file, offset, 4);
+    if (marker.size() < 4 || Byte(marker, 0) != 0xFF) return {};
+    const unsigned kind = Byte(marker, 1);
+    const std::size_t length = Byte(marker, 2) << 8 | Byte(marker, 3);  // counting its own two bytes
+    if (kind == 0xDA || kind == 0xD9 || length < 2) return {};  // the first scan, or the end: no table
+    if (kind == 0xDB) {
+      const std::string segment = BytesAt(file, offset + 4, length - 2);
+      if (segment.empty()) return {};
+      const bool wide = (Byte(segment, 0) >> 4) != 0;  // 16-bit values
+      const std::size_t bytes = 1 + 64 * (wide ? 2 : 1);
+      if (segment.size() < bytes) return {};
+      std::vector<int> table;
+      for (std::size_t i = 0; i < 64; ++i) {
+        table.push_back(wide ? static_cast<int>(Byte(segment, 1 + 2 * i) << 8 | Byte(segment, 2 + 2 * i))
+                             : static_cast<int>(Byte(segment, 1 + i)));
+      }
+      return table;
+    }
+    offset += 2 + length;
+  }
+}
+
+// The quality (1 to 100) whose scaling of the standard luminance table (the
+// JPEG standard's example, as the common encoders scale it) is nearest to
+// `table`. The scaling keeps the order of the values, so the tables are
+// compared sorted, whatever order the file lists them in.
+int JpegQuality(std::vector<int> table) {
+  static constexpr int kStandard[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+                                        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+                                        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+                                        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+  std::sort(table.begin(), table.end());
+  int best = 0;
+  long best_distance = 0;
+  for (int quality = 1; quality <= 100; ++quality) {
+    const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+    std::vector<int> scaled;
+    for (int value : kStandard) scaled.push_back(std::clamp((value * scale + 50) / 100, 1, 255));
+    std::sort(scaled.begin(), scaled.end());
+    long distance = 0;
+    for (std::size_t i = 0; i < scaled.size(); ++i) distance += std::labs(long{scaled[i]} - table[i]);
+    if (best == 0 || distance < best_distance) best = quality, best_distance = distance;
+  }
+  return best;
+}
+
+}  // namespace
+
+void CarryEncoding(const OIIO::ImageSpec& from, const std::string& from_path, const OIIO::ImageOutput& writer,
+                   OIIO::ImageSpec& to) {
+  if (from.tile_width > 0 && writer.supports("tiles")) {
+    to.tile_width = from.tile_width;
+    to.tile_height = from.tile_height;
+    to.tile_depth = from.tile_depth;
+  }
+  const std::string_view format = writer.format_name();
+  if (format == "webp" && WebpLossless(from_path)) to.attribute("compression", kWebpLossless);
+  if (format == "jpeg" && !from.find_attribute("CompressionQuality")) {
+    const std::vector<int> table = JpegLuminanceTable(from_path);
+    if (table.size() == 64) to.attribute("CompressionQuality", JpegQuality(table));
+  }
+}
+
+std::optional<UnfitProfileSpaces> UnfitProfile(const OIIO::ImageSpec& image_spec, int channels) {
+  const OIIO::ParamValue* profile = image_spec.find_attribute(kProfileAttribute);
+  if (!profile || profile->type().basetype != OIIO::TypeDesc::UINT8) return std::nullopt;
+  // The header's data colour space: four characters at byte 16.
+  constexpr std::size_t kSpaceAt = 16, kSpaceSize = 4;
+  std::string space = profile->type().size() >= kSpaceAt + kSpaceSize
+                          ? std::string(static_cast<const char*>(profile->data()) + kSpaceAt, kSpaceSize)
+                          : std::string("unreadable");
+  const bool grey = channels <= 2;
+  if (space == (grey ? "GRAY" : "RGB ")) return std::nullopt;
+  while (!space.empty() && space.back() == ' ') space.pop_back();
+  if (space == "GRAY") space = "Gray";
+  return UnfitProfileSpaces{space, grey ? "grey" : "RGB"};
+}
+
+void DropProfile(OIIO::ImageSpec& image_spec) {
+  const std::string prefix = std::string(kProfileAttribute) + ":";
+  auto& attributes = image_spec.extra_attribs;
+  for (auto at = attributes.begin(); at != attributes.end();) {
+    const std::string name = at->name().string();
+    at = name == kProfileAttribute || name.rfind(prefix, 0) == 0 ? attributes.erase(at) : at + 1;
+  }
+}
+
+bool CodesLosslessWebp(const OIIO::ImageOutput& writer, const OIIO::ImageSpec& image_spec) {
+  return std::string_view(writer.format_name()) == "webp" &&
+         image_spec.get_string_attribute("compression") == kWebpLossless;
+}
+
+std::string LosslessWebp(const std::vector<unsigned char>& samples, int width, int height, int channels,
+                         OIIO::ImageSpec& coded) {
+  const bool alpha = channels == 2 || channels == 4;
+  const int colour = channels - (alpha ? 1 : 0);
+  const int stored = alpha ? 4 : 3;
+  std::vector<unsigned char> rgba(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * stored);
+  for (std::size_t p = 0, n = rgba.size() / static_cast<std::size_t>(stored); p < n; ++p) {
+    const unsigned char* from = samples.data() + p * static_cast<std::size_t>(channels);
+    unsigned char* to = rgba.data() + p * static_cast<std::size_t>(stored);
+    for (int c = 0; c < 3; ++c) to[c] = from[colour == 1 ? 0 : c];
+    if (alpha) to[3] = from[channels - 1];
+  }
+  WebPConfig config;
+  WebPPicture picture;
+  if (!WebPConfigInit(&config) || !WebPPictureInit(&picture)) return {};
+  config.lossless = 1;
+  config.exact = 1;  // colour under alpha 0 as it is, not what compresses best
+  picture.use_argb = 1;
+  picture.width = width;
+  picture.height = height;
+  WebPMemoryWriter memory;
+  WebPMemoryWriterInit(&memory);
+  picture.writer = WebPMemoryWrite;
+  picture.custom_ptr = &memory;
+  const bool imported = alpha ? WebPPictureImportRGBA(&picture, rgba.data(), width * stored)
+                              : WebPPictureImportRGB(&picture, rgba.data(), width * stored);
+  const bool encoded = imported && WebPEncode(&config, &picture);
+  std::string file = encoded ? std::string(reinterpret_cast<const char*>(memory.mem), memory.size) : std::string();
+  WebPPictureFree(&picture);
+  WebPMemoryWriterClear(&memory);
+  coded = OIIO::ImageSpec(width, height, stored, OIIO::TypeDesc::UINT8);
+  return file;
+}
+
+const std::vector<NamedFileType>& FileTypes() {
+  static const std::vector<NamedFileType> kTypes = {
+      {"uint8", {OIIO::TypeDesc::UINT8, 0}},  {"uint10", {OIIO::TypeDesc::UINT16, 10}},
+      {"uint12", {OIIO::TypeDesc::UINT16, 12}}, {"uint16", {OIIO::TypeDesc::UINT16, 0}},
+      {"half", {OIIO::TypeDesc::HALF, 0}},    {"float", {OIIO::TypeDesc::FLOAT, 0}}};
+  return kTypes;
+}
+
+FileType FileTypeOf(const OIIO::ImageSpec& image_spec) {
+  FileType type{image_spec.channelformat(0), 0};
+  // Only a uint16 sample packs fewer bits that another format can keep (10
+  // or 12, as DPX and TIFF do); 8 bits fill every format's smallest type.
+  const int bits = image_spec.get_int_attribute(kBitsAttribute, 0);
+  if (type.type == OIIO::TypeDesc::UINT16 && bits > 8 && bits < 16) type.bits = bits;
+  return type;
+}
+
+void DescribeFileType(const FileType& type, OIIO::ImageSpec& image_spec) {
+  if (type.bits != 0) image_spec.attribute(kBitsAttribute, type.bits);
+}
+
+void CheckFileType(const std::string& path, FileType type) {
+  const std::string extension = fs::path(path).extension().string();
+  const ProbeDirectory directory;
+  if (directory.path().empty()) return;  // nowhere to ask: the writer stores what it can, as it always did
+  LibraryMessages messages;  // what the writers print about a type they refuse is theirs
+  const auto holds = [&](const NamedFileType& named) {
+    return Holds(directory.path() / (std::string(named.name) + extension), named.type);
+  };
+  const auto asked = std::find_if(FileTypes().begin(), FileTypes().end(),
+                                  [&](const NamedFileType& named) { return SameFileType(named.type, type); });
+  if (asked == FileTypes().end() || holds(*asked)) return;
+  const std::string name = asked->name;
+  std::vector<std::string> held;
+  for (const NamedFileType& named : FileTypes()) {
+    if (holds(named)) held.push_back(named.name);
+  }
+  messages.Stop();
+  const auto output = OIIO::ImageOutput::create(path);
+  const std::string format = output ? output->format_name() : extension;
+  if (held.empty()) throw UsageError("--type " + name + ": " + format + " files hold none of the types --type names");
+  std::string list = held.back();
+  if (held.size() > 1) list = Joined({held.begin(), held.end() - 1}) + " or " + list;
+  throw UsageError("--type " + name + ": " + format + " files hold " + list + " samples, not " + name);
+}
+
+}  // namespace qv::cli

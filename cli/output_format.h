@@ -1,0 +1,82 @@
+#pragma once
+
+// What an output file holds beyond its pixels, as its format can hold it:
+// the sample type asked for or kept from the input, the input's encoding
+// carried into a file of the same format, and its colour profile where that
+// still describes the pixels.
+
+#include <OpenImageIO/imageio.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qv::cli {
+
+// A sample type as a file stores it: the type, and how many of its bits
+// hold the value where a format packs fewer (a 10-bit DPX file holds its
+// samples as uint16 values of 10 bits).
+struct FileType {
+  OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;
+  int bits = 0;  // 0: every bit of the type
+};
+
+// The sample types an output may be asked for (`--type`), by name, from the
+// least precise to the most.
+struct NamedFileType {
+  const char* name;
+  FileType type;
+};
+const std::vector<NamedFileType>& FileTypes();
+
+// The sample type of a file's colour channels, as its description gives it.
+FileType FileTypeOf(const OIIO::ImageSpec& image_spec);
+
+// Says in `image_spec`, the description of a file to write, how many bits
+// of its samples hold the value, where `type` packs fewer than all; a format
+// that cannot pack them stores them whole.
+void DescribeFileType(const FileType& type, OIIO::ImageSpec& image_spec);
+
+// Refuses, before anything is rendered, a sample type the format `path`
+// names cannot store as it is (half in PNG, uint16 in JPEG or OpenEXR), with
+// the types it can. The writer is asked, by a small picture written in a
+// directory of its own and read back. Throws UsageError.
+void CheckFileType(const std::string& path, FileType type);
+
+// Carries the encoding of the source file `from` (read from `from_path`)
+// into `to`, the description of a file of the same format that `writer`
+// writes: its tiles, and what the source's reader does not report but its
+// bytes say (a WebP file's lossless coding; a JPEG file's quality, estimated
+// from its luminance quantisation table). Compression the reader reports is
+// carried with the rest of the metadata.
+void CarryEncoding(const OIIO::ImageSpec& from, const std::string& from_path, const OIIO::ImageOutput& writer,
+                   OIIO::ImageSpec& to);
+
+// An ICC profile that does not describe the pixels it would be written with:
+// its data colour space ("Gray", "CMYK") and theirs ("RGB", "grey").
+struct UnfitProfileSpaces {
+  std::string profile;
+  std::string pixels;
+};
+
+// The ICC profile `image_spec` carries, when it does not describe pixels of
+// `channels` channels (grey and alpha, RGB and alpha): one that would put
+// the pixels in the wrong space, or that the writer refuses. Nothing when it
+// fits, or there is none.
+std::optional<UnfitProfileSpaces> UnfitProfile(const OIIO::ImageSpec& image_spec, int channels);
+
+// Removes from `image_spec` the ICC profile and what its reader said of it.
+void DropProfile(OIIO::ImageSpec& image_spec);
+
+// Whether `image_spec` asks `writer` for a lossless WebP file, which the
+// tool codes itself (LosslessWebp): OpenImageIO's writer takes every picture
+// through YUV, so that its "lossless" files lose colour.
+bool CodesLosslessWebp(const OIIO::ImageOutput& writer, const OIIO::ImageSpec& image_spec);
+
+// `samples` (8-bit, 1 to 4 channels interleaved, grey widened to RGB) as a
+// lossless WebP file, every colour kept as it is, under alpha 0 too; the
+// description it reads back with goes to `coded`. Empty when the coder fails.
+std::string LosslessWebp(const std::vector<unsigned char>& samples, int width, int height, int channels,
+                         OIIO::ImageSpec& coded);
+
+}  // namespace qv::cli
