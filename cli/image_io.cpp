@@ -209,7 +209,7 @@ Depth FileDepth(OIIO::TypeDesc type) {
 }
 
 InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::optional<AlphaConvention> alpha,
-                     const FrameLimits& limits) {
+                     const FrameLimits& limits, const std::function<void(const FrameShape&)>& before_pixels) {
   std::error_code error;
   if (!fs::exists(path, error)) throw RunError(Because("cannot read", path, "no such file"));
   if (fs::is_directory(path, error)) throw RunError(Because("cannot read", path, "it is a directory"));
@@ -240,6 +240,7 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   const FrameShape shape = ShapeOf(image_spec, depth);
   const Depth render_depth = shape.depth;
   if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
+  if (before_pixels) before_pixels(shape);
   image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, *colour_channels);
   // A reader may fill what it could not read and say so only in its error
   // state (a truncated JPEG or TIFF): an error there fails the frame too.

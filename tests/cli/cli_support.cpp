@@ -189,6 +189,22 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   return run;
 }
 
+double FrameMemoryKib(const fs::path& directory, const std::string& input, const std::vector<std::string>& args) {
+  std::vector<std::string> command = {"render", input, "-o", "refused.png", "--max-memory", "1"};
+  command.insert(command.end(), args.begin(), args.end());
+  const ToolRun run = RunTool(directory, command);
+  // "... needs 57.2 MiB of memory, more than ..."
+  std::istringstream said(run.err.substr(std::min(run.err.size(), run.err.find(" needs ") + 7)));
+  double amount = 0;
+  std::string unit;
+  said >> amount >> unit;
+  const std::vector<std::string> units = {"KiB", "MiB", "GiB"};
+  const auto scale = std::find(units.begin(), units.end(), unit);
+  if (run.status != 1 || !said || scale == units.end()) throw std::runtime_error("no memory figure in: " + run.err);
+  for (auto u = units.begin(); u != scale; ++u) amount *= 1024;
+  return amount;
+}
+
 std::string Contents(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream text;

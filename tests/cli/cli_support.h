@@ -55,6 +55,11 @@ struct ProcessSetup {
 ToolRun RunTool(const std::filesystem::path& directory, const std::vector<std::string>& args,
                 const std::vector<std::string>& environment = {}, const ProcessSetup& setup = {});
 
+// The memory, in KiB, the tool figures a render of `input` with `args` needs
+// at its worst moment: what it says refusing it under a limit of one byte.
+double FrameMemoryKib(const std::filesystem::path& directory, const std::string& input,
+                      const std::vector<std::string>& args = {});
+
 // The bytes of the file at `path`; empty when it cannot be read.
 std::string Contents(const std::filesystem::path& path);
 
