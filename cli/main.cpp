@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <map>
 #include <new>
-#include <thread>
 
 #include "commands.h"
 #include "core/errors.h"
+#include "core/node_resources.h"
 #include "library_messages.h"
 #include "safe_file.h"
 
@@ -58,11 +58,12 @@ Sequences: the frame number in IN and OUT as pipelines write it: shot.####.exr
 
 Limits: an input is refused, before any of its pixels are read, when its
   header declares more than --max-pixels pixels (default 268435456, that is
-  16384x16384) or a frame that needs more than --max-memory (default: half the
-  physical memory) at its render depth; 0 lifts a limit. Rows wider than the
-  host's 32-bit row stride holds are refused whatever the limits. The frames
-  in flight take --max-memory together: each waits, before its pixels are
-  read, until the memory its own header declares is free.
+  16384x16384) or a frame that needs more than --max-memory at its render
+  depth (default: half the memory the process may use); 0 lifts a limit.
+  Rows wider than the host's 32-bit row stride holds are refused whatever the
+  limits. The frames in flight take --max-memory together: each waits,
+  before its pixels are read, until the memory its own header declares is
+  free.
 
 Output files are written to a hidden partial file, checked, synced and read
 back, and only then renamed over the target; a damaged input fails.
@@ -121,7 +122,8 @@ std::vector<CLI::Option*> AddInputLimits(CLI::App& command, FrameLimits& limits)
               .add_option("--max-memory", limits.max_memory,
                           "Memory the frames in flight take together (e.g. 8G), each as much as its own header "
                           "declares; an input whose frame alone needs more is refused; 0: no limit; "
-                          "default: half the physical memory")
+                          "default: half the memory this process may use, the physical memory or its cgroup's "
+                          "limit if lower (" + FormatBytes(limits.max_memory) + ")")
               ->transform(CLI::AsSizeValue(false))};
 }
 
@@ -186,14 +188,16 @@ int main(int argc, char** argv) {
   app.fallthrough();  // the options below may also follow the command
 
   SessionOptions session;
-  session.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  session.threads = static_cast<int>(UsableCores());
   std::string plugin;
   app.get_help_ptr()->group(kEveryCommand);
   app.option_defaults()->group(kEveryCommand);
   app.add_option("--plugin", plugin,
                  "The plug-in library (default: the one installed with the tool, else this build's)")
       ->envname("QUORVANDILE_PLUGIN");
-  app.add_option("--threads", session.threads, "The host's render threads (default: all cores)")
+  app.add_option("--threads", session.threads,
+                 "The host's render threads (default: one per core this process may use: the CPUs of its "
+                 "affinity mask, under its cgroup's CPU quota)")
       ->check(CLI::Range(1, 1024))
       ->capture_default_str();
   bool not_strict = false;
@@ -248,7 +252,7 @@ int main(int argc, char** argv) {
   for_tasks(render_command
       ->add_option("--jobs", render.jobs,
                    "Frames in flight at once (read, rendered, written), within --max-memory together; "
-                   "default: one per core")
+                   "default: one per core, as --threads counts them (" + std::to_string(DefaultJobs()) + ")")
       ->check(CLI::Range(1, static_cast<int>(kMaxPartialFiles))));
   for_tasks(render_command->add_option("--colorconfig", render.colour.config,
                               "An OpenColorIO configuration (default: $OCIO, else the built-in one)"));

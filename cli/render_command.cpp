@@ -18,6 +18,7 @@
 #include "core/frames.h"
 #include "core/layer.h"
 #include "core/memory_budget.h"
+#include "core/node_resources.h"
 #include "frame_plan.h"
 #include "core/param_parse.h"
 #include "library_messages.h"
@@ -67,6 +68,8 @@ FramePlan PlanFrames(const RenderOptions& options) {
   return plan;
 }
 
+int DefaultJobs() { return static_cast<int>(std::min<std::uint64_t>(UsableCores(), kMaxPartialFiles)); }
+
 namespace {
 
 // The k-th frame of `runs`, counted from 0.
@@ -76,13 +79,6 @@ std::int32_t FrameAt(const FrameRuns& runs, std::int64_t k) {
     k -= run.Count();
   }
   throw std::out_of_range("no such frame in the plan");
-}
-
-// Frames in flight by default: one per core. The memory they take together
-// is bounded apart, frame by frame.
-int DefaultJobs() {
-  const auto cores = static_cast<std::uint64_t>(std::max(1u, std::thread::hardware_concurrency()));
-  return static_cast<int>(std::min<std::uint64_t>(cores, kMaxPartialFiles));
 }
 
 // One frame read, rendered and written to its partial file, or why not.

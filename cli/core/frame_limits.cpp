@@ -1,13 +1,12 @@
 #include "frame_limits.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 
 #include "host_api/ae_types.h"
 #include "layer.h"
+#include "node_resources.h"
 
 namespace qv::cli {
 namespace {
@@ -29,12 +28,7 @@ std::string Size(const FrameShape& shape) {
 
 }  // namespace
 
-std::uint64_t DefaultMaxMemory() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_bytes = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_bytes <= 0) return 0;
-  return Times(static_cast<std::uint64_t>(pages), static_cast<std::uint64_t>(page_bytes)) / 2;
-}
+std::uint64_t DefaultMaxMemory() { return UsableMemory() / 2; }
 
 std::uint64_t FrameMemory(const FrameShape& shape) {
   const std::uint64_t pixels = Times(static_cast<std::uint64_t>(shape.width), static_cast<std::uint64_t>(shape.height));

@@ -21,8 +21,8 @@ struct FrameLimits {
   std::uint64_t max_memory = 0;  // bytes; see DefaultMaxMemory()
 };
 
-// Half the machine's physical memory, or 0 (no bound) where the system
-// does not say how much it has.
+// Half the memory this process may use (UsableMemory), or 0 (no bound)
+// where the system does not say how much it has.
 std::uint64_t DefaultMaxMemory();
 
 // A picture as its file's header declares it, and the depth it renders at.

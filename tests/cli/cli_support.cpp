@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -151,6 +152,9 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   command += " < /dev/null";
   const Capture out(fs::temp_directory_path() / (stem + ".out"));
   const Capture err(fs::temp_directory_path() / (stem + ".err"));
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  for (const int cpu : setup.cpus) CPU_SET(cpu, &cpus);
   ToolRun run;
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("cannot start the tool");
@@ -168,6 +172,7 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
         !limit(RLIMIT_STACK, setup.max_stack)) {
       _exit(126);
     }
+    if (!setup.cpus.empty() && sched_setaffinity(0, sizeof cpus, &cpus) != 0) _exit(126);
     if (setup.user &&
         (setgroups(0, nullptr) != 0 || setgid(setup.user->second) != 0 || setuid(setup.user->first) != 0)) {
       _exit(126);

@@ -46,6 +46,8 @@ struct ProcessSetup {
   // thread's stack), as `ulimit -v` and `ulimit -s` set them.
   std::optional<rlim_t> max_address_space;
   std::optional<rlim_t> max_stack;
+  // The CPUs the tool may run on, as `taskset -c` sets them; empty: the test's own.
+  std::vector<int> cpus;
   // Called with the tool's process id while it runs, before it is waited for.
   std::function<void(pid_t)> while_running;
 };
