@@ -186,6 +186,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       write.light = &input.light;
       write.extra = &input.extra;
       Raster result = FromWorld(*rendered, channels);
+      rendered.reset();  // not needed while the file is written, which takes the longest
       if (spaces) {
         spaces->Convert(result, spaces->Working(space), spaces->Output(space));
         write.colour_space = spaces->Output(space);

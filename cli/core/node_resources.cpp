@@ -50,7 +50,9 @@ std::optional<std::string> CgroupOf(const fs::path& root, const std::string& con
     if (second == std::string::npos) continue;
     std::istringstream controllers(line.substr(first + 1, second - first - 1));  // "cpu,cpuacct"
     bool match = controller.empty() && second == first + 1;
-    for (std::string name; !controller.empty() && std::getline(controllers, name, ',');) match = match || name == controller;
+    for (std::string name; !controller.empty() && std::getline(controllers, name, ',');) {
+      match = match || name == controller;
+    }
     if (match) return line.substr(second + 1);
   }
   return std::nullopt;

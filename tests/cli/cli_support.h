@@ -19,6 +19,16 @@
 #include "test_images.h"
 #include "engine/tone_params.h"
 
+// Built with a sanitizer, whose own memory hides what the tool takes.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QV_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QV_SANITIZED 1
+#endif
+
 namespace qv::cli::test {
 
 struct ToolRun {

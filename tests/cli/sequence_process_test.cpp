@@ -118,15 +118,6 @@ TEST_F(Sequence, FramesInFlightChangeNothingButTheTime) {
   for (const std::string& name : dir_.Files()) EXPECT_EQ(name.find("partial"), std::string::npos) << name;
 }
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QV_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QV_SANITIZED 1
-#endif
-
 // Under a memory limit (ulimit -v) that leaves room for some of the frames in
 // flight but not all, the run either renders every frame or ends with one
 // line: no thread left running aborts the process. Thread stacks of 256 MiB
@@ -187,7 +178,8 @@ TEST_F(Sequence, FramesInFlightShareOneMemoryBudget) {
   const std::vector<bool> large = {false, true, true, false, true, true};
   std::vector<Image<std::uint8_t>> frames;
   for (std::size_t f = 0; f < large.size(); ++f) {
-    frames.push_back(large[f] ? VariedImage<std::uint8_t>(1600, 1200, 4, 7u + f) : VariedImage<std::uint8_t>(16, 9, 4, 1));
+    frames.push_back(large[f] ? VariedImage<std::uint8_t>(1600, 1200, 4, 7u + static_cast<unsigned>(f))
+                              : VariedImage<std::uint8_t>(16, 9, 4, 1));
     WriteFile(dir_ / Name("in", static_cast<int>(f + 1)), frames.back(), OIIO::TypeDesc::UINT8);
   }
   const double large_kib = FrameMemoryKib(dir_.path(), Name("in", 2));
