@@ -70,6 +70,10 @@ struct LutOptions {
   std::int32_t frame = 0;          // the time keyframed controls are taken at
 };
 
+// Frames in flight unless --jobs says: one per core this process may use.
+// The memory they take together is bounded apart, frame by frame.
+int DefaultJobs();
+
 int RunRender(const SessionOptions& session, const RenderOptions& options);
 // RunRender's frames as one Slurm job array: one task per chunk of frames,
 // each a `quorvandile render` of its own with the same look and options.

@@ -114,26 +114,29 @@ std::optional<int> ColourChannels(const OIIO::ImageSpec& image_spec) {
   return std::nullopt;
 }
 
-// The colour of `raster` in the sample type the file's first channel has,
-// followed pixel by pixel by the extra channels as they are: the samples laid
-// out as the file `layout` describes them.
+// Rows [first, first + rows) of the colour of `raster` in the sample type
+// the file's first channel has, followed pixel by pixel by the extra
+// channels as they are: the samples laid out as the file `layout` describes
+// them.
 std::vector<unsigned char> Interleaved(const Raster& raster, const ExtraChannels& extra,
-                                       const OIIO::ImageSpec& layout) {
+                                       const OIIO::ImageSpec& layout, int first, int rows) {
   const int colour = ChannelsOf(raster);
   const std::size_t pixel_bytes = layout.pixel_bytes(true);
   const std::size_t extra_bytes = pixel_bytes - layout.pixel_bytes(0, colour, true);
-  const auto pixels = static_cast<std::size_t>(layout.image_pixels());
+  const std::size_t first_pixel = static_cast<std::size_t>(first) * static_cast<std::size_t>(layout.width);
+  const std::size_t pixels = static_cast<std::size_t>(rows) * static_cast<std::size_t>(layout.width);
   std::vector<unsigned char> samples(pixels * pixel_bytes);
-  const void* source = std::visit([](const auto& image) -> const void* { return image.samples.data(); }, raster);
-  if (!OIIO::convert_image(colour, layout.width, layout.height, 1, source, SampleType(DepthOf(raster)), OIIO::AutoStride,
+  const void* source = std::visit(
+      [&](const auto& image) -> const void* { return image.samples.data() + first_pixel * image.channels; }, raster);
+  if (!OIIO::convert_image(colour, layout.width, rows, 1, source, SampleType(DepthOf(raster)), OIIO::AutoStride,
                            OIIO::AutoStride, OIIO::AutoStride, samples.data(), layout.channelformat(0),
                            static_cast<OIIO::stride_t>(pixel_bytes),
                            static_cast<OIIO::stride_t>(pixel_bytes * layout.width), OIIO::AutoStride)) {
     throw RunError("cannot convert the colour to " + std::string(layout.channelformat(0).c_str()));
   }
   for (std::size_t p = 0; p < pixels; ++p) {
-    std::memcpy(samples.data() + p * pixel_bytes + (pixel_bytes - extra_bytes), extra.samples.data() + p * extra_bytes,
-                extra_bytes);
+    std::memcpy(samples.data() + p * pixel_bytes + (pixel_bytes - extra_bytes),
+                extra.samples.data() + (first_pixel + p) * extra_bytes, extra_bytes);
   }
   return samples;
 }
@@ -153,10 +156,36 @@ std::vector<unsigned char> Interleaved8(const Raster& raster) {
 }
 
 // A file's declared size, at `depth` or else at the depth of its colour
-// channels' own sample type (which other channels may not share).
+// channels' own sample type (which other channels may not share). A layout
+// the effect does not render counts as four colour channels and no others.
 FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, std::optional<Depth> depth) {
-  return FrameShape{image_spec.width, image_spec.height, image_spec.nchannels, image_spec.pixel_bytes(true),
-                    depth.value_or(FileDepth(image_spec.channelformat(0)))};
+  const int colour = ColourChannels(image_spec).value_or(std::min(image_spec.nchannels, 4));
+  return FrameShape{image_spec.width,
+                    image_spec.height,
+                    colour,
+                    image_spec.pixel_bytes(true),
+                    depth.value_or(FileDepth(image_spec.channelformat(0))),
+                    image_spec.pixel_bytes(true) - image_spec.pixel_bytes(0, colour, true)};
+}
+
+// Rows a reader or writer takes at once: what it converts for the tool (from
+// or to the file's samples) lives a band at a time, not a picture at a time.
+constexpr int kBandRows = 64;
+
+// Reads channels [first, end) of the whole picture into `samples`, `pixel_bytes`
+// a pixel in `type`, a band of rows at a time (whole tiles, where the file
+// has them).
+bool ReadBands(OIIO::ImageInput& input, const OIIO::ImageSpec& image_spec, int first, int end, OIIO::TypeDesc type,
+               std::size_t pixel_bytes, unsigned char* samples) {
+  const int band = std::max(kBandRows, image_spec.tile_height);
+  const std::size_t row_bytes = pixel_bytes * static_cast<std::size_t>(image_spec.width);
+  bool read = true;
+  for (int y = 0; read && y < image_spec.height; y += band) {
+    const int rows = std::min(band, image_spec.height - y);
+    read = input.read_scanlines(0, 0, image_spec.y + y, image_spec.y + y + rows, 0, first, end, type,
+                                samples + row_bytes * static_cast<std::size_t>(y));
+  }
+  return read;
 }
 
 // What went wrong in a reader or writer: its own error, else what its
@@ -190,7 +219,7 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
   }
   if (!whole) return;
   // A tiled file is read a row of tiles at a time.
-  const int band_rows = got.tile_width > 0 ? got.tile_height : 64;
+  const int band_rows = got.tile_width > 0 ? got.tile_height : kBandRows;
   std::vector<unsigned char> band(got.scanline_bytes(true) * static_cast<std::size_t>(band_rows));
   bool read = true;
   for (int y = got.y; read && y < got.y + got.height; y += band_rows) {
@@ -242,7 +271,7 @@ Depth FileDepth(OIIO::TypeDesc type) {
 }
 
 InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::optional<AlphaConvention> alpha,
-                     const FrameLimits& limits) {
+                     const FrameLimits& limits, const std::function<void(const FrameShape&)>& before_pixels) {
   std::error_code error;
   if (!fs::exists(path, error)) throw RunError(Because("cannot read", path, "no such file"));
   if (fs::is_directory(path, error)) throw RunError(Because("cannot read", path, "it is a directory"));
@@ -273,10 +302,13 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   const FrameShape shape = ShapeOf(image_spec, depth);
   const Depth render_depth = shape.depth;
   if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
+  if (before_pixels) before_pixels(shape);
   image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, *colour_channels);
   // A reader may fill what it could not read and say so only in its error
   // state (a truncated JPEG or TIFF): an error there fails the frame too.
-  bool read = input->read_image(0, 0, 0, *colour_channels, SampleType(render_depth), Samples(image.raster));
+  const std::size_t colour_pixel_bytes = SampleBytes(render_depth) * static_cast<std::size_t>(*colour_channels);
+  bool read = ReadBands(*input, image_spec, 0, *colour_channels, SampleType(render_depth), colour_pixel_bytes,
+                        static_cast<unsigned char*>(Samples(image.raster)));
   if (*colour_channels < image_spec.nchannels) {
     ExtraChannels& extra = image.extra;
     for (int c = *colour_channels; c < image_spec.nchannels; ++c) {
@@ -286,8 +318,8 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     const std::size_t extra_pixel_bytes =
         image_spec.pixel_bytes(true) - image_spec.pixel_bytes(0, *colour_channels, true);
     extra.samples.resize(image_spec.image_pixels() * extra_pixel_bytes);
-    read = read &&
-           input->read_image(0, 0, *colour_channels, image_spec.nchannels, OIIO::TypeUnknown, extra.samples.data());
+    read = read && ReadBands(*input, image_spec, *colour_channels, image_spec.nchannels, OIIO::TypeUnknown,
+                             extra_pixel_bytes, extra.samples.data());
   }
   std::string reader_error = input->geterror();
   if (!input->close() && reader_error.empty()) reader_error = input->geterror();
@@ -433,7 +465,18 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
         throw RunError(Because("cannot write", path, "channel " + extra->names[c] + " would change its sample type"));
       }
     }
-    written = output->write_image(OIIO::TypeUnknown, Interleaved(raster, *extra, as_written).data());
+    // A band at a time; a tiled file (one kept tiled as the input was) a row
+    // of tiles at a time.
+    const bool tiled = as_written.tile_width > 0;
+    const int band = tiled ? as_written.tile_height : kBandRows;
+    for (int y = 0; written && y < as_written.height; y += band) {
+      const int rows = std::min(band, as_written.height - y);
+      const std::vector<unsigned char> samples = Interleaved(raster, *extra, as_written, y, rows);
+      const int top = as_written.y + y;
+      written = tiled ? output->write_tiles(as_written.x, as_written.x + as_written.width, top, top + rows,
+                                            as_written.z, as_written.z + 1, OIIO::TypeUnknown, samples.data())
+                      : output->write_scanlines(top, top + rows, 0, OIIO::TypeUnknown, samples.data());
+    }
   } else {
     written = written && output->write_image(SampleType(DepthOf(raster)), Samples(raster));
   }

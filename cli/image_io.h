@@ -6,6 +6,7 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,10 +55,13 @@ struct InputImage {
 // is divided by alpha where alpha is above 0, and pixels of colour under
 // alpha 0 are marked in `light`. `alpha` overrides the format's
 // convention. The size the header declares is checked against `limits`
-// before any pixel buffer is made. Throws RunError, one line: the file cannot
-// be opened or read, its layout is not one of the four, or it is too large.
+// before any pixel buffer is made, and then handed to `before_pixels`, if
+// any (which may wait for the memory it needs). Throws RunError, one line:
+// the file cannot be opened or read, its layout is not one of the four, or it
+// is too large.
 InputImage ReadImage(const std::string& path, std::optional<Depth> depth,
-                     std::optional<AlphaConvention> alpha, const FrameLimits& limits);
+                     std::optional<AlphaConvention> alpha, const FrameLimits& limits,
+                     const std::function<void(const FrameShape&)>& before_pixels = {});
 
 // Fails early, before anything is rendered, when `path` cannot be written:
 // its directory is missing or read-only, it names a directory, something

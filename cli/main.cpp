@@ -2,16 +2,17 @@
 // the simulated host and driven through its EntryPointFunc as a host does.
 
 #include <CLI/CLI.hpp>
+#include <malloc.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <new>
-#include <thread>
 
 #include "commands.h"
 #include "core/errors.h"
+#include "core/node_resources.h"
 #include "library_messages.h"
 #include "safe_file.h"
 
@@ -59,9 +60,12 @@ Sequences: the frame number in IN and OUT as pipelines write it: shot.####.exr
 
 Limits: an input is refused, before any of its pixels are read, when its
   header declares more than --max-pixels pixels (default 268435456, that is
-  16384x16384) or a frame that needs more than --max-memory (default: half the
-  physical memory) at its render depth; 0 lifts a limit. Rows wider than the
-  host's 32-bit row stride holds are refused whatever the limits.
+  16384x16384) or a frame that needs more than --max-memory at its render
+  depth (default: half the memory the process may use); 0 lifts a limit.
+  Rows wider than the host's 32-bit row stride holds are refused whatever the
+  limits. The frames in flight take --max-memory together: each waits,
+  before its pixels are read, until the memory its own header declares is
+  free.
 
 Output files are written to a hidden partial file, checked, synced and read
 back, and only then renamed over the target; a damaged input fails.
@@ -118,8 +122,10 @@ std::vector<CLI::Option*> AddInputLimits(CLI::App& command, FrameLimits& limits)
               ->capture_default_str(),
           command
               .add_option("--max-memory", limits.max_memory,
-                          "Refuse an input whose frame needs more memory than this (e.g. 8G); 0: no limit; "
-                          "default: half the physical memory")
+                          "Memory the frames in flight take together (e.g. 8G), each as much as its own header "
+                          "declares; an input whose frame alone needs more is refused; 0: no limit; "
+                          "default: half the memory this process may use, the physical memory or its cgroup's "
+                          "limit if lower (" + FormatBytes(limits.max_memory) + ")")
               ->transform(CLI::AsSizeValue(false))};
 }
 
@@ -155,7 +161,15 @@ int Run(Command&& command) {
 
 }  // namespace
 
+// Pixel buffers from the system and back to it when freed, whatever their
+// size: left to the allocator, a buffer below its moving threshold (32 MiB)
+// stays in the arena of the thread that freed it, out of reach of the frame
+// another thread reads next, and the frames in flight take more than their
+// memory budget says.
+constexpr int kMappedAllocationBytes = 1 << 20;
+
 int main(int argc, char** argv) {
+  mallopt(M_MMAP_THRESHOLD, kMappedAllocationBytes);
   RemovePartialFileOnSignals();
 
   const std::map<std::string, Depth> kDepths = {{"8", Depth::k8}, {"16", Depth::k16}, {"32", Depth::kFloat}};
@@ -178,14 +192,16 @@ int main(int argc, char** argv) {
   app.fallthrough();  // the options below may also follow the command
 
   SessionOptions session;
-  session.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  session.threads = static_cast<int>(UsableCores());
   std::string plugin;
   app.get_help_ptr()->group(kEveryCommand);
   app.option_defaults()->group(kEveryCommand);
   app.add_option("--plugin", plugin,
                  "The plug-in library (default: the one installed with the tool, else this build's)")
       ->envname("QUORVANDILE_PLUGIN");
-  app.add_option("--threads", session.threads, "The host's render threads (default: all cores)")
+  app.add_option("--threads", session.threads,
+                 "The host's render threads (default: one per core this process may use: the CPUs of its "
+                 "affinity mask, under its cgroup's CPU quota)")
       ->check(CLI::Range(1, 1024))
       ->capture_default_str();
   bool not_strict = false;
@@ -239,7 +255,8 @@ int main(int argc, char** argv) {
   for (CLI::Option* limit : AddInputLimits(*render_command, render.limits)) for_tasks(limit);
   for_tasks(render_command
       ->add_option("--jobs", render.jobs,
-                   "Frames in flight at once (read, rendered, written); default: one per core, as memory allows")
+                   "Frames in flight at once (read, rendered, written), within --max-memory together; "
+                   "default: one per core, as --threads counts them (" + std::to_string(DefaultJobs()) + ")")
       ->check(CLI::Range(1, static_cast<int>(kMaxPartialFiles))));
   for_tasks(render_command->add_option("--colorconfig", render.colour.config,
                               "An OpenColorIO configuration (default: $OCIO, else the built-in one)"));

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -17,6 +18,8 @@
 #include "core/errors.h"
 #include "core/frames.h"
 #include "core/layer.h"
+#include "core/memory_budget.h"
+#include "core/node_resources.h"
 #include "frame_plan.h"
 #include "core/param_parse.h"
 #include "library_messages.h"
@@ -67,6 +70,8 @@ FramePlan PlanFrames(const RenderOptions& options) {
   return plan;
 }
 
+int DefaultJobs() { return static_cast<int>(std::min<std::uint64_t>(UsableCores(), kMaxPartialFiles)); }
+
 namespace {
 
 // The k-th frame of `runs`, counted from 0.
@@ -76,18 +81,6 @@ std::int32_t FrameAt(const FrameRuns& runs, std::int64_t k) {
     k -= run.Count();
   }
   throw std::out_of_range("no such frame in the plan");
-}
-
-// Frames in flight by default: one per core, as many as the memory limit
-// holds at the first frame's size.
-int DefaultJobs(const FramePlan& plan, const RenderOptions& options) {
-  const auto cores = static_cast<std::uint64_t>(std::max(1u, std::thread::hardware_concurrency()));
-  std::uint64_t jobs = std::min<std::uint64_t>(cores, kMaxPartialFiles);
-  const std::uint64_t budget = options.limits.max_memory != 0 ? options.limits.max_memory : DefaultMaxMemory();
-  if (const auto shape = DeclaredShape(plan.input.At(plan.frames.front().first), options.depth); shape && budget != 0) {
-    jobs = std::clamp<std::uint64_t>(budget / std::max<std::uint64_t>(1, FrameMemory(*shape)), 1, jobs);
-  }
-  return static_cast<int>(jobs);
 }
 
 // One frame read, rendered and written to its partial file, or why not.
@@ -129,11 +122,17 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
     ColourSpaces{options.colour};  // a configuration alone converts nothing, but is checked all the same
   }
   std::atomic<bool> warned_colour{false};
+  // The frames in flight take at most --max-memory together: each waits,
+  // once its header is checked and before its pixels are read, for the
+  // memory it needs at its worst moment, and gives it back once its file is
+  // written.
+  MemoryBudget budget(options.limits.max_memory);
   // An input as the effect grades it: read, and in the working space. Its
-  // own space, where colour is managed.
-  const auto read = [&](std::int32_t frame, std::string* space) {
+  // own space, where colour is managed. `shape` gets the size its header
+  // declares.
+  const auto read = [&](std::int32_t frame, std::string* space, const std::function<void(const FrameShape&)>& shape) {
     const std::string path = plan.input.At(frame);
-    InputImage input = ReadImage(path, options.depth, options.alpha, options.limits);
+    InputImage input = ReadImage(path, options.depth, options.alpha, options.limits, shape);
     if (spaces) {
       *space = spaces->InputSpace(input.image_spec, path);
       const std::string doubt = spaces->Disagreement(input.image_spec, path, *space);
@@ -147,9 +146,10 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
 
   std::optional<InputImage> still;  // an input without a frame pattern is read once
   std::string still_space;
+  FrameShape still_shape;
   if (!plan.input.HasFrame()) {
     try {
-      still = read(first, &still_space);
+      still = read(first, &still_space, [&](const FrameShape& shape) { still_shape = shape; });
     } catch (const RunError& e) {
       throw RunError(FramePrefix(plan, first) + e.what());
     }
@@ -158,15 +158,24 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   // Frames are read, converted and written on `jobs` threads at once; the
   // plug-in renders one at a time, on the host's own threads. Each frame's
   // file is put in place in frame order, once every frame before it is, so
-  // that a failing frame leaves exactly the frames before it.
+  // that a failing frame leaves exactly the frames before it. A frame gives
+  // its memory back as soon as its file is written, before it waits for its
+  // turn: holding it there, a later frame could wait for the turn of an
+  // earlier one that waits for the memory.
   std::mutex render_mutex;
   const auto process = [&](std::int32_t frame) {
     FrameOutcome outcome;
+    // Made first, so that it is given back after every buffer of the frame is gone.
+    std::optional<BudgetShare> share;
     try {
       outcome.out_path = plan.output.At(frame);
       std::optional<InputImage> own;
       std::string space = still_space;
-      if (plan.input.HasFrame()) own = read(frame, &space);
+      if (plan.input.HasFrame()) {
+        own = read(frame, &space, [&](const FrameShape& shape) { share.emplace(budget, FrameMemory(shape)); });
+      } else {
+        share.emplace(budget, FrameMemory(still_shape));  // the still's raster is shared, but counted in each frame
+      }
       const InputImage& input = own ? *own : *still;
       outcome.pixels = std::int64_t{WidthOf(input.raster)} * HeightOf(input.raster);
       simhost::World layer = ToWorld(input.raster);
@@ -192,6 +201,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       write.light = &input.light;
       write.extra = &input.extra;
       Raster result = FromWorld(*rendered, channels);
+      rendered.reset();  // not needed while the file is written, which takes the longest
       if (spaces) {
         spaces->Convert(result, spaces->Working(space), spaces->Output(space));
         write.colour_space = spaces->Output(space);
@@ -271,7 +281,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       turn.notify_all();
     }
   };
-  const int jobs = static_cast<int>(std::min<std::int64_t>(options.jobs.value_or(DefaultJobs(plan, options)), count));
+  const int jobs = static_cast<int>(std::min<std::int64_t>(options.jobs.value_or(DefaultJobs()), count));
   std::vector<std::thread> helpers;
   helpers.reserve(static_cast<std::size_t>(jobs));
   for (int j = 1; j < jobs; ++j) {

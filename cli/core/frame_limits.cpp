@@ -1,13 +1,12 @@
 #include "frame_limits.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 
 #include "host_api/ae_types.h"
 #include "layer.h"
+#include "node_resources.h"
 
 namespace qv::cli {
 namespace {
@@ -29,17 +28,14 @@ std::string Size(const FrameShape& shape) {
 
 }  // namespace
 
-std::uint64_t DefaultMaxMemory() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_bytes = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_bytes <= 0) return 0;
-  return Times(static_cast<std::uint64_t>(pages), static_cast<std::uint64_t>(page_bytes)) / 2;
-}
+std::uint64_t DefaultMaxMemory() { return UsableMemory() / 2; }
 
 std::uint64_t FrameMemory(const FrameShape& shape) {
   const std::uint64_t pixels = Times(static_cast<std::uint64_t>(shape.width), static_cast<std::uint64_t>(shape.height));
   const std::uint64_t sample = SampleBytes(shape.depth);
-  const std::uint64_t input = Times(pixels, Times(static_cast<std::uint64_t>(shape.file_channels), sample));
+  const std::uint64_t light = HasAlpha(shape.colour_channels) ? 1 : 0;
+  const std::uint64_t input = Times(
+      pixels, Plus(Times(static_cast<std::uint64_t>(shape.colour_channels), sample), shape.extra_pixel_bytes + light));
   const std::uint64_t reader = Times(pixels, shape.file_pixel_bytes);
   const std::uint64_t world = Times(pixels, HostPixelBytes(shape.depth));
   const std::uint64_t output = Times(pixels, Times(4, sample));  // at most RGBA

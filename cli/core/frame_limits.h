@@ -21,25 +21,30 @@ struct FrameLimits {
   std::uint64_t max_memory = 0;  // bytes; see DefaultMaxMemory()
 };
 
-// Half the machine's physical memory, or 0 (no bound) where the system
-// does not say how much it has.
+// Half the memory this process may use (UsableMemory), or 0 (no bound)
+// where the system does not say how much it has.
 std::uint64_t DefaultMaxMemory();
 
 // A picture as its file's header declares it, and the depth it renders at.
 struct FrameShape {
   std::int64_t width = 0;
   std::int64_t height = 0;
-  int file_channels = 0;
+  int colour_channels = 0;           // the channels the effect renders (1 to 4)
   std::size_t file_pixel_bytes = 0;  // one pixel's samples as the file stores them
   Depth depth = Depth::k8;
+  std::size_t extra_pixel_bytes = 0;  // one pixel's channels beyond colour and alpha, carried as stored
 };
 
 // The bytes of the buffers that live at once at the worst moment of a
-// frame's render: the input raster throughout, with either the reader's
-// buffer of the file's samples (while reading), or four host worlds while
-// the effect renders (the layer, the copy the effect checks out, the host's
-// snapshot of that copy for its checks, the output), or the output world and
-// the output raster (while converting for the writer).
+// frame's render. Throughout: the input raster, the channels beyond colour
+// and alpha as the file stores them, and where there is alpha the mask of
+// light without coverage. Beside them, at one moment or another: the
+// reader's buffer of the file's samples (a PNG reader decodes the whole
+// picture first); four host worlds while the effect renders (the layer, the
+// copy the effect checks out, the host's snapshot of that copy for its
+// checks, the output); the output world and the output raster made from it.
+// Once that raster is made the world is gone, and the writer takes the
+// raster a band of rows at a time.
 std::uint64_t FrameMemory(const FrameShape& shape);
 
 // Why a frame of `shape` may not be rendered, as the part of a line after

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,6 +153,9 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   command += " < /dev/null";
   const Capture out(fs::temp_directory_path() / (stem + ".out"));
   const Capture err(fs::temp_directory_path() / (stem + ".err"));
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  for (const int cpu : setup.cpus) CPU_SET(cpu, &cpus);
   ToolRun run;
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("cannot start the tool");
@@ -169,6 +173,7 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
         !limit(RLIMIT_STACK, setup.max_stack)) {
       _exit(126);
     }
+    if (!setup.cpus.empty() && sched_setaffinity(0, sizeof cpus, &cpus) != 0) _exit(126);
     if (setup.user &&
         (setgroups(0, nullptr) != 0 || setgid(setup.user->second) != 0 || setuid(setup.user->first) != 0)) {
       _exit(126);
@@ -188,6 +193,22 @@ ToolRun RunTool(const fs::path& directory, const std::vector<std::string>& args,
   run.out = out.Text();
   run.err = err.Text();
   return run;
+}
+
+double FrameMemoryKib(const fs::path& directory, const std::string& input, const std::vector<std::string>& args) {
+  std::vector<std::string> command = {"render", input, "-o", "refused.png", "--max-memory", "1"};
+  command.insert(command.end(), args.begin(), args.end());
+  const ToolRun run = RunTool(directory, command);
+  // "... needs 57.2 MiB of memory, more than ..."
+  std::istringstream said(run.err.substr(std::min(run.err.size(), run.err.find(" needs ") + 7)));
+  double amount = 0;
+  std::string unit;
+  said >> amount >> unit;
+  const std::vector<std::string> units = {"KiB", "MiB", "GiB"};
+  const auto scale = std::find(units.begin(), units.end(), unit);
+  if (run.status != 1 || !said || scale == units.end()) throw std::runtime_error("no memory figure in: " + run.err);
+  for (auto u = units.begin(); u != scale; ++u) amount *= 1024;
+  return amount;
 }
 
 std::string Contents(const fs::path& path) {

@@ -19,6 +19,16 @@
 #include "test_images.h"
 #include "engine/tone_params.h"
 
+// Built with a sanitizer, whose own memory hides what the tool takes.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QV_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QV_SANITIZED 1
+#endif
+
 namespace qv::cli::test {
 
 struct ToolRun {
@@ -52,6 +62,8 @@ struct ProcessSetup {
   // The process waited for (and given to `while_running`) is then the
   // command's.
   std::vector<std::string> run_through;
+  // The CPUs the tool may run on, as `taskset -c` sets them; empty: the test's own.
+  std::vector<int> cpus;
   // Called with the tool's process id while it runs, before it is waited for.
   std::function<void(pid_t)> while_running;
 };
@@ -60,6 +72,11 @@ struct ProcessSetup {
 // ("NAME=value" each) added and QUORVANDILE_PLUGIN unset unless given there.
 ToolRun RunTool(const std::filesystem::path& directory, const std::vector<std::string>& args,
                 const std::vector<std::string>& environment = {}, const ProcessSetup& setup = {});
+
+// The memory, in KiB, the tool figures a render of `input` with `args` needs
+// at its worst moment: what it says refusing it under a limit of one byte.
+double FrameMemoryKib(const std::filesystem::path& directory, const std::string& input,
+                      const std::vector<std::string>& args = {});
 
 // The bytes of the file at `path`; empty when it cannot be read.
 std::string Contents(const std::filesystem::path& path);

@@ -2,6 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "cli_support.h"
@@ -110,6 +113,29 @@ TEST(Help, DocumentsTheAlphaConventions) {
   EXPECT_EQ(top.status, 0);
   for (const char* command : {"render", "params", "info", "demo"}) EXPECT_THAT(top.out, HasSubstr(command));
   EXPECT_THAT(top.out, HasSubstr("stop on misuse (on by default)"));
+}
+
+// The host's threads and the frames in flight default to the cores the tool
+// may run on (a Slurm task's, taskset's), not to the node's, and --help says
+// how many that is.
+TEST(Help, DefaultsFollowTheCoresTheToolMayRunOn) {
+  cpu_set_t own;
+  ASSERT_EQ(sched_getaffinity(0, sizeof own, &own), 0);
+  std::vector<int> allowed;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &own)) allowed.push_back(cpu);
+  }
+  TempDir dir;
+  for (std::size_t count = 1; count <= std::min<std::size_t>(2, allowed.size()); ++count) {
+    SCOPED_TRACE(std::to_string(count) + " CPUs");
+    ProcessSetup setup;
+    setup.cpus.assign(allowed.begin(), allowed.begin() + static_cast<std::ptrdiff_t>(count));
+    const ToolRun run = RunTool(dir.path(), {"render", "--help"}, {}, setup);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("--threads INT:INT in [1 - 1024]=" + std::to_string(count) + "\n"));
+    EXPECT_THAT(run.out, HasSubstr("as --threads counts them (" + std::to_string(count) + ")"));
+    EXPECT_THAT(run.out, HasSubstr("the CPUs of its affinity mask, under its cgroup's CPU quota"));
+  }
 }
 
 }  // namespace

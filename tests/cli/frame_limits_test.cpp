@@ -20,13 +20,23 @@ FrameShape Shape(std::int64_t width, std::int64_t height, Depth depth, int chann
 }
 
 TEST(FrameMemory, IsTheWorstMomentOfTheRender) {
-  // RGBA at 8 bits: the 4-byte input raster beside four 4-byte host worlds.
-  EXPECT_EQ(FrameMemory(Shape(3840, 2160, Depth::k8)), 3840u * 2160 * (4 + 4 * 4));
-  // Float from a half-float RGB file: 12-byte raster, four 16-byte worlds.
+  // RGBA at 8 bits: the 4-byte input raster and a byte of the mask of light
+  // without coverage, beside four 4-byte host worlds.
+  EXPECT_EQ(FrameMemory(Shape(3840, 2160, Depth::k8)), 3840u * 2160 * (4 + 1 + 4 * 4));
+  // Float from a half-float RGB file: 12-byte raster, no alpha, four 16-byte worlds.
   EXPECT_EQ(FrameMemory(Shape(100, 10, Depth::kFloat, 3, 6)), 1000u * (12 + 4 * 16));
   // A file read at 8 bits whose samples take more room than the worlds: the
   // reader's buffer is the worst moment.
-  EXPECT_EQ(FrameMemory(Shape(100, 10, Depth::k8, 4, 128)), 1000u * (4 + 128));
+  EXPECT_EQ(FrameMemory(Shape(100, 10, Depth::k8, 4, 128)), 1000u * (4 + 1 + 128));
+}
+
+TEST(FrameMemory, CountsChannelsBeyondColourAsTheFileStoresThem) {
+  // Float RGBA and two float channels more, rendered at 16 bits: an 8-byte
+  // raster, the 8 bytes of the two channels as they are, the light mask,
+  // four 8-byte worlds.
+  FrameShape shape = Shape(100, 10, Depth::k16, 4, 24);
+  shape.extra_pixel_bytes = 8;
+  EXPECT_EQ(FrameMemory(shape), 1000u * (8 + 8 + 1 + 4 * 8));
 }
 
 TEST(FrameMemory, SaturatesInsteadOfWrappingAround) {
@@ -46,7 +56,7 @@ TEST(RefuseFrame, AtTheLimitsIsAllowedAndOneBeyondIsNot) {
   const std::uint64_t needed = FrameMemory(shape);
   EXPECT_EQ(RefuseFrame(shape, FrameLimits{0, needed}), std::nullopt);
   EXPECT_THAT(RefuseFrame(shape, FrameLimits{0, needed - 1}),
-              Optional(HasSubstr("64x32 at 16 bits needs 80.0 KiB of memory, more than the limit of")));
+              Optional(HasSubstr("64x32 at 16 bits needs 82.0 KiB of memory, more than the limit of")));
   EXPECT_EQ(RefuseFrame(shape, kNoLimits), std::nullopt);
 }
 

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "cli_support.h"
 
@@ -145,6 +146,49 @@ TEST_F(Limits, RowsBeyondTheHostsStrideAreRefusedWhateverTheLimits) {
   WriteWidePgm(dir_ / "narrower.pgm", 140000000);
   ExpectRefused({"render", "narrower.pgm", "-o", "out.exr", "--depth", "32", "--max-pixels", "0", "--max-memory", "0"},
                 {"narrower.pgm: 140000000x1 at float needs rows of 2240000000 bytes"});
+}
+
+// The figure a frame is held to is what its render takes at its worst
+// moment: the tool's peak on a frame less its peak on a tiny frame of the
+// same kind is within the figure, and not far below it. Frames of 3
+// million pixels make the tool's own memory small beside theirs.
+TEST_F(Limits, TheMemoryFigureIsWhatAFrameTakes) {
+#ifdef QV_SANITIZED
+  GTEST_SKIP() << "the sanitizers' own memory hides the frame's";
+#endif
+  const auto write = [this](const std::string& name, int width, int height, auto sample, int channels,
+                            OIIO::TypeDesc type) {
+    WriteFile(dir_ / name, VariedImage<decltype(sample)>(width, height, channels, 5), type);
+  };
+  struct Kind {
+    std::string file;
+    std::vector<std::string> args;
+  };
+  // RGB at 8 bits; RGBA at 16; float RGBA with two more channels, rendered
+  // at float and at 16 bits, where those channels are not the rendered depth.
+  for (const Kind& kind : {Kind{"rgb8.png", {}}, Kind{"rgba16.png", {}}, Kind{"extra.exr", {}},
+                           Kind{"extra.exr", {"--depth", "16"}}}) {
+    SCOPED_TRACE(kind.file + (kind.args.empty() ? "" : " " + kind.args[0] + " " + kind.args[1]));
+    for (const auto& [name, width, height] : {std::tuple{"tiny-" + kind.file, 16, 16},
+                                              std::tuple{kind.file, 2000, 1500}}) {
+      if (kind.file == "rgb8.png") write(name, width, height, std::uint8_t{}, 3, OIIO::TypeDesc::UINT8);
+      if (kind.file == "rgba16.png") write(name, width, height, std::uint16_t{}, 4, OIIO::TypeDesc::UINT16);
+      if (kind.file == "extra.exr") write(name, width, height, float{}, 6, OIIO::TypeDesc::FLOAT);
+    }
+    const std::string out = "out" + std::filesystem::path(kind.file).extension().string();
+    std::vector<std::string> tiny = {"render", "tiny-" + kind.file, "-o", out, "-q"};
+    std::vector<std::string> frame = {"render", kind.file, "-o", out, "-q"};
+    tiny.insert(tiny.end(), kind.args.begin(), kind.args.end());
+    frame.insert(frame.end(), kind.args.begin(), kind.args.end());
+    const ToolRun baseline = RunTool(dir_.path(), tiny);
+    ASSERT_EQ(baseline.status, 0) << baseline.err;
+    const ToolRun run = RunTool(dir_.path(), frame);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const double figure_kib = FrameMemoryKib(dir_.path(), kind.file, kind.args);
+    const auto taken_kib = static_cast<double>(run.peak_kib - baseline.peak_kib);
+    EXPECT_LE(taken_kib, figure_kib);
+    EXPECT_GE(taken_kib, 0.8 * figure_kib);
+  }
 }
 
 }  // namespace
