@@ -177,13 +177,18 @@ constexpr int kBandRows = 64;
 // has them).
 bool ReadBands(OIIO::ImageInput& input, const OIIO::ImageSpec& image_spec, int first, int end, OIIO::TypeDesc type,
                std::size_t pixel_bytes, unsigned char* samples) {
-  const int band = std::max(kBandRows, image_spec.tile_height);
+  // A tiled file is read whole rows of tiles at a time: its reader has no
+  // scanlines to give (OpenImageIO 2.4 divides by zero when asked).
+  const bool tiled = image_spec.tile_width > 0 && image_spec.tile_height > 0;
+  const int band = tiled ? image_spec.tile_height * std::max(1, kBandRows / image_spec.tile_height) : kBandRows;
   const std::size_t row_bytes = pixel_bytes * static_cast<std::size_t>(image_spec.width);
   bool read = true;
   for (int y = 0; read && y < image_spec.height; y += band) {
-    const int rows = std::min(band, image_spec.height - y);
-    read = input.read_scanlines(0, 0, image_spec.y + y, image_spec.y + y + rows, 0, first, end, type,
-                                samples + row_bytes * static_cast<std::size_t>(y));
+    const int top = image_spec.y + y, bottom = top + std::min(band, image_spec.height - y);
+    unsigned char* rows = samples + row_bytes * static_cast<std::size_t>(y);
+    read = tiled ? input.read_tiles(0, 0, image_spec.x, image_spec.x + image_spec.width, top, bottom, image_spec.z,
+                                    image_spec.z + 1, first, end, type, rows)
+                 : input.read_scanlines(0, 0, top, bottom, 0, first, end, type, rows);
   }
   return read;
 }

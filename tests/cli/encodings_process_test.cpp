@@ -191,6 +191,28 @@ TEST_F(Encodings, TiledFilesStayTiledAndTheNoOpLookReturnsThemUnchanged) {
   }
 }
 
+// Channels beyond colour are written a band at a time: in a tiled file, a
+// row of tiles at a time (the last one short), each channel as it came.
+TEST_F(Encodings, ATiledFileWithChannelsBeyondColourStaysTiledAndKeepsThem) {
+  REQUIRE_WRITERS("exr");
+  Image<float> input = VariedImage<float>(40, 37, 5, 17);
+  for (std::size_t p = 0; p < input.samples.size(); p += 5) input.samples[p + 3] = 1.0f;  // opaque
+  WriteDescribed(dir_ / "in.exr", input, OIIO::TypeDesc::FLOAT, [](OIIO::ImageSpec& s) {
+    s.channelnames = {"R", "G", "B", "A", "Z"};
+    s.alpha_channel = 3;
+    s.tile_width = 16;
+    s.tile_height = 16;
+  });
+  const ToolRun run = RenderNoOp("in.exr", "out.exr");
+  ASSERT_EQ(run.status, 0) << run.err;
+  OIIO::ImageSpec output_spec;
+  const Image<float> output = ReadFile<float>(dir_ / "out.exr", &output_spec);
+  EXPECT_EQ(output_spec.tile_width, 16);
+  EXPECT_EQ(output_spec.tile_height, 16);
+  EXPECT_EQ(output_spec.channelnames, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
+  EXPECT_EQ(output.samples, ReadFile<float>(dir_ / "in.exr").samples);
+}
+
 TEST_F(Encodings, ATexturesFirstLevelStaysTiledAsOneLevelWithoutTheTexturesDigest) {
   REQUIRE_WRITERS("exr");
   ASSERT_EQ(std::system("command -v oiiotool > /dev/null"), 0) << "oiiotool, which makes the texture, is not installed";

@@ -506,10 +506,14 @@ TEST_F(SlurmFollow, TheClusterAsItIsConfigured) {
   };
   std::vector<std::string> dry = sequence;
   dry.insert(dry.end(), {"--chunk", "12"});
+  // A configuration given as an absolute path must also load: it is checked
+  // before anything is submitted.
+  std::ofstream(dir_ / "config.ocio") << "ocio_profile_version: 2\nroles:\n  default: linear\n"
+                                         "colorspaces:\n  - !<ColorSpace>\n    name: linear\n";
   for (const Config& config : std::vector<Config>{
            {{"--colorconfig", "studio/config.ocio"}, {}, 2},
            {{}, {"OCIO=studio/config.ocio"}, 2},
-           {{"--colorconfig", "ocio://default"}, {"OCIO=studio/config.ocio"}, 0},
+           {{"--colorconfig", (dir_ / "config.ocio").string()}, {"OCIO=studio/config.ocio"}, 0},
            {{"--colorconfig", (dir_ / "config.ocio").string()}, {}, 0}}) {
     std::vector<std::string> args = dry;
     args.insert(args.end(), config.more.begin(), config.more.end());

@@ -259,8 +259,11 @@ TEST_F(HostSuitesTest, IterationsRunOnThreadsKeptBetweenCallsAndNestedCallsCompl
   const std::set<std::thread::id> first = threads_of_a_call();
   EXPECT_FALSE(first.empty());
   EXPECT_FALSE(first.count(std::this_thread::get_id()));
-  const std::set<std::thread::id> second = threads_of_a_call();
-  for (const std::thread::id& id : second) EXPECT_TRUE(first.count(id));
+  // On a loaded machine a kept thread may get no iteration of a call: the
+  // two calls together still ran on no more threads than the host keeps.
+  std::set<std::thread::id> both = threads_of_a_call();
+  both.insert(first.begin(), first.end());
+  EXPECT_LE(both.size(), static_cast<std::size_t>(host.options().num_threads));
 
   struct Nest {
     const PF_Iterate8Suite1* suite;
