@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "file_extent.h"
 #include "image_description.h"
 #include "library_messages.h"
 #include "safe_file.h"
@@ -227,6 +228,7 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
                    {}, {}};
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
+  CheckFileWhole(path, image.format);
   const std::optional<int> colour_channels = ColourChannels(image_spec);
   if (!colour_channels) {
     throw RunError(Because("cannot render", path,
