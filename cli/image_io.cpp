@@ -16,6 +16,7 @@
 #include "image_description.h"
 #include "library_messages.h"
 #include "safe_file.h"
+#include "webp_pixels.h"
 
 namespace qv::cli {
 namespace {
@@ -196,6 +197,22 @@ AlphaConvention DefaultConvention(const std::string& format_name) {
   return format_name == "openexr" ? AlphaConvention::kAssociated : AlphaConvention::kStraight;
 }
 
+AlphaConvention StoredConvention(const OIIO::ImageSpec& image_spec, const std::string& format_name) {
+  // Readers that say so when the file holds straight colour, having been
+  // asked to keep it: where one did not, the file holds associated colour
+  // (a TIFF with ExtraSamples 1, a Targa of alpha type 4).
+  constexpr std::string_view kSayStraight[] = {"tiff", "targa", "png", "heif"};
+  if (image_spec.alpha_channel < 0) return DefaultConvention(format_name);
+  if (image_spec.get_int_attribute("oiio:UnassociatedAlpha") != 0) return AlphaConvention::kStraight;
+  return Among(format_name, kSayStraight) ? AlphaConvention::kAssociated : DefaultConvention(format_name);
+}
+
+AlphaConvention WrittenConvention(const std::string& format_name, std::optional<AlphaConvention> source) {
+  // TIFF records either convention (ExtraSamples); the other formats have one.
+  if (source && format_name == "tiff") return *source;
+  return DefaultConvention(format_name);
+}
+
 Depth FileDepth(OIIO::TypeDesc type) {
   switch (type.basetype) {
     case OIIO::TypeDesc::UINT8:
@@ -264,7 +281,8 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   if (!read || !reader_error.empty()) {
     throw RunError(Because("cannot read", path, Cause(reader_error, printed, "read failed")));
   }
-  image.alpha = alpha.value_or(DefaultConvention(input->format_name()));
+  if (image.format == "webp" && HasAlpha(*colour_channels)) ReadStoredWebp(path, image.raster);
+  image.alpha = alpha.value_or(StoredConvention(image_spec, image.format));
   if (image.alpha == AlphaConvention::kAssociated) image.light = Unassociate(image.raster);
   return image;
 }
@@ -356,8 +374,10 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   }
   if (!settings.colour_space.empty()) image_spec.attribute("oiio:ColorSpace", settings.colour_space);
   image_spec.attribute("Software", "quorvandile");
-  const AlphaConvention alpha = settings.alpha.value_or(DefaultConvention(output->format_name()));
-  if (alpha == AlphaConvention::kAssociated) {
+  const AlphaConvention alpha = settings.alpha.value_or(WrittenConvention(output->format_name(), settings.source_alpha));
+  if (std::string_view(output->format_name()) == "webp") {
+    AssociateForWebpWriter(raster);  // WebP holds straight colour, which its writer takes associated
+  } else if (alpha == AlphaConvention::kAssociated) {
     Associate(raster, settings.light ? *settings.light : LightMask{});
   } else {
     image_spec.attribute("oiio:UnassociatedAlpha", 1);  // PNG and TIFF store the colour as given

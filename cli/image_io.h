@@ -22,6 +22,16 @@ enum class AlphaConvention { kStraight, kAssociated };
 // for OpenEXR, whose convention it is, straight for every other format.
 AlphaConvention DefaultConvention(const std::string& format_name);
 
+// How a file holds colour under alpha, as its reader describes it
+// (`image_spec`, read with oiio:UnassociatedAlpha asked for) and its format's
+// rules: straight where the reader says so, associated where a reader that
+// would say so does not (a TIFF with ExtraSamples 1), else DefaultConvention.
+AlphaConvention StoredConvention(const OIIO::ImageSpec& image_spec, const std::string& format_name);
+
+// The convention a file of a format is written in: the source's where the
+// format records either (TIFF), else the format's own.
+AlphaConvention WrittenConvention(const std::string& format_name, std::optional<AlphaConvention> source);
+
 // The depth a file renders at: 8-bit samples at 8 bits, 16-bit at 16, every
 // other type (half, float, 32-bit integers) as float.
 Depth FileDepth(OIIO::TypeDesc type);
@@ -41,7 +51,7 @@ struct InputImage {
   Raster raster;           // straight colour
   OIIO::ImageSpec image_spec;    // the file's own description: sample type, channels, metadata
   std::string format;            // its format's name, as OpenImageIO names it ("png", "openexr")
-  AlphaConvention alpha;   // the convention the file was read with
+  AlphaConvention alpha;   // the convention the file was read with: its own (StoredConvention) or --alpha
   LightMask light;         // associated colour under alpha 0, kept as it is
   ExtraChannels extra;     // the channels after the colour and alpha
 };
@@ -51,7 +61,7 @@ struct InputImage {
 // first are named R, G, B (and A) or Y (and A): the rest come in `extra`. Colour comes as
 // stored, never premultiplied on the way; under the associated convention it
 // is divided by alpha where alpha is above 0, and pixels of colour under
-// alpha 0 are marked in `light`. `alpha` overrides the format's
+// alpha 0 are marked in `light`. `alpha` overrides the file's own
 // convention. The size the header declares is checked against `limits`
 // before any pixel buffer is made. Throws RunError, one line: the file cannot
 // be opened or read, its layout is not one of the four, or it is too large.
@@ -69,7 +79,8 @@ bool FormatHoldsAlpha(const std::string& path);
 
 struct WriteSettings {
   OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;  // sample type in the file (the writer may widen it)
-  std::optional<AlphaConvention> alpha;          // default: the format's convention
+  std::optional<AlphaConvention> alpha;          // default: WrittenConvention of the format and `source_alpha`
+  std::optional<AlphaConvention> source_alpha;   // the source file's convention
   const OIIO::ImageSpec* like = nullptr;         // a source whose data window and metadata carry over
   std::string like_format;                       // the source's format: its encoding choices carry over to the same
   bool all_metadata = true;                      // false: only what describes the picture (orientation, ...)

@@ -34,10 +34,13 @@ Depth: 8-bit files render at 8 bits, 16-bit files at 16 bits (file 0..65535
   --depth overrides. The output keeps the input's sample type unless --type.
 
 Alpha: the effect works on straight (unassociated) colour: it replaces colour
-  and multiplies alpha. PNG, TIFF and other formats are read and written as
-  stored, never premultiplied. OpenEXR holds associated (premultiplied) colour:
-  it is divided by alpha after reading (where alpha > 0) and multiplied by alpha
-  before writing. --alpha straight|associated overrides every file's convention.
+  and multiplies alpha. Each file is read in its own convention.
+  OpenEXR holds associated (premultiplied) colour, and so does a TIFF marked
+  so (ExtraSamples 1): it is divided by alpha after reading (where alpha > 0)
+  and multiplied by alpha before writing. PNG, WebP, other TIFFs and other
+  formats are read and written as stored, never premultiplied. A TIFF output
+  keeps the input's convention. --alpha straight|associated overrides every
+  file's convention.
 
 Channels: grey, grey+alpha, RGB and RGBA inputs (alpha 1 where missing).
   --channels auto (default) keeps the input's layout and adds colour or alpha

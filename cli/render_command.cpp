@@ -171,6 +171,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       WriteSettings write;
       write.type = options.type.value_or(input.image_spec.channelformat(0));
       write.alpha = options.alpha;
+      write.source_alpha = input.alpha;
       write.like = &input.image_spec;
       write.like_format = input.format;
       write.all_metadata = !options.strip_metadata;

@@ -1,12 +1,19 @@
 // quorvandile render reads what a file says it holds: a file cut short
-// fails, however its reader takes it.
+// fails, however its reader takes it; colour under alpha is taken in the
+// file's own convention and written back in it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <webp/decode.h>
+#include <webp/encode.h>
+
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "cli_support.h"
+#include "image_description.h"
 
 namespace qv::cli::test {
 namespace {
@@ -19,6 +26,78 @@ class Reading : public ::testing::Test {
  protected:
   TempDir dir_;
 };
+
+// The look that changes nothing: every pixel as it came in.
+const std::vector<std::string> kNoOpLook = {"--set", "Blend with Original=100", "--set", "Shadows Opacity=100"};
+
+std::vector<std::string> Args(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// A file's samples as stored, in its own sample type, and its description
+// as read with straight colour asked for.
+struct Stored {
+  OIIO::ImageSpec image_spec;
+  std::vector<unsigned char> bytes;
+};
+
+Stored ReadStored(const fs::path& path) {
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto input = OIIO::ImageInput::open(path.string(), &config);
+  if (!input) throw std::runtime_error("cannot read " + path.string() + ": " + OIIO::geterror());
+  Stored stored{DescriptionOf(*input), {}};
+  stored.bytes.resize(stored.image_spec.image_bytes(true));
+  if (!input->read_image(0, 0, 0, stored.image_spec.nchannels, OIIO::TypeUnknown, stored.bytes.data())) {
+    throw std::runtime_error("cannot read " + path.string() + ": " + input->geterror());
+  }
+  return stored;
+}
+
+// Whether a file read as above holds associated colour: its reader marks straight colour.
+bool Associated(const Stored& stored) { return stored.image_spec.get_int_attribute("oiio:UnassociatedAlpha") == 0; }
+
+// Writes `samples` (RGBA in `type`) as they are, marked as associated or straight colour.
+template <class T>
+void WriteMarked(const fs::path& path, const Image<T>& image, OIIO::TypeDesc type, bool associated) {
+  auto output = OIIO::ImageOutput::create(path.string());
+  ASSERT_TRUE(output);
+  OIIO::ImageSpec image_spec(image.width, image.height, image.channels, type);
+  if (!associated) image_spec.attribute("oiio:UnassociatedAlpha", 1);
+  ASSERT_TRUE(output->open(path.string(), image_spec) &&
+              output->write_image(OIIO::BaseTypeFromC<T>::value, image.samples.data()) && output->close())
+      << output->geterror();
+}
+
+// 8-bit straight colour as associated colour, rounded.
+Image<std::uint8_t> Premultiplied8(Image<std::uint8_t> image) {
+  for (std::size_t i = 0; i < image.samples.size(); i += 4) {
+    for (std::size_t c = 0; c < 3; ++c) {
+      image.samples[i + c] = static_cast<std::uint8_t>(std::lround(image.samples[i + c] * image.samples[i + 3] / 255.0));
+    }
+  }
+  return image;
+}
+
+// A lossless WebP file of straight RGBA, as libwebp stores it.
+void WriteWebp(const fs::path& path, const Image<std::uint8_t>& rgba) {
+  std::uint8_t* encoded = nullptr;
+  const std::size_t size = WebPEncodeLosslessRGBA(rgba.samples.data(), rgba.width, rgba.height, 4 * rgba.width, &encoded);
+  ASSERT_GT(size, 0u);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(encoded), static_cast<std::streamsize>(size));
+  WebPFree(encoded);
+}
+
+Image<std::uint8_t> ReadWebp(const fs::path& path) {
+  const std::string bytes = Contents(path);
+  int width = 0, height = 0;
+  const std::unique_ptr<std::uint8_t, decltype(&WebPFree)> decoded(
+      WebPDecodeRGBA(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &width, &height), &WebPFree);
+  Image<std::uint8_t> image(width, height, 4);
+  if (decoded) std::copy(decoded.get(), decoded.get() + image.samples.size(), image.samples.begin());
+  return image;
+}
 
 // A DPX file of 16-bit samples stored at `bits` bits.
 void WriteDpx(const fs::path& path, const Image<std::uint16_t>& image, int bits) {
@@ -71,6 +150,78 @@ TEST_F(Reading, ADpxCutShortFailsTheFrameAtEveryDepth) {
   EXPECT_THAT(RunTool(dir_.path(), {"render", "cut.dpx", "-o", "out.tif"}).err,
               HasSubstr("the file is cut short: 10000 bytes of the " +
                         std::to_string(fs::file_size(dir_ / "whole.dpx")) + " its header declares"));
+}
+
+TEST_F(Reading, TheNoOpLookKeepsEveryAlphaConventionAsStored) {
+  const Image<std::uint8_t> straight = VariedImage<std::uint8_t>(23, 11, 4, 21);
+  WriteMarked(dir_ / "associated.tif", Premultiplied8(straight), OIIO::TypeDesc::UINT8, true);
+  WriteMarked(dir_ / "straight.tif", straight, OIIO::TypeDesc::UINT8, false);
+  WriteMarked(dir_ / "straight.png", straight, OIIO::TypeDesc::UINT8, false);
+  WriteMarked(dir_ / "straight.tga", straight, OIIO::TypeDesc::UINT8, false);
+  WriteMarked(dir_ / "associated.exr", Premultiplied(VariedImage<float>(23, 11, 4, 22)), OIIO::TypeDesc::HALF, true);
+  for (const char* name : {"associated.tif", "straight.tif", "straight.png", "straight.tga", "associated.exr"}) {
+    SCOPED_TRACE(name);
+    const std::string out = std::string("out.") + fs::path(name).extension().string().substr(1);
+    const ToolRun run = RunTool(dir_.path(), Args({"render", name, "-o", out, "-q"}, kNoOpLook));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Stored in = ReadStored(dir_ / name), got = ReadStored(dir_ / out);
+    EXPECT_EQ(Associated(got), Associated(in));
+    EXPECT_EQ(Associated(in), std::string(name).rfind("associated", 0) == 0);  // the file was made so
+    EXPECT_EQ(got.image_spec.format, in.image_spec.format);
+    EXPECT_TRUE(got.bytes == in.bytes);
+  }
+  // --alpha still says how every file is read and written, when given.
+  ASSERT_EQ(RunTool(dir_.path(), Args({"render", "associated.tif", "-o", "out.tif", "--alpha", "straight"}, kNoOpLook))
+                .status,
+            0);
+  EXPECT_FALSE(Associated(ReadStored(dir_ / "out.tif")));
+}
+
+TEST_F(Reading, AnAssociatedTiffIsGradedAsStraightColourAndWrittenBackAssociated) {
+  const Image<float> associated = Premultiplied(VariedImage<float>(19, 7, 4, 23));
+  WriteMarked(dir_ / "in.tif", associated, OIIO::TypeDesc::FLOAT, true);
+  const ToolRun run = RunTool(dir_.path(), {"render", "in.tif", "-o", "out.tif", "--set", "Shadows Opacity=100"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Associated(ReadStored(dir_ / "out.tif")));
+  ToneParams params = DefaultToneParams();
+  params.shadowsOpacity = 1.0;
+  const Image<float> expected = Premultiplied(EngineRender(Unpremultiplied(associated), params));
+  const Image<float> got = ReadFile<float>(dir_ / "out.tif");
+  ASSERT_EQ(got.samples.size(), expected.samples.size());
+  for (std::size_t i = 0; i < got.samples.size(); ++i) EXPECT_NEAR(got.samples[i], expected.samples[i], 1e-6) << i;
+}
+
+TEST_F(Reading, WebpColourIsReadAsStoredAndWrittenStraight) {
+  const Image<std::uint8_t> straight = VariedImage<std::uint8_t>(17, 9, 4, 24);
+  WriteWebp(dir_ / "in.webp", straight);
+  ASSERT_EQ(ReadWebp(dir_ / "in.webp").samples, straight.samples);  // lossless, as libwebp reads it
+  ASSERT_EQ(RunTool(dir_.path(), Args({"render", "in.webp", "-o", "same.png", "-q"}, kNoOpLook)).status, 0);
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "same.png").samples, straight.samples);
+  ASSERT_EQ(RunTool(dir_.path(), {"render", "in.webp", "-o", "toned.png", "-q"}).status, 0);
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "toned.png").samples, EngineRender(straight, DefaultToneParams()).samples);
+  // Into WebP again, which this machine's writer always encodes lossily:
+  // blocks of flat colour, under alpha from 64 up. What the encoding loses
+  // at the blocks' edges averages a few steps, without bias; colour divided
+  // by alpha once too often comes out brighter on average by tens of steps.
+  Image<std::uint8_t> blocks(32, 16, 4);
+  for (int y = 0; y < blocks.height; ++y) {
+    for (int x = 0; x < blocks.width; ++x) {
+      const std::size_t block = static_cast<std::size_t>(4 * (y / 8) + x / 8) * 4;
+      for (std::size_t c = 0; c < 4; ++c) blocks.Pixel(x, y)[c] = straight.samples[block + c];
+      blocks.Pixel(x, y)[3] = static_cast<std::uint8_t>(64 + straight.samples[block + 3] * 191 / 255);
+    }
+  }
+  WriteWebp(dir_ / "blocks.webp", blocks);
+  ASSERT_EQ(RunTool(dir_.path(), Args({"render", "blocks.webp", "-o", "same.webp", "-q"}, kNoOpLook)).status, 0);
+  const Image<std::uint8_t> back = ReadWebp(dir_ / "same.webp");
+  ASSERT_EQ(back.samples.size(), blocks.samples.size());
+  double bias = 0, spread = 0;
+  for (std::size_t i = 0; i < back.samples.size(); ++i) {
+    bias += back.samples[i] - blocks.samples[i];
+    spread += std::fabs(back.samples[i] - blocks.samples[i]);
+  }
+  EXPECT_LT(std::fabs(bias) / static_cast<double>(back.samples.size()), 1.0);
+  EXPECT_LT(spread / static_cast<double>(back.samples.size()), 5.0);
 }
 
 }  // namespace
