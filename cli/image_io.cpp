@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "channel_roles.h"
 #include "core/errors.h"
 #include "file_extent.h"
 #include "image_description.h"
@@ -58,13 +59,29 @@ void* Samples(Raster& raster) {
   return std::visit([](auto& image) -> void* { return image.samples.data(); }, raster);
 }
 
-// Names and the alpha channel for each layout.
-void SetLayout(OIIO::ImageSpec& image_spec, int channels) {
+// Names (in `layer`) and the alpha channel for each layout.
+void SetLayout(OIIO::ImageSpec& image_spec, int channels, const std::string& layer) {
   static const std::array<std::vector<std::string>, 5> kNames = {
       std::vector<std::string>{}, {"Y"}, {"Y", "A"}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
   image_spec.nchannels = channels;
-  image_spec.channelnames = kNames[static_cast<std::size_t>(channels)];
+  image_spec.channelnames.clear();
+  for (const std::string& name : kNames[static_cast<std::size_t>(channels)]) {
+    image_spec.channelnames.push_back(layer + name);
+  }
   image_spec.alpha_channel = HasAlpha(channels) ? channels - 1 : -1;
+}
+
+// Whether a writer holds the channels beyond colour and alpha as they are:
+// any number of them, each in its sample type (or all in the colour's
+// `type`), under its name where the source (of `source_format`) recorded one.
+bool HoldsExtraChannels(OIIO::ImageOutput& output, const ExtraChannels& extra, OIIO::TypeDesc type,
+                        const std::string& source_format) {
+  if (!output.supports("nchannels")) return false;
+  const bool one_type = std::all_of(extra.formats.begin(), extra.formats.end(),
+                                    [&](OIIO::TypeDesc format) { return format == type; });
+  if (!one_type && !output.supports("channelformats")) return false;
+  // Only OpenEXR records channels' names, among the formats either side.
+  return source_format != "openexr" || std::string_view(output.format_name()) == "openexr";
 }
 
 // Metadata that describes the picture rather than the file it came in: kept
@@ -103,15 +120,47 @@ void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, 
   }
 }
 
-// How many of a file's first channels are the colour and alpha the effect
-// renders: all of up to four, else the first named R, G, B (A) or Y (A).
-std::optional<int> ColourChannels(const OIIO::ImageSpec& image_spec) {
-  const int n = image_spec.nchannels;
-  if (n >= 1 && n <= 4) return n;
-  const auto named = [&](int c, const char* name) { return c < n && image_spec.channel_name(c) == name; };
-  if (named(0, "R") && named(1, "G") && named(2, "B")) return named(3, "A") ? 4 : 3;
-  if (named(0, "Y")) return named(1, "A") ? 2 : 1;
-  return std::nullopt;
+// Reads every channel of the open file's `subimage`, as stored, into the colour and alpha
+// of `raster` (converted to its sample type, in the order of `roles`) and the
+// other channels into `extra` (as they are). Returns false where the reader
+// fails.
+bool ReadChannels(OIIO::ImageInput& input, int subimage, const OIIO::ImageSpec& image_spec, const ChannelRoles& roles,
+                  Raster& raster, ExtraChannels& extra) {
+  const std::size_t pixel_bytes = image_spec.pixel_bytes(true);
+  std::vector<unsigned char> stored(image_spec.image_bytes(true));
+  if (!input.read_image(subimage, 0, 0, image_spec.nchannels, OIIO::TypeUnknown, stored.data())) return false;
+  const auto offset = [&](int c) { return image_spec.pixel_bytes(0, c, true); };
+  const Depth depth = DepthOf(raster);
+  const std::size_t sample = SampleBytes(depth);
+  const auto rendered = static_cast<OIIO::stride_t>(roles.rendered.size() * sample);
+  auto* samples = static_cast<unsigned char*>(Samples(raster));
+  for (std::size_t k = 0; k < roles.rendered.size(); ++k) {
+    const int c = roles.rendered[k];
+    if (!OIIO::convert_image(1, image_spec.width, image_spec.height, 1, stored.data() + offset(c),
+                             image_spec.channelformat(c), static_cast<OIIO::stride_t>(pixel_bytes),
+                             static_cast<OIIO::stride_t>(pixel_bytes * image_spec.width), OIIO::AutoStride,
+                             samples + k * sample, SampleType(depth), rendered, rendered * image_spec.width,
+                             OIIO::AutoStride)) {
+      return false;
+    }
+  }
+  std::size_t extra_bytes = 0;
+  for (const int c : roles.others) {
+    extra.names.push_back(image_spec.channel_name(c));
+    extra.formats.push_back(image_spec.channelformat(c));
+    extra_bytes += image_spec.channelformat(c).size();
+  }
+  const auto pixels = static_cast<std::size_t>(image_spec.image_pixels());
+  extra.samples.resize(pixels * extra_bytes);
+  for (std::size_t p = 0; p < pixels; ++p) {
+    unsigned char* to = extra.samples.data() + p * extra_bytes;
+    for (const int c : roles.others) {
+      const std::size_t size = image_spec.channelformat(c).size();
+      std::memcpy(to, stored.data() + p * pixel_bytes + offset(c), size);
+      to += size;
+    }
+  }
+  return true;
 }
 
 // The colour of `raster` in the sample type the file's first channel has,
@@ -140,9 +189,106 @@ std::vector<unsigned char> Interleaved(const Raster& raster, const ExtraChannels
 
 // A file's declared size, at `depth` or else at the depth of its colour
 // channels' own sample type (which other channels may not share).
-FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, std::optional<Depth> depth) {
+FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, const std::string& format_name, std::optional<Depth> depth) {
   return FrameShape{image_spec.width, image_spec.height, image_spec.nchannels, image_spec.pixel_bytes(true),
-                    depth.value_or(FileDepth(image_spec.channelformat(0)))};
+                    depth.value_or(FileDepth(ColourType(image_spec, format_name)))};
+}
+
+// The parts of the open file; it is left at the first.
+int PartCount(OIIO::ImageInput& input) {
+  int count = 1;
+  while (input.seek_subimage(count, 0)) ++count;
+  input.geterror();  // cleared: the TIFF reader takes the seek past the last page for an error
+  input.seek_subimage(0, 0);
+  return count;
+}
+
+// The part of the open file to grade, which it is left at: `part` (a number
+// from 0 or a part's name), or else the first whose channels hold colour (the
+// first, when none does: reading it says why).
+int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::string& part) {
+  const int count = PartCount(input);
+  std::vector<std::string> names;
+  int chosen = -1;
+  for (int i = 0; i < count && input.seek_subimage(i, 0); ++i) {
+    const OIIO::ImageSpec& image_spec = DescriptionOf(input);
+    names.push_back(PartName(image_spec, i));
+    const bool named = part == std::to_string(i) || part == image_spec.get_string_attribute("name");
+    const bool colour = !image_spec.deep && FindChannels(image_spec, input.format_name());
+    if (chosen < 0 && (part.empty() ? colour : named)) chosen = i;
+  }
+  if (chosen < 0 && !part.empty()) {
+    throw RunError(Because("cannot render", path, "no part \"" + part + "\"; its parts are " + Joined(names)));
+  }
+  chosen = std::max(chosen, 0);
+  input.seek_subimage(chosen, 0);
+  return chosen;
+}
+
+// Reads every part of the open file but the one graded, as stored, into
+// `parts`, and returns to that one. Returns false where the reader fails;
+// throws RunError on a deep part, which the tool cannot carry.
+bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts& parts) {
+  const int count = PartCount(input);
+  for (int i = 0; i < count && input.seek_subimage(i, 0); ++i) {
+    if (i == parts.graded) continue;
+    StoredPart part{DescriptionOf(input), {}};
+    if (part.image_spec.deep) {
+      throw RunError(Because("cannot render", path, PartName(part.image_spec, i) + " is deep, which cannot be carried"));
+    }
+    part.samples.resize(part.image_spec.image_bytes(true));
+    if (!input.read_image(i, 0, 0, part.image_spec.nchannels, OIIO::TypeUnknown, part.samples.data())) return false;
+    parts.others.push_back(std::move(part));
+  }
+  return input.seek_subimage(parts.graded, 0);
+}
+
+// The descriptions of every part of a file written: the parts carried, with
+// `rendered` in its place among them, each writing through the same proxy.
+std::vector<OIIO::ImageSpec> PartSpecs(const OIIO::ImageSpec& rendered, const FileParts& parts) {
+  std::vector<OIIO::ImageSpec> specs;
+  for (const StoredPart& part : parts.others) specs.push_back(part.image_spec);
+  specs.insert(specs.begin() + parts.graded, rendered);
+  if (const OIIO::ParamValue* proxy = rendered.find_attribute("oiio:ioproxy")) {
+    for (OIIO::ImageSpec& image_spec : specs) image_spec.attribute(proxy->name().string(), proxy->type(), proxy->data());
+  }
+  return specs;
+}
+
+// Writes a part carried as it was read: in its sample type, or its types
+// per channel where it has several (the writer holding them, as checked).
+bool WritePart(OIIO::ImageOutput& output, const StoredPart& part) {
+  const OIIO::ImageSpec& stored = part.image_spec;
+  return output.write_image(stored.channelformats.empty() ? stored.format : OIIO::TypeUnknown, part.samples.data());
+}
+
+// Opens `file` at the rendered part among `parts` (none: alone), having
+// written the parts before it.
+bool OpenAmongParts(OIIO::ImageOutput& output, const std::string& file, const OIIO::ImageSpec& rendered,
+                    const FileParts* parts) {
+  if (!parts) return output.open(file, rendered);
+  const std::vector<OIIO::ImageSpec> specs = PartSpecs(rendered, *parts);
+  if (!output.open(file, static_cast<int>(specs.size()), specs.data())) return false;
+  for (int i = 0; i < parts->graded; ++i) {
+    if (i > 0 && !output.open(file, specs[static_cast<std::size_t>(i)], OIIO::ImageOutput::AppendSubimage)) return false;
+    if (!WritePart(output, parts->others[static_cast<std::size_t>(i)])) return false;
+  }
+  return parts->graded == 0 ||
+         output.open(file, specs[static_cast<std::size_t>(parts->graded)], OIIO::ImageOutput::AppendSubimage);
+}
+
+// Writes the parts after the rendered one.
+bool WritePartsAfter(OIIO::ImageOutput& output, const std::string& file, const OIIO::ImageSpec& rendered,
+                     const FileParts* parts) {
+  if (!parts) return true;
+  const std::vector<OIIO::ImageSpec> specs = PartSpecs(rendered, *parts);
+  for (std::size_t i = static_cast<std::size_t>(parts->graded); i < parts->others.size(); ++i) {
+    if (!output.open(file, specs[i + 1], OIIO::ImageOutput::AppendSubimage) ||
+        !WritePart(output, parts->others[i])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // What went wrong in a reader or writer: its own error, else what its
@@ -157,13 +303,17 @@ std::string Cause(const std::string& error, const std::string& printed, const ch
 // `written` describes: its header always, and with `whole` every scanline, a
 // band of rows at a time, so that a writer that lost data without saying so
 // (a truncated file) shows here.
-void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const std::string& target, bool whole) {
+void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, int subimage, const std::string& target,
+                    bool whole) {
   LibraryMessages messages;
   auto input = OIIO::ImageInput::open(file.string());
   if (!input) {
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot write", target, "the written file does not read back: " +
                                                        Cause(error, messages.Stop(), "unknown error")));
+  }
+  if (subimage > 0 && !input->seek_subimage(subimage, 0)) {
+    throw RunError(Because("cannot write", target, "the written file lacks its part " + std::to_string(subimage)));
   }
   const OIIO::ImageSpec& got = DescriptionOf(*input);
   bool same = got.width == written.width && got.height == written.height && got.nchannels == written.nchannels;
@@ -180,7 +330,7 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
   bool read = true;
   for (int y = got.y; read && y < got.y + got.height; y += kBandRows) {
     const int end = std::min(y + kBandRows, got.y + got.height);
-    read = input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
+    read = input->read_scanlines(subimage, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
   }
   std::string error = input->geterror();
   if (!input->close() && error.empty()) error = input->geterror();
@@ -213,6 +363,11 @@ AlphaConvention WrittenConvention(const std::string& format_name, std::optional<
   return DefaultConvention(format_name);
 }
 
+OIIO::TypeDesc ColourType(const OIIO::ImageSpec& image_spec, const std::string& format_name) {
+  const std::optional<ChannelRoles> roles = FindChannels(image_spec, format_name);
+  return image_spec.channelformat(roles ? roles->rendered.front() : 0);
+}
+
 Depth FileDepth(OIIO::TypeDesc type) {
   switch (type.basetype) {
     case OIIO::TypeDesc::UINT8:
@@ -227,7 +382,7 @@ Depth FileDepth(OIIO::TypeDesc type) {
 }
 
 InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::optional<AlphaConvention> alpha,
-                     const FrameLimits& limits) {
+                     const FrameLimits& limits, const std::string& part) {
   std::error_code error;
   if (!fs::exists(path, error)) throw RunError(Because("cannot read", path, "no such file"));
   if (fs::is_directory(path, error)) throw RunError(Because("cannot read", path, "it is a directory"));
@@ -242,46 +397,41 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     throw RunError(Because("cannot read", path, Cause(error, messages.Stop(), "unknown error")));
   }
   InputImage image{Image<std::uint8_t>{}, DescriptionOf(*input), input->format_name(), AlphaConvention::kStraight,
-                   {}, {}};
+                   {}, {}, {}, {}};
+  image.parts.graded = ChoosePart(*input, path, part);
+  image.parts.chosen = !part.empty();
+  image.image_spec = DescriptionOf(*input);
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
   CheckFileWhole(path, image.format);
-  const std::optional<int> colour_channels = ColourChannels(image_spec);
-  if (!colour_channels) {
+  const std::optional<ChannelRoles> roles = FindChannels(image_spec, image.format);
+  if (!roles) {
     throw RunError(Because("cannot render", path,
                            "unsupported layout of " + std::to_string(image_spec.nchannels) + " channels (" +
                                Joined(image_spec.channelnames) +
-                               "): grey, grey+alpha, RGB and RGBA are supported, followed by any others"));
+                               "): no colour; R, G and B or Y are rendered, with A as alpha, and any others "
+                               "pass through"));
   }
   if (image_spec.width < 1 || image_spec.height < 1 || image_spec.depth > 1) {
     throw RunError(Because("cannot render", path, "not a two-dimensional image"));
   }
-  const FrameShape shape = ShapeOf(image_spec, depth);
+  const FrameShape shape = ShapeOf(image_spec, image.format, depth);
   const Depth render_depth = shape.depth;
   if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
-  image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, *colour_channels);
+  const int rendered = static_cast<int>(roles->rendered.size());
+  image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, rendered);
+  image.layer = roles->layer;
   // A reader may fill what it could not read and say so only in its error
   // state (a truncated JPEG or TIFF): an error there fails the frame too.
-  bool read = input->read_image(0, 0, 0, *colour_channels, SampleType(render_depth), Samples(image.raster));
-  if (*colour_channels < image_spec.nchannels) {
-    ExtraChannels& extra = image.extra;
-    for (int c = *colour_channels; c < image_spec.nchannels; ++c) {
-      extra.names.push_back(image_spec.channel_name(c));
-      extra.formats.push_back(image_spec.channelformat(c));
-    }
-    const std::size_t extra_pixel_bytes =
-        image_spec.pixel_bytes(true) - image_spec.pixel_bytes(0, *colour_channels, true);
-    extra.samples.resize(image_spec.image_pixels() * extra_pixel_bytes);
-    read = read &&
-           input->read_image(0, 0, *colour_channels, image_spec.nchannels, OIIO::TypeUnknown, extra.samples.data());
-  }
+  bool read = ReadChannels(*input, image.parts.graded, image_spec, *roles, image.raster, image.extra);
+  read = read && ReadOtherParts(*input, path, image.parts);
   std::string reader_error = input->geterror();
   if (!input->close() && reader_error.empty()) reader_error = input->geterror();
   const std::string printed = messages.Stop();
   if (!read || !reader_error.empty()) {
     throw RunError(Because("cannot read", path, Cause(reader_error, printed, "read failed")));
   }
-  if (image.format == "webp" && HasAlpha(*colour_channels)) ReadStoredWebp(path, image.raster);
+  if (image.format == "webp" && HasAlpha(rendered)) ReadStoredWebp(path, image.raster);
   image.alpha = alpha.value_or(StoredConvention(image_spec, image.format));
   if (image.alpha == AlphaConvention::kAssociated) image.light = Unassociate(image.raster);
   return image;
@@ -310,6 +460,16 @@ bool FormatHoldsAlpha(const std::string& path) {
   return output && output->supports("alpha");
 }
 
+bool FormatHoldsParts(const std::string& path) {
+  const auto output = OIIO::ImageOutput::create(path);
+  return output && output->supports("multiimage");
+}
+
+std::string PartName(const OIIO::ImageSpec& image_spec, int index) {
+  const std::string name = image_spec.get_string_attribute("name");
+  return name.empty() ? "part " + std::to_string(index) : name;
+}
+
 StagedImage::StagedImage(std::unique_ptr<PartialFile> partial) : partial_(std::move(partial)) {}
 StagedImage::StagedImage(StagedImage&&) noexcept = default;
 StagedImage& StagedImage::operator=(StagedImage&&) noexcept = default;
@@ -332,7 +492,7 @@ std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<D
     OIIO::geterror();  // cleared: reading the file says what is wrong with it
     return std::nullopt;
   }
-  return ShapeOf(DescriptionOf(*input), depth);
+  return ShapeOf(DescriptionOf(*input), input->format_name(), depth);
 }
 
 StagedImage StageImage(const std::string& path, Raster raster, const WriteSettings& settings) {
@@ -346,10 +506,10 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   if (!output) throw RunError(Because("cannot write", path, FirstLine(OIIO::geterror())));
   const int channels = ChannelsOf(raster);
   OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type);
-  SetLayout(image_spec, channels);
+  SetLayout(image_spec, channels, settings.layer);
   const ExtraChannels* extra = settings.extra && !settings.extra->empty() ? settings.extra : nullptr;
   if (extra) {
-    if (!output->supports("nchannels") || !output->supports("channelformats")) {
+    if (!HoldsExtraChannels(*output, *extra, settings.type, settings.like_format)) {
       throw RunError(Because("cannot write", path,
                              "the input's channels beyond colour and alpha (" + Joined(extra->names) +
                                  ") need a format that holds them as they are, such as OpenEXR"));
@@ -359,6 +519,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
       image_spec.channelnames.push_back(extra->names[c]);
       image_spec.channelformats.push_back(extra->formats[c]);
     }
+    if (!output->supports("channelformats")) image_spec.channelformats.clear();  // one type, as checked
     image_spec.nchannels = static_cast<int>(image_spec.channelnames.size());
   }
   if (const OIIO::ImageSpec* like = settings.like) {
@@ -393,7 +554,17 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     image_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy_pointer);
   }
   LibraryMessages messages;
-  bool written = output->open(partial.path().string(), image_spec);
+  const FileParts* parts = settings.parts && !settings.parts->others.empty() ? settings.parts : nullptr;
+  for (std::size_t i = 0; parts && !output->supports("channelformats") && i < parts->others.size(); ++i) {
+    const OIIO::ImageSpec& other = parts->others[i].image_spec;
+    if (!other.channelformats.empty()) {
+      throw RunError(Because("cannot write", path,
+                             "the input's " + PartName(other, static_cast<int>(i) + (static_cast<int>(i) >= parts->graded)) +
+                                 " has channels of several sample types, which need a format that holds them, such as "
+                                 "OpenEXR"));
+    }
+  }
+  bool written = OpenAmongParts(*output, partial.path().string(), image_spec, parts);
   const OIIO::ImageSpec as_written = DescriptionOf(*output);  // with the sample type the format could hold
   if (written && extra) {
     // Every channel in its own sample type: the colour converted, the extra
@@ -407,6 +578,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   } else {
     written = written && output->write_image(SampleType(DepthOf(raster)), Samples(raster));
   }
+  written = written && WritePartsAfter(*output, partial.path().string(), image_spec, parts);
   written = output->close() && written;
   const std::string error = output->geterror();
   const std::string printed = messages.Stop();
@@ -419,7 +591,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   // Every byte of a proxied write was checked as it went, so its header is
   // confirmed; decoding a file all again (as slow as writing it, for an
   // OpenEXR frame) is kept for the writers the tool cannot check as they go.
-  ConfirmWritten(partial.path(), as_written, path, !proxied);
+  ConfirmWritten(partial.path(), as_written, parts ? parts->graded : 0, path, !proxied);
   return StagedImage(std::move(staged));
 }
 

@@ -42,7 +42,9 @@ Alpha: the effect works on straight (unassociated) colour: it replaces colour
   keeps the input's convention. --alpha straight|associated overrides every
   file's convention.
 
-Channels: grey, grey+alpha, RGB and RGBA inputs (alpha 1 where missing).
+Channels: colour is R, G, B or Y and alpha is A, found by name (in one layer,
+  such as beauty.R; alpha 1 where missing); every other channel passes through
+  where the output holds it (OpenEXR; TIFF, of one sample type, without names).
   --channels auto (default) keeps the input's layout and adds colour or alpha
   only when the result has them (toned grey comes out RGB, transparency adds
   alpha); keep writes the input's layout exactly (colour as grey luma, alpha
@@ -229,6 +231,9 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(Keys(kDepths))));
   for_tasks(render_command->add_option("--alpha", alpha, "Alpha convention of the files: straight or associated")
       ->check(CLI::IsMember(Keys(kAlphas))));
+  for_tasks(render_command->add_option("--part", render.part,
+                                       "The part (OpenEXR) or page (TIFF) to grade, by number from 0 or by name; "
+                                       "default: the first that holds colour"));
   for_tasks(render_command->add_option("--channels", channels, "Output layout: auto, keep, grey, grey+alpha, rgb, rgba")
       ->check(CLI::IsMember(Keys(kChannels)))
       ->capture_default_str());

@@ -1,6 +1,7 @@
 // quorvandile render reads what a file says it holds: a file cut short
 // fails, however its reader takes it; colour under alpha is taken in the
-// file's own convention and written back in it.
+// file's own convention and written back in it; colour and alpha are the
+// channels so named, and every other channel passes through.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -222,6 +223,88 @@ TEST_F(Reading, WebpColourIsReadAsStoredAndWrittenStraight) {
   }
   EXPECT_LT(std::fabs(bias) / static_cast<double>(back.samples.size()), 1.0);
   EXPECT_LT(spread / static_cast<double>(back.samples.size()), 5.0);
+}
+
+// A file of `names` in `type` (one sample type for all, or one per channel),
+// of samples counting up from `seed` (as the type holds them), as written.
+void WriteChannels(const fs::path& path, const std::vector<std::string>& names, std::vector<OIIO::TypeDesc> types,
+                   int alpha_channel = -1, int seed = 0) {
+  auto output = OIIO::ImageOutput::create(path.string());
+  ASSERT_TRUE(output);
+  OIIO::ImageSpec image_spec(5, 3, static_cast<int>(names.size()), types.front());
+  image_spec.channelnames = names;
+  if (types.size() > 1) image_spec.channelformats = types;
+  image_spec.alpha_channel = alpha_channel;
+  image_spec.attribute("oiio:UnassociatedAlpha", 1);
+  std::vector<unsigned char> samples(image_spec.image_bytes(true));
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<unsigned char>(seed + 37 * i % 251);
+  if (types.front() == OIIO::TypeDesc::HALF) {  // finite halves: no exponent of all ones
+    for (std::size_t i = 1; i < samples.size(); i += 2) samples[i] &= 0x3f;
+  }
+  ASSERT_TRUE(output->open(path.string(), image_spec) && output->write_image(OIIO::TypeUnknown, samples.data()) &&
+              output->close())
+      << output->geterror();
+}
+
+TEST_F(Reading, ColourAndAlphaAreFoundByNameAndEveryOtherChannelPassesThrough) {
+  using OIIO::TypeDesc;
+  WriteChannels(dir_ / "depth.exr", {"R", "G", "B", "Z"}, {TypeDesc::HALF, TypeDesc::HALF, TypeDesc::HALF, TypeDesc::FLOAT});
+  WriteChannels(dir_ / "layer.exr", {"beauty.R", "beauty.G", "beauty.B", "beauty.A"}, {TypeDesc::HALF}, 3);
+  WriteChannels(dir_ / "matte.tif", {"R", "G", "B", "mask"}, {TypeDesc::UINT8});  // a fourth sample, not alpha
+  for (const char* name : {"depth.exr", "layer.exr", "matte.tif"}) {
+    SCOPED_TRACE(name);
+    const std::string out = std::string("out.") + fs::path(name).extension().string().substr(1);
+    const ToolRun run = RunTool(dir_.path(), Args({"render", name, "-o", out}, kNoOpLook));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Stored in = ReadStored(dir_ / name), got = ReadStored(dir_ / out);
+    EXPECT_EQ(got.image_spec.channelnames, in.image_spec.channelnames);
+    EXPECT_EQ(got.image_spec.alpha_channel, in.image_spec.alpha_channel);
+    EXPECT_TRUE(got.bytes == in.bytes);
+  }
+  // Graded, the colour is the effect's from RGB with alpha 1 (the default
+  // look makes some of it transparent, which adds alpha): the fourth channel
+  // is not alpha, and comes out after it as it went in.
+  ASSERT_EQ(RunTool(dir_.path(), {"render", "matte.tif", "-o", "toned.tif", "-q"}).status, 0);
+  const Image<std::uint8_t> in = ReadFile<std::uint8_t>(dir_ / "matte.tif");
+  const Image<std::uint8_t> got = ReadFile<std::uint8_t>(dir_ / "toned.tif");
+  Image<std::uint8_t> colour(in.width, in.height, 3);
+  const std::size_t pixels = colour.samples.size() / 3;
+  for (std::size_t p = 0; p < pixels; ++p) {
+    for (std::size_t c = 0; c < 3; ++c) colour.samples[3 * p + c] = in.samples[4 * p + c];
+  }
+  const Image<std::uint8_t> toned = EngineRender(colour, DefaultToneParams());
+  ASSERT_EQ(got.channels, 5);
+  for (std::size_t p = 0; p < pixels; ++p) {
+    for (std::size_t c = 0; c < 4; ++c) EXPECT_EQ(got.samples[5 * p + c], toned.samples[4 * p + c]) << p;
+    EXPECT_EQ(got.samples[5 * p + 4], in.samples[4 * p + 3]) << p;
+  }
+}
+
+TEST_F(Reading, ChannelsNoFormatHoldsOrNoColourAreRefusedInOneLine) {
+  using OIIO::TypeDesc;
+  WriteChannels(dir_ / "matte.exr", {"A"}, {TypeDesc::HALF}, 0);
+  WriteChannels(dir_ / "motion.exr", {"u", "v"}, {TypeDesc::HALF});
+  WriteChannels(dir_ / "depth.exr", {"R", "G", "B", "Z"}, {TypeDesc::FLOAT});
+  WriteChannels(dir_ / "mask.tif", {"R", "G", "B", "mask"}, {TypeDesc::UINT8});
+  const struct {
+    const char* in;
+    const char* out;
+    const char* says;
+  } refusals[] = {
+      {"matte.exr", "out.exr", "cannot render matte.exr: unsupported layout of 1 channels (A): no colour"},
+      {"motion.exr", "out.exr", "cannot render motion.exr: unsupported layout of 2 channels (u, v): no colour"},
+      // OpenEXR's names have nowhere to go in a TIFF; nor any fourth channel in a PNG.
+      {"depth.exr", "out.tif", "cannot write out.tif: the input's channels beyond colour and alpha (Z) need a format"},
+      {"mask.tif", "out.png", "cannot write out.png: the input's channels beyond colour and alpha (channel3) need"},
+  };
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.in);
+    const ToolRun run = RunTool(dir_.path(), {"render", refusal.in, "-o", refusal.out});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(refusal.says));
+    EXPECT_FALSE(fs::exists(dir_ / refusal.out));
+  }
 }
 
 }  // namespace
