@@ -1,7 +1,8 @@
 // quorvandile render reads what a file says it holds: a file cut short
 // fails, however its reader takes it; colour under alpha is taken in the
 // file's own convention and written back in it; colour and alpha are the
-// channels so named, and every other channel passes through.
+// channels so named, and every other channel passes through; of a file of
+// several parts, the one holding colour is graded and the others carried.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -305,6 +306,112 @@ TEST_F(Reading, ChannelsNoFormatHoldsOrNoColourAreRefusedInOneLine) {
     EXPECT_THAT(run.err, HasSubstr(refusal.says));
     EXPECT_FALSE(fs::exists(dir_ / refusal.out));
   }
+}
+
+// A file of several parts (pages), each of `names` in `type`, samples
+// counting up from a seed of its own.
+void WriteParts(const fs::path& path, const std::vector<std::pair<std::vector<std::string>, OIIO::TypeDesc>>& parts,
+                const std::vector<std::string>& part_names = {}) {
+  auto output = OIIO::ImageOutput::create(path.string());
+  ASSERT_TRUE(output);
+  std::vector<OIIO::ImageSpec> specs;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    OIIO::ImageSpec image_spec(5, 3, static_cast<int>(parts[i].first.size()), parts[i].second);
+    image_spec.channelnames = parts[i].first;
+    image_spec.alpha_channel = static_cast<int>(std::find(parts[i].first.begin(), parts[i].first.end(), "A") -
+                                                parts[i].first.begin());
+    if (image_spec.alpha_channel == image_spec.nchannels) image_spec.alpha_channel = -1;
+    image_spec.attribute("oiio:UnassociatedAlpha", 1);
+    if (!part_names.empty()) image_spec.attribute("name", part_names[i]);
+    specs.push_back(image_spec);
+  }
+  ASSERT_TRUE(output->open(path.string(), static_cast<int>(specs.size()), specs.data())) << output->geterror();
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    if (i > 0) {
+      ASSERT_TRUE(output->open(path.string(), specs[i], OIIO::ImageOutput::AppendSubimage));
+    }
+    std::vector<unsigned char> samples(specs[i].image_bytes(true));
+    for (std::size_t s = 0; s < samples.size(); ++s) samples[s] = static_cast<unsigned char>((11 * i + 37 * s) % 251);
+    if (specs[i].format == OIIO::TypeDesc::HALF) {  // finite halves
+      for (std::size_t s = 1; s < samples.size(); s += 2) samples[s] &= 0x3f;
+    }
+    ASSERT_TRUE(output->write_image(OIIO::TypeUnknown, samples.data())) << output->geterror();
+  }
+  ASSERT_TRUE(output->close());
+}
+
+// Every part of a file as stored, read as ReadStored reads one.
+std::vector<Stored> ReadParts(const fs::path& path) {
+  std::vector<Stored> parts;
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto input = OIIO::ImageInput::open(path.string(), &config);
+  if (!input) throw std::runtime_error("cannot read " + path.string() + ": " + OIIO::geterror());
+  for (int i = 0; input->seek_subimage(i, 0); ++i) {
+    Stored part{DescriptionOf(*input), {}};
+    part.bytes.resize(part.image_spec.image_bytes(true));
+    if (!input->read_image(i, 0, 0, part.image_spec.nchannels, OIIO::TypeUnknown, part.bytes.data())) {
+      throw std::runtime_error("cannot read " + path.string() + ": " + input->geterror());
+    }
+    parts.push_back(std::move(part));
+  }
+  return parts;
+}
+
+TEST_F(Reading, ThePartHoldingColourIsGradedAndEveryOtherCarried) {
+  using OIIO::TypeDesc;
+  WriteParts(dir_ / "parts.exr", {{{"Z"}, TypeDesc::FLOAT}, {{"R", "G", "B", "A"}, TypeDesc::HALF}}, {"depth", "beauty"});
+  WriteParts(dir_ / "pages.tif", {{{"R", "G", "B"}, TypeDesc::UINT8}, {{"R", "G", "B", "A"}, TypeDesc::UINT8}});
+  for (const char* name : {"parts.exr", "pages.tif"}) {
+    SCOPED_TRACE(name);
+    const std::string out = std::string("out.") + fs::path(name).extension().string().substr(1);
+    const ToolRun run = RunTool(dir_.path(), Args({"render", name, "-o", out}, kNoOpLook));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<Stored> in = ReadParts(dir_ / name), got = ReadParts(dir_ / out);
+    ASSERT_EQ(got.size(), 2u);
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].image_spec.channelnames, in[i].image_spec.channelnames) << i;
+      EXPECT_TRUE(got[i].bytes == in[i].bytes) << i;
+    }
+  }
+  // Graded, the depth part stays as it was and the beauty part is toned; the
+  // run says which part it graded.
+  const ToolRun run = RunTool(dir_.path(), {"render", "parts.exr", "-o", "toned.exr", "--set", "Shadows Opacity=100"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("parts.exr: grading beauty of its 2 parts; the others pass through"));
+  const std::vector<Stored> in = ReadParts(dir_ / "parts.exr"), toned = ReadParts(dir_ / "toned.exr");
+  ASSERT_EQ(toned.size(), 2u);
+  EXPECT_TRUE(toned[0].bytes == in[0].bytes);
+  EXPECT_FALSE(toned[1].bytes == in[1].bytes);
+  EXPECT_EQ(toned[1].image_spec.get_string_attribute("name"), "beauty");
+}
+
+TEST_F(Reading, PartsAFormatCannotHoldAreRefusedUnlessOneIsChosen) {
+  using OIIO::TypeDesc;
+  WriteParts(dir_ / "parts.exr", {{{"Z"}, TypeDesc::FLOAT}, {{"R", "G", "B", "A"}, TypeDesc::HALF}}, {"depth", "beauty"});
+  WriteParts(dir_ / "pages.tif", {{{"R", "G", "B"}, TypeDesc::UINT8}, {{"R", "G", "B", "A"}, TypeDesc::UINT8}});
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } refusals[] = {
+      {{"pages.tif", "-o", "out.png"},
+       "cannot write out.png: the input's other parts (part 1) need a format that holds several"},
+      {{"parts.exr", "-o", "out.png"}, "cannot write out.png: the input's other parts (depth) need a format"},
+      {{"parts.exr", "--part", "depth", "-o", "out.exr"}, "cannot render parts.exr: unsupported layout"},
+      {{"parts.exr", "--part", "2", "-o", "out.exr"}, "cannot render parts.exr: no part \"2\"; its parts are depth, beauty"},
+  };
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.says);
+    const ToolRun run = RunTool(dir_.path(), Args({"render"}, refusal.args));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(refusal.says));
+    EXPECT_EQ(dir_.Files(), (std::vector<std::string>{"pages.tif", "parts.exr"}));
+  }
+  // Chosen, one page goes alone where only one fits, as it was.
+  ASSERT_EQ(RunTool(dir_.path(), Args({"render", "pages.tif", "--part", "1", "-o", "page.png", "-q"}, kNoOpLook)).status,
+            0);
+  EXPECT_TRUE(ReadStored(dir_ / "page.png").bytes == ReadParts(dir_ / "pages.tif")[1].bytes);
 }
 
 }  // namespace
