@@ -31,7 +31,8 @@ class Fields {
   std::uint32_t Read(std::size_t at, int bytes) const {
     std::uint32_t value = 0;
     for (int i = 0; i < bytes; ++i) {
-      const auto byte = static_cast<std::uint8_t>(header_[at + static_cast<std::size_t>(big_endian_ ? i : bytes - 1 - i)]);
+      const auto place = static_cast<std::size_t>(big_endian_ ? i : bytes - 1 - i);
+      const auto byte = static_cast<std::uint8_t>(header_[at + place]);
       value = (value << 8) | byte;
     }
     return value;

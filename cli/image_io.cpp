@@ -120,10 +120,10 @@ void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, 
   }
 }
 
-// Reads every channel of the open file's `subimage`, as stored, into the colour and alpha
-// of `raster` (converted to its sample type, in the order of `roles`) and the
-// other channels into `extra` (as they are). Returns false where the reader
-// fails.
+// Reads every channel of the open file's `subimage`, as stored, into the
+// colour and alpha of `raster` (converted to its sample type, in the order of
+// `roles`) and the other channels into `extra` (as they are). Returns false
+// where the reader fails.
 bool ReadChannels(OIIO::ImageInput& input, int subimage, const OIIO::ImageSpec& image_spec, const ChannelRoles& roles,
                   Raster& raster, ExtraChannels& extra) {
   const std::size_t pixel_bytes = image_spec.pixel_bytes(true);
@@ -234,7 +234,8 @@ bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts&
     if (i == parts.graded) continue;
     StoredPart part{DescriptionOf(input), {}};
     if (part.image_spec.deep) {
-      throw RunError(Because("cannot render", path, PartName(part.image_spec, i) + " is deep, which cannot be carried"));
+      throw RunError(
+          Because("cannot render", path, PartName(part.image_spec, i) + " is deep, which cannot be carried"));
     }
     part.samples.resize(part.image_spec.image_bytes(true));
     if (!input.read_image(i, 0, 0, part.image_spec.nchannels, OIIO::TypeUnknown, part.samples.data())) return false;
@@ -250,7 +251,9 @@ std::vector<OIIO::ImageSpec> PartSpecs(const OIIO::ImageSpec& rendered, const Fi
   for (const StoredPart& part : parts.others) specs.push_back(part.image_spec);
   specs.insert(specs.begin() + parts.graded, rendered);
   if (const OIIO::ParamValue* proxy = rendered.find_attribute("oiio:ioproxy")) {
-    for (OIIO::ImageSpec& image_spec : specs) image_spec.attribute(proxy->name().string(), proxy->type(), proxy->data());
+    for (OIIO::ImageSpec& image_spec : specs) {
+      image_spec.attribute(proxy->name().string(), proxy->type(), proxy->data());
+    }
   }
   return specs;
 }
@@ -270,8 +273,9 @@ bool OpenAmongParts(OIIO::ImageOutput& output, const std::string& file, const OI
   const std::vector<OIIO::ImageSpec> specs = PartSpecs(rendered, *parts);
   if (!output.open(file, static_cast<int>(specs.size()), specs.data())) return false;
   for (int i = 0; i < parts->graded; ++i) {
-    if (i > 0 && !output.open(file, specs[static_cast<std::size_t>(i)], OIIO::ImageOutput::AppendSubimage)) return false;
-    if (!WritePart(output, parts->others[static_cast<std::size_t>(i)])) return false;
+    const auto at = static_cast<std::size_t>(i);
+    if (i > 0 && !output.open(file, specs[at], OIIO::ImageOutput::AppendSubimage)) return false;
+    if (!WritePart(output, parts->others[at])) return false;
   }
   return parts->graded == 0 ||
          output.open(file, specs[static_cast<std::size_t>(parts->graded)], OIIO::ImageOutput::AppendSubimage);
@@ -535,7 +539,8 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   }
   if (!settings.colour_space.empty()) image_spec.attribute("oiio:ColorSpace", settings.colour_space);
   image_spec.attribute("Software", "quorvandile");
-  const AlphaConvention alpha = settings.alpha.value_or(WrittenConvention(output->format_name(), settings.source_alpha));
+  const AlphaConvention alpha =
+      settings.alpha.value_or(WrittenConvention(output->format_name(), settings.source_alpha));
   if (std::string_view(output->format_name()) == "webp") {
     AssociateForWebpWriter(raster);  // WebP holds straight colour, which its writer takes associated
   } else if (alpha == AlphaConvention::kAssociated) {
@@ -557,9 +562,10 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   const FileParts* parts = settings.parts && !settings.parts->others.empty() ? settings.parts : nullptr;
   for (std::size_t i = 0; parts && !output->supports("channelformats") && i < parts->others.size(); ++i) {
     const OIIO::ImageSpec& other = parts->others[i].image_spec;
+    const int index = static_cast<int>(i) + (static_cast<int>(i) >= parts->graded ? 1 : 0);
     if (!other.channelformats.empty()) {
       throw RunError(Because("cannot write", path,
-                             "the input's " + PartName(other, static_cast<int>(i) + (static_cast<int>(i) >= parts->graded)) +
+                             "the input's " + PartName(other, index) +
                                  " has channels of several sample types, which need a format that holds them, such as "
                                  "OpenEXR"));
     }

@@ -122,8 +122,9 @@ struct WriteSettings {
 };
 
 // Writes `raster` (straight colour) to `path` in the format its extension
-// names, as the part `settings.parts` grades among its others where given. Under the associated convention colour is multiplied by alpha first,
-// except the pixels `settings.light` marks: their colour is written as it is.
+// names, as the part `settings.parts` grades among its others where given.
+// Under the associated convention colour is multiplied by alpha first, except
+// the pixels `settings.light` marks: their colour is written as it is.
 // Extra channels follow the colour and alpha, in their own sample types; a
 // format that cannot hold them so is refused: one without any number of
 // channels, one without a sample type per channel where theirs differ from

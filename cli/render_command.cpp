@@ -139,7 +139,8 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
     if (!output_holds_parts && !input.parts.chosen) {
       throw RunError(Because("cannot write", out_path,
                              "the input's other parts (" + OtherPartNames(input.parts) +
-                                 ") need a format that holds several, such as OpenEXR or TIFF; --part writes one alone"));
+                                 ") need a format that holds several, such as OpenEXR or TIFF; "
+                                 "--part writes one alone"));
     }
     if (!input.parts.chosen && !options.quiet && !noted_part.exchange(true)) {
       std::fprintf(UserErrors(), "quorvandile: %s: grading %s of its %zu parts; the others pass through\n",
