@@ -205,9 +205,8 @@ int PartCount(OIIO::ImageInput& input) {
 
 // The part of the open file to grade, which it is left at: `part` (a number
 // from 0 or a part's name), or else the first whose channels hold colour (the
-// first, when none does: reading it says why).
-int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::string& part) {
-  const int count = PartCount(input);
+// first, when none does: reading it says why), of `count`.
+int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::string& part, int count) {
   std::vector<std::string> names;
   int chosen = -1;
   for (int i = 0; i < count && input.seek_subimage(i, 0); ++i) {
@@ -229,8 +228,8 @@ int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::stri
 // `parts`, and returns to that one. Returns false where the reader fails;
 // throws RunError on a deep part, which the tool cannot carry.
 bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts& parts) {
-  const int count = PartCount(input);
-  for (int i = 0; i < count && input.seek_subimage(i, 0); ++i) {
+  if (parts.count == 1) return true;  // and the reader's error state, where reading left a warning, stays
+  for (int i = 0; i < parts.count && input.seek_subimage(i, 0); ++i) {
     if (i == parts.graded) continue;
     StoredPart part{DescriptionOf(input), {}};
     if (part.image_spec.deep) {
@@ -402,7 +401,8 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   }
   InputImage image{Image<std::uint8_t>{}, DescriptionOf(*input), input->format_name(), AlphaConvention::kStraight,
                    {}, {}, {}, {}};
-  image.parts.graded = ChoosePart(*input, path, part);
+  image.parts.count = PartCount(*input);
+  image.parts.graded = ChoosePart(*input, path, part, image.parts.count);
   image.parts.chosen = !part.empty();
   image.image_spec = DescriptionOf(*input);
   const OIIO::ImageSpec& image_spec = image.image_spec;

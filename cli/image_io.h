@@ -60,6 +60,7 @@ struct StoredPart {
 // Which of a file's parts is graded, and the others.
 struct FileParts {
   int graded = 0;                  // counted from 0
+  int count = 1;                   // the file's parts
   bool chosen = false;             // named by --part rather than found
   std::vector<StoredPart> others;  // every other part, in the file's order
 };
