@@ -194,18 +194,19 @@ FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, const std::string& format_
                     depth.value_or(FileDepth(ColourType(image_spec, format_name)))};
 }
 
-// The parts of the open file; it is left at the first.
+// The parts of the open file. Seeking past the last one upsets some readers
+// (the TIFF reader takes it for an error, the WebP reader fails to decode
+// its image afterwards): `input` is a reader opened for this alone.
 int PartCount(OIIO::ImageInput& input) {
   int count = 1;
   while (input.seek_subimage(count, 0)) ++count;
-  input.geterror();  // cleared: the TIFF reader takes the seek past the last page for an error
-  input.seek_subimage(0, 0);
+  input.geterror();
   return count;
 }
 
-// The part of the open file to grade, which it is left at: `part` (a number
-// from 0 or a part's name), or else the first whose channels hold colour (the
-// first, when none does: reading it says why), of `count`.
+// The part of the open file to grade: `part` (a number from 0 or a part's
+// name), or else the first whose channels hold colour (the first, when none
+// does: reading it says why), of `count`.
 int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::string& part, int count) {
   std::vector<std::string> names;
   int chosen = -1;
@@ -219,16 +220,14 @@ int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::stri
   if (chosen < 0 && !part.empty()) {
     throw RunError(Because("cannot render", path, "no part \"" + part + "\"; its parts are " + Joined(names)));
   }
-  chosen = std::max(chosen, 0);
-  input.seek_subimage(chosen, 0);
-  return chosen;
+  return std::max(chosen, 0);
 }
 
 // Reads every part of the open file but the one graded, as stored, into
 // `parts`, and returns to that one. Returns false where the reader fails;
 // throws RunError on a deep part, which the tool cannot carry.
 bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts& parts) {
-  if (parts.count == 1) return true;  // and the reader's error state, where reading left a warning, stays
+  if (parts.count == 1) return true;
   for (int i = 0; i < parts.count && input.seek_subimage(i, 0); ++i) {
     if (i == parts.graded) continue;
     StoredPart part{DescriptionOf(input), {}};
@@ -401,9 +400,13 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   }
   InputImage image{Image<std::uint8_t>{}, DescriptionOf(*input), input->format_name(), AlphaConvention::kStraight,
                    {}, {}, {}, {}};
-  image.parts.count = PartCount(*input);
-  image.parts.graded = ChoosePart(*input, path, part, image.parts.count);
-  image.parts.chosen = !part.empty();
+  {
+    const auto parts = OIIO::ImageInput::open(path, &config);  // of its own, as PartCount needs
+    image.parts.count = parts ? PartCount(*parts) : 1;
+    image.parts.graded = parts ? ChoosePart(*parts, path, part, image.parts.count) : 0;
+    image.parts.chosen = !part.empty();
+  }
+  if (image.parts.graded != 0) input->seek_subimage(image.parts.graded, 0);
   image.image_spec = DescriptionOf(*input);
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
