@@ -36,6 +36,7 @@ struct RenderOptions {
   std::string frames;              // empty: not given
   std::optional<Depth> depth;      // default: each file's own
   std::optional<AlphaConvention> alpha;   // default: each file format's own
+  std::string part;                // the part of a file of several to grade; empty: the first holding colour
   ChannelsMode channels = ChannelsMode::kAuto;
   std::optional<FileType> type;    // default: the input's sample type
   FrameLimits limits;              // on each input file

@@ -11,10 +11,13 @@
 #include <system_error>
 #include <vector>
 
+#include "channel_roles.h"
 #include "core/errors.h"
+#include "file_extent.h"
 #include "image_description.h"
 #include "library_messages.h"
 #include "safe_file.h"
+#include "webp_pixels.h"
 
 namespace qv::cli {
 namespace {
@@ -56,13 +59,29 @@ void* Samples(Raster& raster) {
   return std::visit([](auto& image) -> void* { return image.samples.data(); }, raster);
 }
 
-// Names and the alpha channel for each layout.
-void SetLayout(OIIO::ImageSpec& image_spec, int channels) {
+// Names (in `layer`) and the alpha channel for each layout.
+void SetLayout(OIIO::ImageSpec& image_spec, int channels, const std::string& layer) {
   static const std::array<std::vector<std::string>, 5> kNames = {
       std::vector<std::string>{}, {"Y"}, {"Y", "A"}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
   image_spec.nchannels = channels;
-  image_spec.channelnames = kNames[static_cast<std::size_t>(channels)];
+  image_spec.channelnames.clear();
+  for (const std::string& name : kNames[static_cast<std::size_t>(channels)]) {
+    image_spec.channelnames.push_back(layer + name);
+  }
   image_spec.alpha_channel = HasAlpha(channels) ? channels - 1 : -1;
+}
+
+// Whether a writer holds the channels beyond colour and alpha as they are:
+// any number of them, each in its sample type (or all in the colour's
+// `type`), under its name where the source (of `source_format`) recorded one.
+bool HoldsExtraChannels(OIIO::ImageOutput& output, const ExtraChannels& extra, OIIO::TypeDesc type,
+                        const std::string& source_format) {
+  if (!output.supports("nchannels")) return false;
+  const bool one_type = std::all_of(extra.formats.begin(), extra.formats.end(),
+                                    [&](OIIO::TypeDesc format) { return format == type; });
+  if (!one_type && !output.supports("channelformats")) return false;
+  // Only OpenEXR records channels' names, among the formats either side.
+  return source_format != "openexr" || std::string_view(output.format_name()) == "openexr";
 }
 
 // Metadata that describes the picture rather than the file it came in: kept
@@ -103,15 +122,61 @@ void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, 
   }
 }
 
-// How many of a file's first channels are the colour and alpha the effect
-// renders: all of up to four, else the first named R, G, B (A) or Y (A).
-std::optional<int> ColourChannels(const OIIO::ImageSpec& image_spec) {
-  const int n = image_spec.nchannels;
-  if (n >= 1 && n <= 4) return n;
-  const auto named = [&](int c, const char* name) { return c < n && image_spec.channel_name(c) == name; };
-  if (named(0, "R") && named(1, "G") && named(2, "B")) return named(3, "A") ? 4 : 3;
-  if (named(0, "Y")) return named(1, "A") ? 2 : 1;
-  return std::nullopt;
+// Reads every channel of the open file's `subimage`, as stored, into the
+// colour and alpha of `raster` (converted to its sample type, in the order of
+// `roles`) and the other channels into `extra` (as they are), a band of rows
+// at a time: a tiled file whole rows of tiles at a time, since its reader has
+// no scanlines to give (OpenImageIO 2.4 divides by zero when asked). Returns
+// false where the reader fails.
+bool ReadChannels(OIIO::ImageInput& input, int subimage, const OIIO::ImageSpec& image_spec, const ChannelRoles& roles,
+                  Raster& raster, ExtraChannels& extra) {
+  const std::size_t pixel_bytes = image_spec.pixel_bytes(true);
+  const auto offset = [&](int c) { return image_spec.pixel_bytes(0, c, true); };
+  const Depth depth = DepthOf(raster);
+  const std::size_t sample = SampleBytes(depth);
+  const auto rendered = static_cast<OIIO::stride_t>(roles.rendered.size() * sample);
+  const auto width = static_cast<std::size_t>(image_spec.width);
+  auto* samples = static_cast<unsigned char*>(Samples(raster));
+  std::size_t extra_bytes = 0;
+  for (const int c : roles.others) {
+    extra.names.push_back(image_spec.channel_name(c));
+    extra.formats.push_back(image_spec.channelformat(c));
+    extra_bytes += image_spec.channelformat(c).size();
+  }
+  extra.samples.resize(static_cast<std::size_t>(image_spec.image_pixels()) * extra_bytes);
+
+  const bool tiled = image_spec.tile_width > 0 && image_spec.tile_height > 0;
+  const int band = tiled ? image_spec.tile_height * std::max(1, kFileBandRows / image_spec.tile_height) : kFileBandRows;
+  std::vector<unsigned char> stored(pixel_bytes * width * static_cast<std::size_t>(std::min(band, image_spec.height)));
+  for (int y = 0; y < image_spec.height; y += band) {
+    const int rows = std::min(band, image_spec.height - y), top = image_spec.y + y;
+    const bool read = tiled ? input.read_tiles(subimage, 0, image_spec.x, image_spec.x + image_spec.width, top,
+                                               top + rows, image_spec.z, image_spec.z + 1, 0, image_spec.nchannels,
+                                               OIIO::TypeUnknown, stored.data())
+                            : input.read_scanlines(subimage, 0, top, top + rows, 0, 0, image_spec.nchannels,
+                                                   OIIO::TypeUnknown, stored.data());
+    if (!read) return false;
+    const std::size_t first_pixel = static_cast<std::size_t>(y) * width;
+    for (std::size_t k = 0; k < roles.rendered.size(); ++k) {
+      const int c = roles.rendered[k];
+      if (!OIIO::convert_image(1, image_spec.width, rows, 1, stored.data() + offset(c), image_spec.channelformat(c),
+                               static_cast<OIIO::stride_t>(pixel_bytes),
+                               static_cast<OIIO::stride_t>(pixel_bytes * width), OIIO::AutoStride,
+                               samples + first_pixel * static_cast<std::size_t>(rendered) + k * sample,
+                               SampleType(depth), rendered, rendered * image_spec.width, OIIO::AutoStride)) {
+        return false;
+      }
+    }
+    for (std::size_t p = 0; p < static_cast<std::size_t>(rows) * width; ++p) {
+      unsigned char* to = extra.samples.data() + (first_pixel + p) * extra_bytes;
+      for (const int c : roles.others) {
+        const std::size_t size = image_spec.channelformat(c).size();
+        std::memcpy(to, stored.data() + p * pixel_bytes + offset(c), size);
+        to += size;
+      }
+    }
+  }
+  return true;
 }
 
 // Rows [first, first + rows) of the colour of `raster` in the sample type
@@ -158,39 +223,118 @@ std::vector<unsigned char> Interleaved8(const Raster& raster) {
 // A file's declared size, at `depth` or else at the depth of its colour
 // channels' own sample type (which other channels may not share). A layout
 // the effect does not render counts as four colour channels and no others.
-FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, std::optional<Depth> depth) {
-  const int colour = ColourChannels(image_spec).value_or(std::min(image_spec.nchannels, 4));
+FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, const std::string& format_name, std::optional<Depth> depth) {
+  const std::optional<ChannelRoles> roles = FindChannels(image_spec, format_name);
+  const int colour = roles ? static_cast<int>(roles->rendered.size()) : std::min(image_spec.nchannels, 4);
+  std::size_t colour_bytes = roles ? 0 : image_spec.pixel_bytes(0, colour, true);
+  if (roles) {
+    for (const int c : roles->rendered) colour_bytes += image_spec.channelformat(c).size();
+  }
   return FrameShape{image_spec.width,
                     image_spec.height,
                     colour,
                     image_spec.pixel_bytes(true),
-                    depth.value_or(FileDepth(image_spec.channelformat(0))),
-                    image_spec.pixel_bytes(true) - image_spec.pixel_bytes(0, colour, true)};
+                    depth.value_or(FileDepth(ColourType(image_spec, format_name))),
+                    image_spec.pixel_bytes(true) - colour_bytes};
 }
 
-// Rows a reader or writer takes at once: what it converts for the tool (from
-// or to the file's samples) lives a band at a time, not a picture at a time.
-constexpr int kBandRows = 64;
+// The parts of the open file. Seeking past the last one upsets some readers
+// (the TIFF reader takes it for an error, the WebP reader fails to decode
+// its image afterwards): `input` is a reader opened for this alone.
+int PartCount(OIIO::ImageInput& input) {
+  int count = 1;
+  while (input.seek_subimage(count, 0)) ++count;
+  input.geterror();
+  return count;
+}
 
-// Reads channels [first, end) of the whole picture into `samples`, `pixel_bytes`
-// a pixel in `type`, a band of rows at a time (whole tiles, where the file
-// has them).
-bool ReadBands(OIIO::ImageInput& input, const OIIO::ImageSpec& image_spec, int first, int end, OIIO::TypeDesc type,
-               std::size_t pixel_bytes, unsigned char* samples) {
-  // A tiled file is read whole rows of tiles at a time: its reader has no
-  // scanlines to give (OpenImageIO 2.4 divides by zero when asked).
-  const bool tiled = image_spec.tile_width > 0 && image_spec.tile_height > 0;
-  const int band = tiled ? image_spec.tile_height * std::max(1, kBandRows / image_spec.tile_height) : kBandRows;
-  const std::size_t row_bytes = pixel_bytes * static_cast<std::size_t>(image_spec.width);
-  bool read = true;
-  for (int y = 0; read && y < image_spec.height; y += band) {
-    const int top = image_spec.y + y, bottom = top + std::min(band, image_spec.height - y);
-    unsigned char* rows = samples + row_bytes * static_cast<std::size_t>(y);
-    read = tiled ? input.read_tiles(0, 0, image_spec.x, image_spec.x + image_spec.width, top, bottom, image_spec.z,
-                                    image_spec.z + 1, first, end, type, rows)
-                 : input.read_scanlines(0, 0, top, bottom, 0, first, end, type, rows);
+// The part of the open file to grade: `part` (a number from 0 or a part's
+// name), or else the first whose channels hold colour (the first, when none
+// does: reading it says why), of `count`.
+int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::string& part, int count) {
+  std::vector<std::string> names;
+  int chosen = -1;
+  for (int i = 0; i < count && input.seek_subimage(i, 0); ++i) {
+    const OIIO::ImageSpec& image_spec = DescriptionOf(input);
+    names.push_back(PartName(image_spec, i));
+    const bool named = part == std::to_string(i) || part == image_spec.get_string_attribute("name");
+    const bool colour = !image_spec.deep && FindChannels(image_spec, input.format_name());
+    if (chosen < 0 && (part.empty() ? colour : named)) chosen = i;
   }
-  return read;
+  if (chosen < 0 && !part.empty()) {
+    throw RunError(Because("cannot render", path, "no part \"" + part + "\"; its parts are " + Joined(names)));
+  }
+  return std::max(chosen, 0);
+}
+
+// Reads every part of the open file but the one graded, as stored, into
+// `parts`, and returns to that one. Returns false where the reader fails;
+// throws RunError on a deep part, which the tool cannot carry.
+bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts& parts) {
+  if (parts.count == 1) return true;
+  for (int i = 0; i < parts.count && input.seek_subimage(i, 0); ++i) {
+    if (i == parts.graded) continue;
+    StoredPart part{DescriptionOf(input), {}};
+    if (part.image_spec.deep) {
+      throw RunError(
+          Because("cannot render", path, PartName(part.image_spec, i) + " is deep, which cannot be carried"));
+    }
+    part.samples.resize(part.image_spec.image_bytes(true));
+    if (!input.read_image(i, 0, 0, part.image_spec.nchannels, OIIO::TypeUnknown, part.samples.data())) return false;
+    parts.others.push_back(std::move(part));
+  }
+  return input.seek_subimage(parts.graded, 0);
+}
+
+// The descriptions of every part of a file written: the parts carried, with
+// `rendered` in its place among them, each writing through the same proxy.
+std::vector<OIIO::ImageSpec> PartSpecs(const OIIO::ImageSpec& rendered, const FileParts& parts) {
+  std::vector<OIIO::ImageSpec> specs;
+  for (const StoredPart& part : parts.others) specs.push_back(part.image_spec);
+  specs.insert(specs.begin() + parts.graded, rendered);
+  if (const OIIO::ParamValue* proxy = rendered.find_attribute("oiio:ioproxy")) {
+    for (OIIO::ImageSpec& image_spec : specs) {
+      image_spec.attribute(proxy->name().string(), proxy->type(), proxy->data());
+    }
+  }
+  return specs;
+}
+
+// Writes a part carried as it was read: in its sample type, or its types
+// per channel where it has several (the writer holding them, as checked).
+bool WritePart(OIIO::ImageOutput& output, const StoredPart& part) {
+  const OIIO::ImageSpec& stored = part.image_spec;
+  return output.write_image(stored.channelformats.empty() ? stored.format : OIIO::TypeUnknown, part.samples.data());
+}
+
+// Opens `file` at the rendered part among `parts` (none: alone), having
+// written the parts before it.
+bool OpenAmongParts(OIIO::ImageOutput& output, const std::string& file, const OIIO::ImageSpec& rendered,
+                    const FileParts* parts) {
+  if (!parts) return output.open(file, rendered);
+  const std::vector<OIIO::ImageSpec> specs = PartSpecs(rendered, *parts);
+  if (!output.open(file, static_cast<int>(specs.size()), specs.data())) return false;
+  for (int i = 0; i < parts->graded; ++i) {
+    const auto at = static_cast<std::size_t>(i);
+    if (i > 0 && !output.open(file, specs[at], OIIO::ImageOutput::AppendSubimage)) return false;
+    if (!WritePart(output, parts->others[at])) return false;
+  }
+  return parts->graded == 0 ||
+         output.open(file, specs[static_cast<std::size_t>(parts->graded)], OIIO::ImageOutput::AppendSubimage);
+}
+
+// Writes the parts after the rendered one.
+bool WritePartsAfter(OIIO::ImageOutput& output, const std::string& file, const OIIO::ImageSpec& rendered,
+                     const FileParts* parts) {
+  if (!parts) return true;
+  const std::vector<OIIO::ImageSpec> specs = PartSpecs(rendered, *parts);
+  for (std::size_t i = static_cast<std::size_t>(parts->graded); i < parts->others.size(); ++i) {
+    if (!output.open(file, specs[i + 1], OIIO::ImageOutput::AppendSubimage) ||
+        !WritePart(output, parts->others[i])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // What went wrong in a reader or writer: its own error, else what its
@@ -205,13 +349,17 @@ std::string Cause(const std::string& error, const std::string& printed, const ch
 // `written` describes: its header always, and with `whole` every scanline, a
 // band of rows at a time, so that a writer that lost data without saying so
 // (a truncated file) shows here.
-void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const std::string& target, bool whole) {
+void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, int subimage, const std::string& target,
+                    bool whole) {
   LibraryMessages messages;
   auto input = OIIO::ImageInput::open(file.string());
   if (!input) {
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot write", target, "the written file does not read back: " +
                                                        Cause(error, messages.Stop(), "unknown error")));
+  }
+  if (subimage > 0 && !input->seek_subimage(subimage, 0)) {
+    throw RunError(Because("cannot write", target, "the written file lacks its part " + std::to_string(subimage)));
   }
   const OIIO::ImageSpec& got = DescriptionOf(*input);
   bool same = got.width == written.width && got.height == written.height && got.nchannels == written.nchannels;
@@ -224,15 +372,15 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, const 
   }
   if (!whole) return;
   // A tiled file is read a row of tiles at a time.
-  const int band_rows = got.tile_width > 0 ? got.tile_height : kBandRows;
+  const int band_rows = got.tile_width > 0 ? got.tile_height : kFileBandRows;
   std::vector<unsigned char> band(got.scanline_bytes(true) * static_cast<std::size_t>(band_rows));
   bool read = true;
   for (int y = got.y; read && y < got.y + got.height; y += band_rows) {
     const int end = std::min(y + band_rows, got.y + got.height);
     read = got.tile_width > 0
-               ? input->read_tiles(0, 0, got.x, got.x + got.width, y, end, got.z, got.z + 1, 0, got.nchannels,
+               ? input->read_tiles(subimage, 0, got.x, got.x + got.width, y, end, got.z, got.z + 1, 0, got.nchannels,
                                    OIIO::TypeUnknown, band.data())
-               : input->read_scanlines(0, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
+               : input->read_scanlines(subimage, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
   }
   std::string error = input->geterror();
   if (!input->close() && error.empty()) error = input->geterror();
@@ -262,6 +410,27 @@ AlphaConvention DefaultConvention(const std::string& format_name) {
   return format_name == "openexr" ? AlphaConvention::kAssociated : AlphaConvention::kStraight;
 }
 
+AlphaConvention StoredConvention(const OIIO::ImageSpec& image_spec, const std::string& format_name) {
+  // Readers that say so when the file holds straight colour, having been
+  // asked to keep it: where one did not, the file holds associated colour
+  // (a TIFF with ExtraSamples 1, a Targa of alpha type 4).
+  constexpr std::string_view kSayStraight[] = {"tiff", "targa", "png", "heif"};
+  if (image_spec.alpha_channel < 0) return DefaultConvention(format_name);
+  if (image_spec.get_int_attribute("oiio:UnassociatedAlpha") != 0) return AlphaConvention::kStraight;
+  return Among(format_name, kSayStraight) ? AlphaConvention::kAssociated : DefaultConvention(format_name);
+}
+
+AlphaConvention WrittenConvention(const std::string& format_name, std::optional<AlphaConvention> source) {
+  // TIFF records either convention (ExtraSamples); the other formats have one.
+  if (source && format_name == "tiff") return *source;
+  return DefaultConvention(format_name);
+}
+
+OIIO::TypeDesc ColourType(const OIIO::ImageSpec& image_spec, const std::string& format_name) {
+  const std::optional<ChannelRoles> roles = FindChannels(image_spec, format_name);
+  return image_spec.channelformat(roles ? roles->rendered.front() : 0);
+}
+
 Depth FileDepth(OIIO::TypeDesc type) {
   switch (type.basetype) {
     case OIIO::TypeDesc::UINT8:
@@ -276,7 +445,8 @@ Depth FileDepth(OIIO::TypeDesc type) {
 }
 
 InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::optional<AlphaConvention> alpha,
-                     const FrameLimits& limits, const std::function<void(const FrameShape&)>& before_pixels) {
+                     const FrameLimits& limits, const std::string& part,
+                     const std::function<void(const FrameShape&)>& before_pixels) {
   std::error_code error;
   if (!fs::exists(path, error)) throw RunError(Because("cannot read", path, "no such file"));
   if (fs::is_directory(path, error)) throw RunError(Because("cannot read", path, "it is a directory"));
@@ -291,48 +461,48 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
     throw RunError(Because("cannot read", path, Cause(error, messages.Stop(), "unknown error")));
   }
   InputImage image{Image<std::uint8_t>{}, DescriptionOf(*input), input->format_name(), AlphaConvention::kStraight,
-                   {}, {}};
+                   {}, {}, {}, {}};
+  {
+    const auto parts = OIIO::ImageInput::open(path, &config);  // of its own, as PartCount needs
+    image.parts.count = parts ? PartCount(*parts) : 1;
+    image.parts.graded = parts ? ChoosePart(*parts, path, part, image.parts.count) : 0;
+    image.parts.chosen = !part.empty();
+  }
+  if (image.parts.graded != 0) input->seek_subimage(image.parts.graded, 0);
+  image.image_spec = DescriptionOf(*input);
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
-  const std::optional<int> colour_channels = ColourChannels(image_spec);
-  if (!colour_channels) {
+  CheckFileWhole(path, image.format);
+  const std::optional<ChannelRoles> roles = FindChannels(image_spec, image.format);
+  if (!roles) {
     throw RunError(Because("cannot render", path,
                            "unsupported layout of " + std::to_string(image_spec.nchannels) + " channels (" +
                                Joined(image_spec.channelnames) +
-                               "): grey, grey+alpha, RGB and RGBA are supported, followed by any others"));
+                               "): no colour; R, G and B or Y are rendered, with A as alpha, and any others "
+                               "pass through"));
   }
   if (image_spec.width < 1 || image_spec.height < 1 || image_spec.depth > 1) {
     throw RunError(Because("cannot render", path, "not a two-dimensional image"));
   }
-  const FrameShape shape = ShapeOf(image_spec, depth);
+  const FrameShape shape = ShapeOf(image_spec, image.format, depth);
   const Depth render_depth = shape.depth;
   if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
   if (before_pixels) before_pixels(shape);
-  image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, *colour_channels);
+  const int rendered = static_cast<int>(roles->rendered.size());
+  image.raster = EmptyRaster(render_depth, image_spec.width, image_spec.height, rendered);
+  image.layer = roles->layer;
   // A reader may fill what it could not read and say so only in its error
   // state (a truncated JPEG or TIFF): an error there fails the frame too.
-  const std::size_t colour_pixel_bytes = SampleBytes(render_depth) * static_cast<std::size_t>(*colour_channels);
-  bool read = ReadBands(*input, image_spec, 0, *colour_channels, SampleType(render_depth), colour_pixel_bytes,
-                        static_cast<unsigned char*>(Samples(image.raster)));
-  if (*colour_channels < image_spec.nchannels) {
-    ExtraChannels& extra = image.extra;
-    for (int c = *colour_channels; c < image_spec.nchannels; ++c) {
-      extra.names.push_back(image_spec.channel_name(c));
-      extra.formats.push_back(image_spec.channelformat(c));
-    }
-    const std::size_t extra_pixel_bytes =
-        image_spec.pixel_bytes(true) - image_spec.pixel_bytes(0, *colour_channels, true);
-    extra.samples.resize(image_spec.image_pixels() * extra_pixel_bytes);
-    read = read && ReadBands(*input, image_spec, *colour_channels, image_spec.nchannels, OIIO::TypeUnknown,
-                             extra_pixel_bytes, extra.samples.data());
-  }
+  bool read = ReadChannels(*input, image.parts.graded, image_spec, *roles, image.raster, image.extra);
+  read = read && ReadOtherParts(*input, path, image.parts);
   std::string reader_error = input->geterror();
   if (!input->close() && reader_error.empty()) reader_error = input->geterror();
   const std::string printed = messages.Stop();
   if (!read || !reader_error.empty()) {
     throw RunError(Because("cannot read", path, Cause(reader_error, printed, "read failed")));
   }
-  image.alpha = alpha.value_or(DefaultConvention(input->format_name()));
+  if (image.format == "webp" && HasAlpha(rendered)) ReadStoredWebp(path, image.raster);
+  image.alpha = alpha.value_or(StoredConvention(image_spec, image.format));
   if (image.alpha == AlphaConvention::kAssociated) image.light = Unassociate(image.raster);
   return image;
 }
@@ -361,6 +531,16 @@ bool FormatHoldsAlpha(const std::string& path) {
   return output && output->supports("alpha");
 }
 
+bool FormatHoldsParts(const std::string& path) {
+  const auto output = OIIO::ImageOutput::create(path);
+  return output && output->supports("multiimage");
+}
+
+std::string PartName(const OIIO::ImageSpec& image_spec, int index) {
+  const std::string name = image_spec.get_string_attribute("name");
+  return name.empty() ? "part " + std::to_string(index) : name;
+}
+
 StagedImage::StagedImage(std::unique_ptr<PartialFile> partial) : partial_(std::move(partial)) {}
 StagedImage::StagedImage(StagedImage&&) noexcept = default;
 StagedImage& StagedImage::operator=(StagedImage&&) noexcept = default;
@@ -383,7 +563,7 @@ std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<D
     OIIO::geterror();  // cleared: reading the file says what is wrong with it
     return std::nullopt;
   }
-  return ShapeOf(DescriptionOf(*input), depth);
+  return ShapeOf(DescriptionOf(*input), input->format_name(), depth);
 }
 
 StagedImage StageImage(const std::string& path, Raster raster, const WriteSettings& settings) {
@@ -398,10 +578,10 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   if (!output) throw RunError(Because("cannot write", path, FirstLine(OIIO::geterror())));
   const int channels = ChannelsOf(raster);
   OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type.type);
-  SetLayout(image_spec, channels);
+  SetLayout(image_spec, channels, settings.layer);
   const ExtraChannels* extra = settings.extra && !settings.extra->empty() ? settings.extra : nullptr;
   if (extra) {
-    if (!output->supports("nchannels") || !output->supports("channelformats")) {
+    if (!HoldsExtraChannels(*output, *extra, settings.type.type, settings.like_format)) {
       throw RunError(Because("cannot write", path,
                              "the input's channels beyond colour and alpha (" + Joined(extra->names) +
                                  ") need a format that holds them as they are, such as OpenEXR"));
@@ -411,6 +591,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
       image_spec.channelnames.push_back(extra->names[c]);
       image_spec.channelformats.push_back(extra->formats[c]);
     }
+    if (!output->supports("channelformats")) image_spec.channelformats.clear();  // one type, as checked
     image_spec.nchannels = static_cast<int>(image_spec.channelnames.size());
   }
   if (const OIIO::ImageSpec* like = settings.like) {
@@ -431,24 +612,31 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   if (!settings.colour_space.empty()) image_spec.attribute("oiio:ColorSpace", settings.colour_space);
   DescribeFileType(settings.type, image_spec);
   image_spec.attribute("Software", "quorvandile");
-  const AlphaConvention alpha = settings.alpha.value_or(DefaultConvention(output->format_name()));
-  if (alpha == AlphaConvention::kAssociated) {
-    Associate(raster, settings.light ? *settings.light : LightMask{});
-  } else {
-    image_spec.attribute("oiio:UnassociatedAlpha", 1);  // PNG and TIFF store the colour as given
-  }
-
+  const AlphaConvention alpha =
+      settings.alpha.value_or(WrittenConvention(output->format_name(), settings.source_alpha));
   // Where the writer takes one, every byte goes through a proxy that keeps
   // the system's answer to each write. The TIFF writer takes one but writes
   // a broken directory through it when the file carries a colour space (and
   // fails on Exif data); it reports failed writes itself.
   const bool proxied = output->supports("ioproxy") && std::string_view(output->format_name()) != "tiff";
+  // Lossless WebP is coded by the tool, straight colour as it is; lossy WebP
+  // by the library's writer.
+  const bool self_coded_webp = CodesLosslessWebp(*output, image_spec) && !extra && proxied;
+  if (std::string_view(output->format_name()) == "webp") {
+    // WebP holds straight colour, which the library's writer takes associated.
+    if (!self_coded_webp) AssociateForWebpWriter(raster);
+  } else if (alpha == AlphaConvention::kAssociated) {
+    Associate(raster, settings.light ? *settings.light : LightMask{});
+  } else {
+    image_spec.attribute("oiio:UnassociatedAlpha", 1);  // PNG and TIFF store the colour as given
+  }
+
   if (proxied) {
     OIIO::Filesystem::IOProxy* proxy_pointer = &proxy;
     image_spec.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy_pointer);
   }
   LibraryMessages messages;
-  if (CodesLosslessWebp(*output, image_spec) && !extra && proxied) {
+  if (self_coded_webp) {
     // Coded by the tool, written through the same checked proxy.
     OIIO::ImageSpec as_written;
     const std::string file =
@@ -457,10 +645,21 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     proxy.write(file.data(), file.size());
     if (proxy.failure() != 0) throw RunError(Because("cannot write", path, SystemMessage(proxy.failure())));
     partial.Finish();
-    ConfirmWritten(partial.path(), as_written, path, false);
+    ConfirmWritten(partial.path(), as_written, 0, path, false);
     return StagedImage(std::move(staged));
   }
-  bool written = output->open(partial.path().string(), image_spec);
+  const FileParts* parts = settings.parts && !settings.parts->others.empty() ? settings.parts : nullptr;
+  for (std::size_t i = 0; parts && !output->supports("channelformats") && i < parts->others.size(); ++i) {
+    const OIIO::ImageSpec& other = parts->others[i].image_spec;
+    const int index = static_cast<int>(i) + (static_cast<int>(i) >= parts->graded ? 1 : 0);
+    if (!other.channelformats.empty()) {
+      throw RunError(Because("cannot write", path,
+                             "the input's " + PartName(other, index) +
+                                 " has channels of several sample types, which need a format that holds them, such as "
+                                 "OpenEXR"));
+    }
+  }
+  bool written = OpenAmongParts(*output, partial.path().string(), image_spec, parts);
   const OIIO::ImageSpec as_written = DescriptionOf(*output);  // with the sample type the format could hold
   if (written && extra) {
     // Every channel in its own sample type: the colour converted, the extra
@@ -473,7 +672,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     // A band at a time; a tiled file (one kept tiled as the input was) a row
     // of tiles at a time.
     const bool tiled = as_written.tile_width > 0;
-    const int band = tiled ? as_written.tile_height : kBandRows;
+    const int band = tiled ? as_written.tile_height : kFileBandRows;
     for (int y = 0; written && y < as_written.height; y += band) {
       const int rows = std::min(band, as_written.height - y);
       const std::vector<unsigned char> samples = Interleaved(raster, *extra, as_written, y, rows);
@@ -485,6 +684,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   } else {
     written = written && output->write_image(SampleType(DepthOf(raster)), Samples(raster));
   }
+  written = written && WritePartsAfter(*output, partial.path().string(), image_spec, parts);
   written = output->close() && written;
   const std::string error = output->geterror();
   const std::string printed = messages.Stop();
@@ -497,7 +697,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   // Every byte of a proxied write was checked as it went, so its header is
   // confirmed; decoding a file all again (as slow as writing it, for an
   // OpenEXR frame) is kept for the writers the tool cannot check as they go.
-  ConfirmWritten(partial.path(), as_written, path, !proxied);
+  ConfirmWritten(partial.path(), as_written, parts ? parts->graded : 0, path, !proxied);
   return StagedImage(std::move(staged));
 }
 

@@ -37,12 +37,17 @@ Depth: 8-bit files render at 8 bits, 16-bit files at 16 bits (file 0..65535
   --type the output format cannot hold is refused, naming those it can.
 
 Alpha: the effect works on straight (unassociated) colour: it replaces colour
-  and multiplies alpha. PNG, TIFF and other formats are read and written as
-  stored, never premultiplied. OpenEXR holds associated (premultiplied) colour:
-  it is divided by alpha after reading (where alpha > 0) and multiplied by alpha
-  before writing. --alpha straight|associated overrides every file's convention.
+  and multiplies alpha. Each file is read in its own convention.
+  OpenEXR holds associated (premultiplied) colour, and so does a TIFF marked
+  so (ExtraSamples 1): it is divided by alpha after reading (where alpha > 0)
+  and multiplied by alpha before writing. PNG, WebP, other TIFFs and other
+  formats are read and written as stored, never premultiplied. A TIFF output
+  keeps the input's convention. --alpha straight|associated overrides every
+  file's convention.
 
-Channels: grey, grey+alpha, RGB and RGBA inputs (alpha 1 where missing).
+Channels: colour is R, G, B or Y and alpha is A, found by name (in one layer,
+  such as beauty.R; alpha 1 where missing); every other channel passes through
+  where the output holds it (OpenEXR; TIFF, of one sample type, without names).
   --channels auto (default) keeps the input's layout and adds colour or alpha
   only when the result has them (toned grey comes out RGB, transparency adds
   alpha); keep writes the input's layout exactly (colour as grey luma, alpha
@@ -246,6 +251,9 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(Keys(kDepths))));
   for_tasks(render_command->add_option("--alpha", alpha, "Alpha convention of the files: straight or associated")
       ->check(CLI::IsMember(Keys(kAlphas))));
+  for_tasks(render_command->add_option("--part", render.part,
+                                       "The part (OpenEXR) or page (TIFF) to grade, by number from 0 or by name; "
+                                       "default: the first that holds colour"));
   for_tasks(render_command->add_option("--channels", channels, "Output layout: auto, keep, grey, grey+alpha, rgb, rgba")
       ->check(CLI::IsMember(Keys(kChannels)))
       ->capture_default_str());

@@ -69,7 +69,8 @@ bool Holds(const fs::path& file, const FileType& type) {
   auto input = written ? OIIO::ImageInput::open(file.string()) : nullptr;
   OIIO::geterror();  // a writer's or reader's complaint only means "no"
   if (!input) return false;
-  return SameFileType(FileTypeOf(DescriptionOf(*input)), type);
+  const OIIO::ImageSpec& read_back = DescriptionOf(*input);
+  return SameFileType(FileTypeOf(read_back, read_back.channelformat(0)), type);
 }
 
 // A file's bytes from `offset` on, as many as `count` (fewer at its end).
@@ -247,8 +248,8 @@ const std::vector<NamedFileType>& FileTypes() {
   return kTypes;
 }
 
-FileType FileTypeOf(const OIIO::ImageSpec& image_spec) {
-  FileType type{image_spec.channelformat(0), 0};
+FileType FileTypeOf(const OIIO::ImageSpec& image_spec, OIIO::TypeDesc colour_type) {
+  FileType type{colour_type, 0};
   // Only a uint16 sample packs fewer bits that another format can keep (10
   // or 12, as DPX and TIFF do); 8 bits fill every format's smallest type.
   const int bits = image_spec.get_int_attribute(kBitsAttribute, 0);

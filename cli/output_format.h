@@ -29,8 +29,9 @@ struct NamedFileType {
 };
 const std::vector<NamedFileType>& FileTypes();
 
-// The sample type of a file's colour channels, as its description gives it.
-FileType FileTypeOf(const OIIO::ImageSpec& image_spec);
+// The sample type of a file's colour channels, `colour_type`, with the bits
+// its description says those samples hold.
+FileType FileTypeOf(const OIIO::ImageSpec& image_spec, OIIO::TypeDesc colour_type);
 
 // Says in `image_spec`, the description of a file to write, how many bits
 // of its samples hold the value, where `type` packs fewer than all; a format

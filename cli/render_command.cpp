@@ -93,6 +93,16 @@ struct FrameOutcome {
   std::exception_ptr error;
 };
 
+// The names of the parts of a file other than the one graded.
+std::string OtherPartNames(const FileParts& parts) {
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < parts.others.size(); ++i) {
+    const int index = static_cast<int>(i) + (static_cast<int>(i) >= parts.graded ? 1 : 0);
+    names.push_back(PartName(parts.others[i].image_spec, index));
+  }
+  return Joined(names);
+}
+
 std::string FramePrefix(const FramePlan& plan, std::int32_t frame) {
   if (!plan.input.HasFrame() && !plan.output.HasFrame()) return {};
   return "frame " + std::to_string(frame) + ": ";
@@ -114,6 +124,8 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   const std::int32_t first = plan.frames.front().first;
   CheckWritable(plan.output.At(first));
   const bool output_holds_alpha = FormatHoldsAlpha(plan.output.At(first));
+  const bool output_holds_parts = FormatHoldsParts(plan.output.At(first));
+  std::atomic<bool> noted_part{false};  // the part graded is said once a run
 
   std::optional<ColourSpaces> spaces;
   if (options.colour.Managed()) {
@@ -127,12 +139,28 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   // memory it needs at its worst moment, and gives it back once its file is
   // written.
   MemoryBudget budget(options.limits.max_memory);
+  // A file of several parts goes into a format that holds them, unless
+  // --part chose the one to write; which part is graded is said once.
+  const auto check_parts = [&](const InputImage& input, const std::string& path, const std::string& out_path) {
+    if (!output_holds_parts && !input.parts.chosen) {
+      throw RunError(Because("cannot write", out_path,
+                             "the input's other parts (" + OtherPartNames(input.parts) +
+                                 ") need a format that holds several, such as OpenEXR or TIFF; "
+                                 "--part writes one alone"));
+    }
+    if (!input.parts.chosen && !options.quiet && !noted_part.exchange(true)) {
+      std::fprintf(UserErrors(), "quorvandile: %s: grading %s of its %zu parts; the others pass through\n",
+                   path.c_str(), PartName(input.image_spec, input.parts.graded).c_str(),
+                   input.parts.others.size() + 1);
+    }
+  };
   // An input as the effect grades it: read, and in the working space. Its
   // own space, where colour is managed. `shape` gets the size its header
   // declares.
   const auto read = [&](std::int32_t frame, std::string* space, const std::function<void(const FrameShape&)>& shape) {
     const std::string path = plan.input.At(frame);
-    InputImage input = ReadImage(path, options.depth, options.alpha, options.limits, shape);
+    InputImage input = ReadImage(path, options.depth, options.alpha, options.limits, options.part, shape);
+    if (!input.parts.others.empty()) check_parts(input, path, plan.output.At(frame));
     if (spaces) {
       *space = spaces->InputSpace(input.image_spec, path);
       const std::string doubt = spaces->Disagreement(input.image_spec, path, *space);
@@ -192,14 +220,17 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
       }
       if (!options.strip_metadata) outcome.dropped_profile = UnfitProfile(input.image_spec, channels);
       WriteSettings write;
-      write.type = options.type.value_or(FileTypeOf(input.image_spec));
+      write.type = options.type.value_or(FileTypeOf(input.image_spec, ColourType(input.image_spec, input.format)));
       write.alpha = options.alpha;
+      write.source_alpha = input.alpha;
       write.like = &input.image_spec;
       write.like_format = input.format;
       write.like_file = plan.input.At(frame);
       write.all_metadata = !options.strip_metadata;
       write.light = &input.light;
       write.extra = &input.extra;
+      write.layer = input.layer;
+      if (output_holds_parts) write.parts = &input.parts;
       Raster result = FromWorld(*rendered, channels);
       rendered.reset();  // not needed while the file is written, which takes the longest
       if (spaces) {

@@ -7,6 +7,8 @@ packages=(
   cmake g++ make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools
+  # libwebp, to read WebP colour as stored (OpenImageIO's reader premultiplies it).
+  libwebp-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev
   # zlib, for the tests that make malformed PNG files.
   zlib1g-dev

@@ -34,8 +34,13 @@ std::uint64_t FrameMemory(const FrameShape& shape) {
   const std::uint64_t pixels = Times(static_cast<std::uint64_t>(shape.width), static_cast<std::uint64_t>(shape.height));
   const std::uint64_t sample = SampleBytes(shape.depth);
   const std::uint64_t light = HasAlpha(shape.colour_channels) ? 1 : 0;
-  const std::uint64_t input = Times(
-      pixels, Plus(Times(static_cast<std::uint64_t>(shape.colour_channels), sample), shape.extra_pixel_bytes + light));
+  const std::uint64_t band_pixels =
+      Times(static_cast<std::uint64_t>(shape.width),
+            std::min(static_cast<std::uint64_t>(shape.height), static_cast<std::uint64_t>(kFileBandRows)));
+  const std::uint64_t input = Plus(
+      Times(pixels,
+            Plus(Times(static_cast<std::uint64_t>(shape.colour_channels), sample), shape.extra_pixel_bytes + light)),
+      Times(band_pixels, shape.file_pixel_bytes));
   const std::uint64_t reader = Times(pixels, shape.file_pixel_bytes);
   const std::uint64_t world = Times(pixels, HostPixelBytes(shape.depth));
   const std::uint64_t output = Times(pixels, Times(4, sample));  // at most RGBA

@@ -15,6 +15,10 @@ namespace qv::cli {
 // 16384 x 16384.
 inline constexpr std::uint64_t kDefaultMaxPixels = std::uint64_t{1} << 28;
 
+// The rows a file is read or written at once: a band of its samples, as the
+// file stores them, is what the tool converts from or to at one time.
+inline constexpr int kFileBandRows = 64;
+
 // Bounds on one frame; 0 lifts a bound.
 struct FrameLimits {
   std::uint64_t max_pixels = kDefaultMaxPixels;
@@ -37,8 +41,9 @@ struct FrameShape {
 
 // The bytes of the buffers that live at once at the worst moment of a
 // frame's render. Throughout: the input raster, the channels beyond colour
-// and alpha as the file stores them, and where there is alpha the mask of
-// light without coverage. Beside them, at one moment or another: the
+// and alpha as the file stores them, where there is alpha the mask of light
+// without coverage, and a band of the file's samples (kFileBandRows rows;
+// measured alive at the peak too). Beside them, at one moment or another: the
 // reader's buffer of the file's samples (a PNG reader decodes the whole
 // picture first); four host worlds while the effect renders (the layer, the
 // copy the effect checks out, the host's snapshot of that copy for its

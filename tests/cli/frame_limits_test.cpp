@@ -21,22 +21,24 @@ FrameShape Shape(std::int64_t width, std::int64_t height, Depth depth, int chann
 
 TEST(FrameMemory, IsTheWorstMomentOfTheRender) {
   // RGBA at 8 bits: the 4-byte input raster and a byte of the mask of light
-  // without coverage, beside four 4-byte host worlds.
-  EXPECT_EQ(FrameMemory(Shape(3840, 2160, Depth::k8)), 3840u * 2160 * (4 + 1 + 4 * 4));
-  // Float from a half-float RGB file: 12-byte raster, no alpha, four 16-byte worlds.
-  EXPECT_EQ(FrameMemory(Shape(100, 10, Depth::kFloat, 3, 6)), 1000u * (12 + 4 * 16));
+  // without coverage, beside four 4-byte host worlds; and a band of 64 rows
+  // of the file's 4-byte samples.
+  EXPECT_EQ(FrameMemory(Shape(3840, 2160, Depth::k8)), 3840u * 2160 * (4 + 1 + 4 * 4) + 3840u * 64 * 4);
+  // Float from a half-float RGB file: 12-byte raster, no alpha, four 16-byte
+  // worlds; a picture of 10 rows is its own band.
+  EXPECT_EQ(FrameMemory(Shape(100, 10, Depth::kFloat, 3, 6)), 1000u * (12 + 4 * 16 + 6));
   // A file read at 8 bits whose samples take more room than the worlds: the
   // reader's buffer is the worst moment.
-  EXPECT_EQ(FrameMemory(Shape(100, 10, Depth::k8, 4, 128)), 1000u * (4 + 1 + 128));
+  EXPECT_EQ(FrameMemory(Shape(100, 10, Depth::k8, 4, 128)), 1000u * (4 + 1 + 128 + 128));
 }
 
 TEST(FrameMemory, CountsChannelsBeyondColourAsTheFileStoresThem) {
   // Float RGBA and two float channels more, rendered at 16 bits: an 8-byte
   // raster, the 8 bytes of the two channels as they are, the light mask,
-  // four 8-byte worlds.
+  // four 8-byte worlds, and its 24-byte samples as a band.
   FrameShape shape = Shape(100, 10, Depth::k16, 4, 24);
   shape.extra_pixel_bytes = 8;
-  EXPECT_EQ(FrameMemory(shape), 1000u * (8 + 8 + 1 + 4 * 8));
+  EXPECT_EQ(FrameMemory(shape), 1000u * (8 + 8 + 1 + 4 * 8 + 24));
 }
 
 TEST(FrameMemory, SaturatesInsteadOfWrappingAround) {
