@@ -51,6 +51,7 @@ TEST(FrameMemory, SaturatesInsteadOfWrappingAround) {
 }
 
 TEST(RefuseFrame, AtTheLimitsIsAllowedAndOneBeyondIsNot) {
+  // 64 x 32 x (8 + 1 + 4 x 8) bytes, and its 32 rows of 4-byte samples as a band.
   const FrameShape shape = Shape(64, 32, Depth::k16);
   EXPECT_EQ(RefuseFrame(shape, FrameLimits{2048, 0}), std::nullopt);
   EXPECT_THAT(RefuseFrame(shape, FrameLimits{2047, 0}),
@@ -58,7 +59,7 @@ TEST(RefuseFrame, AtTheLimitsIsAllowedAndOneBeyondIsNot) {
   const std::uint64_t needed = FrameMemory(shape);
   EXPECT_EQ(RefuseFrame(shape, FrameLimits{0, needed}), std::nullopt);
   EXPECT_THAT(RefuseFrame(shape, FrameLimits{0, needed - 1}),
-              Optional(HasSubstr("64x32 at 16 bits needs 82.0 KiB of memory, more than the limit of")));
+              Optional(HasSubstr("64x32 at 16 bits needs 90.0 KiB of memory, more than the limit of")));
   EXPECT_EQ(RefuseFrame(shape, kNoLimits), std::nullopt);
 }
 
