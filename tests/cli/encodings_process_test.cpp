@@ -247,6 +247,21 @@ TEST_F(Encodings, ALosslessWebpStaysLosslessAndTheNoOpLookReturnsItUnchanged) {
   EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "out.webp").samples, ReadFile<std::uint8_t>(dir_ / "in.webp").samples);
 }
 
+// With alpha, the colour a lossless WebP stores (straight, as the format
+// holds it) is read as stored and written back as it was, under every alpha.
+TEST_F(Encodings, ALosslessWebpWithAlphaComesBackAsStored) {
+  REQUIRE_WRITERS("webp", "png");
+  WriteDescribed(dir_ / "in.webp", VariedImage<std::uint8_t>(45, 31, 4, 21), OIIO::TypeDesc::UINT8,
+                 [](OIIO::ImageSpec& s) { s.attribute("compression", "lossless"); });
+  ASSERT_EQ(Contents(dir_ / "in.webp").substr(12, 4), "VP8L");
+  ASSERT_EQ(RenderNoOp("in.webp", "out.webp").status, 0);
+  EXPECT_EQ(Contents(dir_ / "out.webp").substr(12, 4), "VP8L");
+  // PNG holds straight colour: each file's stored colour, decoded as stored.
+  ASSERT_EQ(RenderNoOp("in.webp", "in.png").status, 0);
+  ASSERT_EQ(RenderNoOp("out.webp", "out.png").status, 0);
+  EXPECT_EQ(ReadFile<std::uint8_t>(dir_ / "out.png").samples, ReadFile<std::uint8_t>(dir_ / "in.png").samples);
+}
+
 // A minimal ICC profile (a display profile whose pixels are in `space`,
 // "GRAY", "RGB " or "CMYK") as bytes: the header, and a tag table of one
 // identity curve.
