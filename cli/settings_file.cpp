@@ -49,11 +49,21 @@ std::vector<ParamSetting> LoadSettings(const std::string& path, const ParamCatal
     const std::size_t colon = what.find("; ");  // past "[json.exception.parse_error.101] parse error at line 3, column 1"
     if (colon != std::string::npos) what = what.substr(colon + 2);
     throw UsageError(Where(path, LineAt(text, e.byte == 0 ? 0 : e.byte - 1)) + "not JSON: " + what);
+  } catch (const Json::out_of_range& e) {
+    // A number beyond a double ("1e400") is refused by the parser as out of
+    // range, without a place: the line is that of the number as written.
+    std::string what = e.what();
+    const std::size_t quote = what.find('\'');
+    const std::string number = quote == std::string::npos ? "" : what.substr(quote + 1, what.rfind('\'') - quote - 1);
+    const std::size_t at = number.empty() ? std::string::npos : text.find(number);
+    const std::size_t bracket = what.find("] ");
+    if (bracket != std::string::npos) what = what.substr(bracket + 2);
+    throw UsageError(Where(path, at == std::string::npos ? 1 : LineAt(text, at)) + "not JSON: " + what);
   }
   if (!json.is_object()) throw UsageError(Where(path, 1) + "a settings file is a JSON object");
   for (const auto& [key, value] : json.items()) {
     if (key != kVersionKey && key != kParametersKey) {
-      throw UsageError(Where(path, LineOfKey(text, key)) + "\"" + key + "\": not a settings key (\"" +
+      throw UsageError(Where(path, LineOfKey(text, key)) + Quoted(key) + ": not a settings key (\"" +
                        kVersionKey + "\" and \"" + kParametersKey + "\" are)");
     }
   }
