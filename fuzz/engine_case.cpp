@@ -7,9 +7,11 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <sstream>
 
 #include "byte_source.h"
+#include "exact_buffer.h"
 #include "mapper_cache.h"
 #include "pixels.h"
 #include "reference.h"
@@ -112,10 +114,19 @@ ToneParams DecodeParams(ByteSource& in) {
   return p;
 }
 
-std::vector<std::uint8_t> InputBytes(const EngineCase& c) {
-  std::vector<std::uint8_t> bytes(PixelCount(c.input) * PixelSize(c.input.depth));
+// The buffers of a case, kept for the next.
+struct Buffers {
+  ExactBuffer input, input_before, whole, again, banded, fast;
+};
+
+std::span<std::uint8_t> InputBytes(const EngineCase& c, ExactBuffer& buffer) {
+  const std::span<std::uint8_t> bytes = buffer.Resize(PixelCount(c.input) * PixelSize(c.input.depth));
   FillPixels(bytes, c.input.depth, c.pixels);
   return bytes;
+}
+
+bool SameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 std::uint8_t Sentinel(std::size_t i) { return static_cast<std::uint8_t>(0xA5 ^ (i * 31)); }
@@ -131,14 +142,14 @@ const SentinelPeriod kSentinels;
 
 // Whether bytes [at, at + 256) of `bytes` (at a multiple of 256, the run in
 // range) all hold their sentinels.
-bool Untouched(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+bool Untouched(std::span<const std::uint8_t> bytes, std::size_t at) {
   return std::memcmp(bytes.data() + at, kSentinels.bytes.data(), kSentinels.bytes.size()) == 0;
 }
 
 // An output buffer fenced by guard bytes, every byte a known sentinel.
 struct FencedOutput {
-  explicit FencedOutput(const ViewSpec& shape)
-      : shape(shape), bytes(2 * kGuardBytes + PixelCount(shape) * PixelSize(shape.depth)) {
+  FencedOutput(const ViewSpec& shape, ExactBuffer& buffer)
+      : shape(shape), bytes(buffer.Resize(2 * kGuardBytes + PixelCount(shape) * PixelSize(shape.depth))) {
     for (std::size_t at = 0; at < bytes.size(); at += kSentinels.bytes.size()) {
       std::memcpy(bytes.data() + at, kSentinels.bytes.data(), std::min(kSentinels.bytes.size(), bytes.size() - at));
     }
@@ -147,7 +158,7 @@ struct FencedOutput {
     return {shape.depth, shape.null_data ? nullptr : bytes.data() + kGuardBytes, shape.width, shape.height, shape.stride};
   }
   ViewSpec shape;
-  std::vector<std::uint8_t> bytes;
+  std::span<std::uint8_t> bytes;
 };
 
 // The rectangle a correct pass writes: the request clipped to the input, or
@@ -242,7 +253,7 @@ bool SameValue(const Pixel& a, const Pixel& b) {
 }
 
 template <class Pixel>
-void CompareWithReference(const EngineCase& c, const std::vector<std::uint8_t>& input, const FencedOutput& out,
+void CompareWithReference(const EngineCase& c, std::span<const std::uint8_t> input, const FencedOutput& out,
                           const PixelRect& writable, std::vector<std::string>& problems) {
   const test::Reference reference(c.settings.params);
   for (std::int32_t y = writable.top; y < writable.bottom; ++y) {
@@ -378,26 +389,28 @@ std::vector<std::string> CheckEngineCase(const EngineCase& c, EngineCoverage* co
   const ToneMapper* mapper = Build(c.settings, PassVariant::kScalar, problems);
   if (mapper == nullptr) return problems;
 
-  std::vector<std::uint8_t> input = InputBytes(c);
-  const std::vector<std::uint8_t> input_before = input;
+  thread_local Buffers buffers;
+  const std::span<std::uint8_t> input = InputBytes(c, buffers.input);
+  const std::span<std::uint8_t> input_before = buffers.input_before.Resize(input.size());
+  std::copy(input.begin(), input.end(), input_before.begin());
   const ImageView in{c.input.depth, c.input.null_data ? nullptr : input.data(), c.input.width, c.input.height,
                      c.input.stride};
   const PixelRect writable = WritableRect(c);
 
-  FencedOutput whole(c.output);
+  FencedOutput whole(c.output, buffers.whole);
   if (!NoThrow("Process", problems, [&] { mapper->Process(in, whole.View(), c.rect); })) return problems;
   CheckFence(whole, writable, problems);
 
-  FencedOutput again(c.output);
+  FencedOutput again(c.output, buffers.again);
   NoThrow("Process", problems, [&] { mapper->Process(in, again.View(), c.rect); });
-  if (again.bytes != whole.bytes) problems.push_back("the same call gave different bytes the second time");
+  if (!SameBytes(again.bytes, whole.bytes)) problems.push_back("the same call gave different bytes the second time");
 
   if (!c.rect.Empty()) {
-    FencedOutput banded(c.output);
+    FencedOutput banded(c.output, buffers.banded);
     NoThrow("Process", problems, [&] {
       for (std::int32_t i = 0; i < c.bands; ++i) mapper->Process(in, banded.View(), Band(c.rect, i, c.bands));
     });
-    if (banded.bytes != whole.bytes) problems.push_back("toning in bands differs from toning the whole rectangle");
+    if (!SameBytes(banded.bytes, whole.bytes)) problems.push_back("toning in bands differs from toning the whole rectangle");
   }
 
   // One faster variant per case, taken in turn by the pixel seed: every
@@ -411,7 +424,7 @@ std::vector<std::string> CheckEngineCase(const EngineCase& c, EngineCoverage* co
   if (!fast.empty()) {
     const PassVariant variant = fast[c.pixels.seed % fast.size()];
     if (const ToneMapper* mapper_fast = Build(c.settings, variant, problems)) {
-      FencedOutput out(c.output);
+      FencedOutput out(c.output, buffers.fast);
       NoThrow("Process", problems, [&] { mapper_fast->Process(in, out.View(), c.rect); });
       if (const auto at = Difference(whole, out)) {
         problems.push_back(std::string("the ") + PassVariantName(variant) + " passes differ from the plain passes" +
@@ -420,7 +433,7 @@ std::vector<std::string> CheckEngineCase(const EngineCase& c, EngineCoverage* co
       ++variants;
     }
   }
-  if (input != input_before) problems.push_back("the input was written");
+  if (!SameBytes(input, input_before)) problems.push_back("the input was written");
 
   const bool compare = !writable.Empty() && ReferenceCovers(c.settings.params);
   if (coverage != nullptr) *coverage = {!writable.Empty(), compare, variants};

@@ -18,7 +18,7 @@ namespace qv::fuzz {
 // may reach a few hundred (past every vector width, rows enough for every
 // band and thread), but not both, so that a run's time goes to cases rather
 // than to filling and comparing large buffers.
-inline constexpr std::int32_t kMaxPixels = 4096;
+inline constexpr std::int32_t kMaxPixels = 1024;
 
 // `extent`, cut to what keeps a world `other` wide (or high) within kMaxPixels.
 inline std::int32_t Beside(std::int32_t extent, std::int32_t other) {
