@@ -39,6 +39,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", file.filename().c_str());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
-  std::printf("Replayed %zu inputs\n", files.size());
+  std::printf("Replayed %zu inputs of %s\n", files.size(), argv[1]);
   return 0;
 }
