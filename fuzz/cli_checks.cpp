@@ -158,10 +158,14 @@ std::vector<std::string> CheckFrameText(std::string_view text) {
     }
   }
 
-  // The text as a frame pattern: each frame's file name reads back as that
-  // frame, and a file name that reads as a frame is the one At() writes.
+  // The text's first line as a frame pattern: each frame's file name reads
+  // back as that frame, and a file name that reads as a frame (the second
+  // line, as a file found on disk) is the one At() writes for it.
+  const std::size_t newline = text.find('\n');
+  const std::string_view path = text.substr(0, newline);
+  const std::string_view file = newline == std::string_view::npos ? path : text.substr(newline + 1);
   try {
-    const cli::FramePattern pattern{std::string(text)};
+    const cli::FramePattern pattern{std::string(path)};
     const auto name_of = [](const std::string& path) {
       const std::size_t slash = path.find_last_of('/');
       return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -180,10 +184,10 @@ std::vector<std::string> CheckFrameText(std::string_view text) {
         }
       }
     }
-    const std::string own = name_of(std::string(text));
-    if (const std::optional<std::int32_t> frame = pattern.FrameOf(own)) {
-      if (name_of(pattern.At(*frame)) != own) {
-        problems.push_back("\"" + own + "\" reads as frame " + std::to_string(*frame) + ", which is written as \"" +
+    const std::string name = name_of(std::string(file));
+    if (const std::optional<std::int32_t> frame = pattern.FrameOf(name)) {
+      if (name_of(pattern.At(*frame)) != name) {
+        problems.push_back("\"" + name + "\" reads as frame " + std::to_string(*frame) + ", which is written as \"" +
                            name_of(pattern.At(*frame)) + "\"");
       }
     }

@@ -22,8 +22,9 @@ const cli::ParamCatalog& PluginCatalog();
 // `text` as --set takes it: "NAME=VALUE" or keyframes "NAME=V@F,V@F,...".
 std::vector<std::string> CheckSetText(const cli::ParamCatalog& catalog, std::string_view text);
 
-// `text` as --frames takes it, and as a path with a frame number's stand-in
-// (a frame pattern), whose frames' file names must read back as the frames.
+// `text` as --frames takes it; and its first line as a path with a frame
+// number's stand-in (a frame pattern), whose frames' file names must read back
+// as the frames, and its second line as a file name the pattern may match.
 std::vector<std::string> CheckFrameText(std::string_view text);
 
 // `text` as the contents of a settings file (--settings), written back with
