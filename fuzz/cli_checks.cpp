@@ -179,8 +179,8 @@ std::vector<std::string> CheckFrameText(std::string_view text) {
         // Negative frames are written with their sign; a pattern need not
         // read them back, but one that does reads the same frame.
         if (read ? *read != frame : frame >= 0) {
-          problems.push_back("frame " + std::to_string(frame) + " is written as \"" + name + "\", which reads back as " +
-                             (read ? std::to_string(*read) : std::string("no frame")));
+          problems.push_back("frame " + std::to_string(frame) + " is written as \"" + name +
+                             "\", which reads back as " + (read ? std::to_string(*read) : std::string("no frame")));
         }
       }
     }

@@ -410,7 +410,9 @@ std::vector<std::string> CheckEngineCase(const EngineCase& c, EngineCoverage* co
     NoThrow("Process", problems, [&] {
       for (std::int32_t i = 0; i < c.bands; ++i) mapper->Process(in, banded.View(), Band(c.rect, i, c.bands));
     });
-    if (!SameBytes(banded.bytes, whole.bytes)) problems.push_back("toning in bands differs from toning the whole rectangle");
+    if (!SameBytes(banded.bytes, whole.bytes)) {
+      problems.push_back("toning in bands differs from toning the whole rectangle");
+    }
   }
 
   // One faster variant per case, taken in turn by the pixel seed: every
