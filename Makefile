@@ -83,7 +83,8 @@ bench: build
 	./build/$(PRESET)/bench/engine/bench_passes
 	./build/$(PRESET)/bench/pipeline/bench_pipeline
 
-# The fuzzers, FUZZ_SECONDS (default 300) each, from the checked-in corpus.
+# The fuzzers, from the checked-in corpora, FUZZ_SECONDS (default 300) or FUZZ_RUNS
+# executions each (scripts/fuzz.sh).
 fuzz: deps
 	./scripts/fuzz.sh
 

@@ -156,7 +156,7 @@ std::vector<ParamSetting> LoadSettings(const std::string& path, const ParamCatal
   if (!json.is_object()) throw UsageError(Where(path, 1) + "a settings file is a JSON object");
   for (const auto& [key, value] : json.items()) {
     if (key != kVersionKey && key != kParametersKey) {
-      throw UsageError(Where(path, LineOfKey(text, key)) + "\"" + key + "\": not a settings key (\"" +
+      throw UsageError(Where(path, LineOfKey(text, key)) + Quoted(key) + ": not a settings key (\"" +
                        kVersionKey + "\" and \"" + kParametersKey + "\" are)");
     }
   }

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "byte_source.h"
+#include "mapper_cache.h"
 #include "engine/tone_mapper.h"
 #include "shell/entry_point.h"
 #include "shell/params.h"
@@ -16,14 +17,23 @@
 namespace qv::fuzz {
 namespace {
 
-constexpr PF_PixelFormat kFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_BGRA32, PF_PixelFormat_ARGB64,
-                                       PF_PixelFormat_ARGB128, QV_PixelFormat_BGRA128};
+constexpr PF_PixelFormat kFormats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_BGRA32, PF_PixelFormat_ARGB128,
+                                       QV_PixelFormat_BGRA128};
 
 // Keyframes are two frames apart, so frame 1 falls halfway between them.
 constexpr A_long kLaterKeyFrame = 2;
 
 std::int32_t LayerExtent(ByteSource& in) {
   return static_cast<std::int32_t>(in.Byte() < 224 ? in.Range(0, 24) : in.Range(0, 200));
+}
+
+// The engine's toning of a frame, built once for each set of values a case's
+// frames have (and kept for the cases after it).
+const ToneMapper& ExpectedMapper(const ToneMapperSettings& settings) {
+  thread_local MapperCache cache;
+  const PassVariant variant = BestPassVariant();
+  if (const ToneMapper* mapper = cache.Find(settings, variant)) return *mapper;
+  return *cache.Keep(settings, variant, std::make_unique<ToneMapper>(settings, variant));
 }
 
 // A rectangle anywhere near the layer, or (for the host's request, which it
@@ -126,7 +136,7 @@ void CheckFrame(const EntryCase& c, simhost::Host& host, const simhost::World& l
   simhost::World input = layer.Crop(frame.layer_checkouts.front().result.result_rect, 0);
   const PixelDepth depth = DepthOf(c.options.pixel_format);
   simhost::World expected = untouched;
-  const ToneMapper mapper({depth, ExpectedParams(host, frame.time)});
+  const ToneMapper& mapper = ExpectedMapper({depth, ExpectedParams(host, frame.time)});
   const ImageView in = ViewOf(input, depth);
   // A host that reports no thread asks for no band: nothing is toned.
   if (c.options.num_threads > 0) mapper.Process(in, ViewOf(expected, depth), in.Bounds());
@@ -146,10 +156,17 @@ EntryCase DecodeEntryCase(std::span<const std::uint8_t> bytes) {
   EntryCase c;
   simhost::HostOptions& o = c.options;
   o.layer_width = LayerExtent(in);
-  o.layer_height = LayerExtent(in);
-  o.pixel_format = kFormats[in.Byte() % std::size(kFormats)];
+  o.layer_height = Beside(LayerExtent(in), o.layer_width);
+  // A 16-bit frame builds a 32769-entry table in the effect (and one to check
+  // it by), many times the rest of a frame's work: one layer in 16 is 16-bit,
+  // so that a run stays quick.
+  const std::uint8_t format = in.Byte();
+  o.pixel_format = format >= 240 ? PF_PixelFormat_ARGB64 : kFormats[format % std::size(kFormats)];
   o.row_padding_bytes = static_cast<A_long>(in.Range(0, 4) * 16);
-  o.num_threads = static_cast<A_long>(in.Byte() < 224 ? in.Range(1, 8) : in.Range(0, 70));
+  // Mostly one render thread, each more a hand-over between threads: often
+  // up to 8, now and then any count to 70 (or none).
+  const std::uint8_t threads = in.Byte();
+  o.num_threads = static_cast<A_long>(threads < 128 ? 1 : threads < 224 ? in.Range(2, 8) : in.Range(0, 70));
   if (in.Byte() < 48) o.request_rect = DecodeRect(in, true);
   if (in.Byte() < 32) o.initial_output_rect = DecodeRect(in, false);
   o.output_fill = in.Byte();
@@ -157,7 +174,9 @@ EntryCase DecodeEntryCase(std::span<const std::uint8_t> bytes) {
     const auto code = in.Raw<PF_PixelFormat>();
     c.unknown_format = simhost::BytesPerPixel(code) != 0 ? PF_PixelFormat_INVALID : code;
   }
-  c.frames = static_cast<std::int32_t>(in.Range(1, 3));
+  // Mostly one frame: the host keeps the effect from case to case, so frames
+  // follow frames anyway; two or three for keyframes within a case.
+  c.frames = static_cast<std::int32_t>(in.Byte() < 160 ? 1 : in.Range(2, 3));
   c.dropped_frames = in.Byte() & in.Byte();  // each frame dropped one time in four
   for (const ParamFacts& facts : kParamFacts) {
     if (std::holds_alternative<GroupStartParam>(facts.kind) || std::holds_alternative<GroupEndParam>(facts.kind)) {
@@ -171,40 +190,88 @@ EntryCase DecodeEntryCase(std::span<const std::uint8_t> bytes) {
   return c;
 }
 
-std::vector<std::string> CheckEntryCase(const EntryCase& c, EntryCoverage* coverage) {
+struct EntryHost::Session {
+  explicit Session(const simhost::HostOptions& options) : host(&EntryPointFunc, PiplBytes(), options) {}
+  simhost::Host host;
+  std::vector<simhost::HandleInfo> handles_after_setup;
+};
+
+EntryHost::EntryHost(int cases_per_setup) : cases_per_setup_(std::max(cases_per_setup, 1)) {}
+EntryHost::~EntryHost() = default;
+
+std::vector<std::string> EntryHost::Close() {
   std::vector<std::string> problems;
+  if (!session_) return problems;
+  simhost::Host& host = session_->host;
+  try {
+    if (const PF_Err err = host.GlobalSetdown(); err != PF_Err_NONE) {
+      problems.push_back("GLOBAL_SETDOWN returned " + std::to_string(err));
+    }
+    for (const std::string& v : host.Violations()) problems.push_back("host: " + v);
+    if (!host.LiveHandles().empty()) problems.push_back("handles outlived global setdown");
+  } catch (const std::exception& e) {
+    problems.push_back(std::string("global setdown threw: ") + e.what());
+  }
+  session_.reset();
+  cases_ = 0;
+  return problems;
+}
+
+std::vector<std::string> EntryHost::Check(const EntryCase& c, EntryCoverage* coverage) {
+  std::vector<std::string> problems;
+  const auto expect_success = [&](const char* command, PF_Err err) {
+    if (err != PF_Err_NONE) problems.push_back(std::string(command) + " returned " + std::to_string(err));
+  };
+  if (cases_ == cases_per_setup_) problems = Close();
   EntryCoverage seen;
   try {
-    simhost::Host host(&EntryPointFunc, PiplBytes(), c.options);
+    if (!session_) {
+      session_ = std::make_unique<Session>(c.options);
+      expect_success("GLOBAL_SETUP", session_->host.GlobalSetup());
+      expect_success("PARAMS_SETUP", session_->host.ParamsSetup());
+      session_->handles_after_setup = session_->host.LiveHandles();
+    }
+    ++cases_;
+    simhost::Host& host = session_->host;
+    host.options() = c.options;
     const simhost::World layer = MakeLayer(c);
     host.SetInput(layer);
-    if (c.unknown_format) host.SetPixelFormatAnswer(*c.unknown_format);
+    host.SetPixelFormatAnswer(c.unknown_format);
     for (const ParamSetting& p : c.params) {
-      if (p.later) {
-        host.SetParamKey(p.index, 0, p.value);
-        host.SetParamKey(p.index, host.TimeOf(kLaterKeyFrame), *p.later);
-      } else {
-        host.SetParam(p.index, p.value);
-      }
+      host.SetParam(p.index, p.value);  // a key at time 0, in place of the last case's
+      if (p.later) host.SetParamKey(p.index, host.TimeOf(kLaterKeyFrame), *p.later);
     }
-    const auto expect_success = [&](const char* command, PF_Err err) {
-      if (err != PF_Err_NONE) problems.push_back(std::string(command) + " returned " + std::to_string(err));
-    };
-    expect_success("GLOBAL_SETUP", host.GlobalSetup());
-    expect_success("PARAMS_SETUP", host.ParamsSetup());
     expect_success("UPDATE_PARAMS_UI", host.UpdateParamsUI());
     for (std::int32_t f = 0; f < c.frames; ++f) {
       const bool dropped = (c.dropped_frames >> f) & 1;
       const simhost::FrameReport frame = dropped ? host.PreRenderOnly(f) : host.RenderFrame(f);
       CheckFrame(c, host, layer, frame, problems, seen);
     }
-    expect_success("GLOBAL_SETDOWN", host.GlobalSetdown());
     for (const std::string& v : host.Violations()) problems.push_back("host: " + v);
-    if (!host.LiveHandles().empty()) problems.push_back("handles outlived global setdown");
+    const auto handles = host.LiveHandles();
+    const auto& before = session_->handles_after_setup;
+    if (handles.size() != before.size() ||
+        !std::equal(handles.begin(), handles.end(), before.begin(),
+                    [](const simhost::HandleInfo& a, const simhost::HandleInfo& b) { return a.id == b.id; })) {
+      problems.push_back("the case left handles other than those of setup alive");
+    }
+    host.ClearViolations();
+    host.ClearCalls();
   } catch (const std::exception& e) {
     problems.push_back(std::string("the session threw: ") + e.what());
   }
+  // A session that broke a rule is not trusted with the next case.
+  if (!problems.empty()) {
+    for (std::string& p : Close()) problems.push_back(std::move(p));
+  }
   if (coverage != nullptr) *coverage = seen;
+  return problems;
+}
+
+std::vector<std::string> CheckEntryCase(const EntryCase& c, EntryCoverage* coverage) {
+  EntryHost host(1);
+  std::vector<std::string> problems = host.Check(c, coverage);
+  for (std::string& p : host.Close()) problems.push_back(std::move(p));
   return problems;
 }
 

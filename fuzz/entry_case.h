@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,8 +47,15 @@ struct EntryCoverage {
   int renders_refused = 0;  // renders that failed as they must (unknown format)
 };
 
-// Runs the session and returns every broken rule, one line each; empty when
-// it passed. The rules:
+// The plug-in in a simulated host for case after case, as a host keeps an
+// effect between renders: global and parameter setup once, then each case
+// sets its host options, layer and values, updates the controls and renders
+// its frames. Every `cases_per_setup` cases the effect is set down and set up
+// again in a new host, so that the host's records stay small and setup and
+// setdown are checked all through a run.
+//
+// Check() returns every broken rule, one line each; empty when the case
+// passed. The rules:
 //  - no exception leaves the entry point, and the host sees no misuse (suites
 //    unbalanced, checkouts not checked in, handles misused, writes outside
 //    the output's pixels or to the input, ...);
@@ -58,8 +66,27 @@ struct EntryCoverage {
 //  - a successful render writes exactly what the engine computes from the
 //    parameter values at that frame (nothing when the host's output and input
 //    differ in size, or when the host reports no thread to render with);
-//  - every frame's pre-render data is disposed of, and no handle outlives the
-//    session.
+//  - every frame's pre-render data is disposed of: after a case the handles
+//    alive are those alive after setup, and none outlives global setdown.
+class EntryHost {
+ public:
+  explicit EntryHost(int cases_per_setup);
+  ~EntryHost();
+  EntryHost(const EntryHost&) = delete;
+  EntryHost& operator=(const EntryHost&) = delete;
+
+  std::vector<std::string> Check(const EntryCase& c, EntryCoverage* coverage = nullptr);
+  // Sets the effect down, if it is set up; the rules that broke.
+  std::vector<std::string> Close();
+
+ private:
+  struct Session;
+  std::unique_ptr<Session> session_;
+  int cases_per_setup_;
+  int cases_ = 0;
+};
+
+// One case in a host of its own, set up for it and set down after it.
 std::vector<std::string> CheckEntryCase(const EntryCase& c, EntryCoverage* coverage = nullptr);
 
 std::string Describe(const EntryCase& c);

@@ -43,7 +43,7 @@ for preset in "${presets[@]}"; do
   status=0
   "${runner[@]}" ctest --preset "$preset" -j "$jobs" -V > "$log" 2>&1 || status=$?
   grep -E '^[0-9]+% tests passed|^The following tests FAILED|^[[:space:]]+[0-9]+ - ' "$log" || true
-  grep -E '^([0-9]+: )?(Faults injected|Engine twin|Entry twin|Seed corpus)' "$log" | sed -E 's/^[0-9]+: //' || true
+  grep -E '^([0-9]+: )?(Faults injected|Engine twin|Entry twin|Replayed)' "$log" | sed -E 's/^[0-9]+: //' || true
 
   if grep -qE "$report" "$log"; then
     echo "${preset}: sanitizer reports (full log: ${log}):"

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qv::cli {
@@ -31,6 +32,32 @@ inline std::string Because(const std::string& what, const std::string& path, con
   message += ": ";
   message += why;
   return message;
+}
+
+// `text` in double quotes, as a message shows what the user wrote. A control
+// character is written as an escape (\n, \r, \t, else \xHH), so that the
+// message stays one whole line whatever the text holds (a NUL would end it).
+inline std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      quoted += c;
+    } else if (c == '\n') {
+      quoted += "\\n";
+    } else if (c == '\r') {
+      quoted += "\\r";
+    } else if (c == '\t') {
+      quoted += "\\t";
+    } else {
+      static constexpr char kDigits[] = "0123456789ABCDEF";
+      quoted += "\\x";
+      quoted += kDigits[byte >> 4];
+      quoted += kDigits[byte & 15];
+    }
+  }
+  quoted += '"';
+  return quoted;
 }
 
 // "a, b, c": names in a message.

@@ -63,9 +63,8 @@ std::optional<Token> TokenAt(const std::string& text, std::size_t at) {
 
 FrameRange ParseFrameRange(std::string_view text) {
   const auto fail = [&]() {
-    std::string message = "--frames \"";
-    message.append(text);
-    message += "\": give one frame (\"12\") or a range FIRST-LAST (\"1-240\", \"-10-5\") of whole numbers";
+    std::string message = "--frames " + Quoted(text);
+    message += ": give one frame (\"12\") or a range FIRST-LAST (\"1-240\", \"-10-5\") of whole numbers";
     return UsageError(message);
   };
   FrameRange range;

@@ -92,13 +92,6 @@ std::optional<simhost::ParamValue> ParseFixedSlider(const ParamEntry& param, std
   return fixed;
 }
 
-std::string Quoted(std::string_view text) {
-  std::string quoted = "\"";
-  quoted.append(text);
-  quoted += '"';
-  return quoted;
-}
-
 // "--set "TEXT": ", or where else the setting came from, in front of every
 // message about one setting.
 std::string Prefix(std::string_view setting, std::string_view origin) {

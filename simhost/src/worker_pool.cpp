@@ -10,7 +10,7 @@ WorkerPool::~WorkerPool() {
     std::lock_guard lock(mu_);
     stop_ = true;
   }
-  wake_.notify_all();
+  for (std::condition_variable& wake : wakes_) wake.notify_one();
   for (std::thread& t : threads_) t.join();
 }
 
@@ -18,9 +18,11 @@ int WorkerPool::Run(int count, const std::function<void(int)>& job) {
   std::unique_lock lock(mu_);
   if (busy_ || count < 1) return 0;
   while (static_cast<int>(threads_.size()) < count) {
+    wakes_.emplace_back();
     try {
       threads_.emplace_back(&WorkerPool::Work, this, static_cast<int>(threads_.size()), generation_);
     } catch (const std::system_error&) {
+      wakes_.pop_back();
       break;  // the threads already there share the work
     }
   }
@@ -30,7 +32,9 @@ int WorkerPool::Run(int count, const std::function<void(int)>& job) {
   job_ = &job;
   taking_part_ = running_ = n;
   ++generation_;
-  wake_.notify_all();
+  // Only the threads taking part are woken: a pool grown for a job of many
+  // threads does not wake them all for every job of a few.
+  for (int t = 0; t < n; ++t) wakes_[static_cast<std::size_t>(t)].notify_one();
   finished_.wait(lock, [this] { return running_ == 0; });
   job_ = nullptr;
   busy_ = false;
@@ -42,10 +46,10 @@ int WorkerPool::Run(int count, const std::function<void(int)>& job) {
 void WorkerPool::Work(int index, std::uint64_t seen) {
   std::unique_lock lock(mu_);
   for (;;) {
-    wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+    wakes_[static_cast<std::size_t>(index)].wait(
+        lock, [&] { return stop_ || (generation_ != seen && index < taking_part_); });
     if (stop_) return;
     seen = generation_;
-    if (index >= taking_part_) continue;
     const std::function<void(int)>* job = job_;
     lock.unlock();
     (*job)(index);

@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -33,7 +34,8 @@ class WorkerPool {
   void Work(int index, std::uint64_t seen);
 
   std::mutex mu_;
-  std::condition_variable wake_, finished_;
+  std::deque<std::condition_variable> wakes_;  // thread t waits on wakes_[t]
+  std::condition_variable finished_;
   std::vector<std::thread> threads_;
   const std::function<void(int)>* job_ = nullptr;
   int taking_part_ = 0;  // threads 0 to taking_part_ - 1 run the current job

@@ -1,4 +1,9 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/errors.h"
 #include "core/frames.h"
@@ -34,6 +39,21 @@ TEST(FrameRange, ErrorNamesTheOption) {
     FAIL();
   } catch (const UsageError& e) {
     EXPECT_NE(std::string(e.what()).find("--frames \"3-1\""), std::string::npos) << e.what();
+  }
+}
+
+TEST(FrameRange, ErrorQuotesControlCharactersAsEscapes) {
+  for (const auto& [text, quoted] : std::vector<std::pair<std::string, std::string>>{
+           {"1\n2", "\"1\\n2\""}, {"shot.00\r", "\"shot.00\\r\""}, {std::string("7\0x", 3), "\"7\\x00x\""}}) {
+    try {
+      ParseFrameRange(text);
+      ADD_FAILURE() << quoted;
+    } catch (const UsageError& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(message.rfind("--frames " + quoted + ": give one frame", 0), 0u) << message;
+      EXPECT_THAT(message, ::testing::EndsWith("of whole numbers"));  // not cut at a NUL
+      EXPECT_EQ(message.find_first_of("\n\r"), std::string::npos) << message;
+    }
   }
 }
 

@@ -184,6 +184,22 @@ TEST_F(ParamParse, ErrorsNameTheParameterAndWhatItAccepts) {
   }
 }
 
+// Control characters in a setting (a line break, a NUL) are written as
+// escapes where the message quotes the setting: the message stays one whole
+// line, its end included.
+TEST_F(ParamParse, ErrorsQuoteControlCharactersAsEscapes) {
+  const std::string newline = ErrorOf("Gamma=1\n2");
+  EXPECT_THAT(newline, HasSubstr("--set \"Gamma=1\\n2\""));
+  EXPECT_THAT(newline, HasSubstr("\"1\\n2\" is not one"));
+  EXPECT_THAT(ErrorOf("Gam\rma=1"), HasSubstr("no parameter named \"Gam\\rma\""));
+  const std::string nul = ErrorOf(std::string("Tones=\0\x1F", 8));
+  EXPECT_THAT(nul, HasSubstr("\"\\x00\\x1F\" is not one"));
+  for (const std::string& message : {newline, nul, ErrorOf("Gamma=1@\r2"), ErrorOf("\n")}) {
+    EXPECT_EQ(message.find_first_of("\n\r"), std::string::npos) << message;
+    EXPECT_EQ(message.find('\0'), std::string::npos) << message;
+  }
+}
+
 TEST_F(ParamParse, ALaterSettingOfAParameterReplacesAnEarlierOne) {
   const auto settings = ParseSettings(Catalog(), {"Gamma=2", "Tones=Duotone", "gamma=1@0,3@10"});
   ASSERT_EQ(settings.size(), 2u);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -68,6 +69,30 @@ TEST(FloatRamp, MatchesTheReference) {
     for (int i = 0; i < 200; ++i) {
       const float t = i % 4 == 0 ? test::RandomFloatChannel() : static_cast<float>(test::RandomReal(-0.5, 1.5));
       ASSERT_TRUE(test::SameValue(m.Ramp(t), ref.RampFloat(t))) << round << " tone " << t;
+    }
+  }
+}
+
+// Below and above the ramp the end colour is taken as it is, a signed zero
+// included; the segment's formula at its end, (to - from) * 0 + from, would
+// turn -0 into +0. A fuzzed case with such an end colour found the reference
+// computing the formula there.
+TEST(FloatRamp, EndColoursKeepTheSignOfAZero) {
+  ToneParams p = BaseParams();
+  p.shadows = {1.0f, -0.0f, 0.25f, -0.0f};
+  p.highlights = {1.0f, -0.0f, -0.0f, 0.5f};
+  p.midtones = p.darktones = p.brights = Colour(128, 100, 70);
+  for (ToneCount tones : {kDuotone, kTritone, kPentone}) {
+    p.tones = tones;
+    const test::Reference ref(p);
+    const ToneMapper m = FloatMapper(tones, p);
+    for (const float tone : {-0.2f, 1.3f}) {
+      const PixelFloat end = tone < 0 ? p.shadows : p.highlights;
+      EXPECT_TRUE(test::SameValue(m.Ramp(tone), ref.RampFloat(tone))) << tones << " tone " << tone;
+      for (const float channel : {ref.RampFloat(tone).red, ref.RampFloat(tone).green, ref.RampFloat(tone).blue}) {
+        EXPECT_TRUE(channel != 0 || std::signbit(channel)) << tones << " tone " << tone;
+      }
+      EXPECT_EQ(std::signbit(ref.RampFloat(tone).blue), std::signbit(end.blue)) << tones << " tone " << tone;
     }
   }
 }

@@ -60,22 +60,25 @@ class Reference {
 
   PixelFloat RampFloat(float x) const {
     const PixelFloat *from = &p_.midtones, *to = &p_.midtones;
+    const PixelFloat* end = nullptr;  // below or above the ramp: that colour as it is
     float s = 0, opacityTone = x;
     if (p_.tones != 1) {
       const float t = detail::PowF(x, float(exponent_)) * float(scale_) + float(offset_);
       if (std::isnan(t)) {
         // Not below 0, not at most 1: above the ramp, unless no real curve
         // exists for this tone, where the effect chooses the Shadows end.
-        from = to = NoFloatCurve(x) ? &p_.shadows : &p_.highlights;
+        end = NoFloatCurve(x) ? &p_.shadows : &p_.highlights;
+      } else if (t < 0 || t > 1) {
+        end = t < 0 ? &p_.shadows : &p_.highlights;
       } else {
         Segment(t, from, to, s);
       }
       opacityTone = x < 0 ? 0.0f : x > 1 ? 1.0f : x;
     }
     PixelFloat out;
-    out.red = (to->red - from->red) * s + from->red;
-    out.green = (to->green - from->green) * s + from->green;
-    out.blue = (to->blue - from->blue) * s + from->blue;
+    out.red = end ? end->red : (to->red - from->red) * s + from->red;
+    out.green = end ? end->green : (to->green - from->green) * s + from->green;
+    out.blue = end ? end->blue : (to->blue - from->blue) * s + from->blue;
     const double v = static_cast<double>(opacityTone) * Range() + p_.shadowsOpacity;
     out.alpha = v < 0 ? 0.0f : v > 1 ? 1.0f : static_cast<float>(v);
     return out;

@@ -2,13 +2,12 @@
 // fuzz/fuzz_engine.cpp and fuzz/fuzz_entry.cpp, over a fixed number of inputs
 // from a fixed seed, so that every build runs them. A failure names the case
 // index and prints the input bytes, which the fuzzer binary replays as is.
+// (The fuzzers' checked-in corpora are replayed by the fuzz.replay.* tests.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -24,6 +23,8 @@ namespace {
 
 constexpr int kEngineCases = 20000;
 constexpr int kEntryCases = 500;
+// The entry cases share a host, as under the fuzzer, set up again this often.
+constexpr int kEntryCasesPerSetup = 100;
 constexpr int kMaxReportedFailures = 5;
 
 // Random byte strings of random length: long enough to reach every field of
@@ -95,60 +96,25 @@ TEST(FuzzTwin, EntryCases) {
   Inputs inputs(0xE7E75EEDull);
   int failures = 0;
   fuzz::EntryCoverage total;
+  fuzz::EntryHost host(kEntryCasesPerSetup);
   for (int i = 0; i < kEntryCases; ++i) {
     const std::vector<std::uint8_t> bytes = inputs.Next();
     const fuzz::EntryCase c = fuzz::DecodeEntryCase(bytes);
     fuzz::EntryCoverage coverage;
-    const auto problems = fuzz::CheckEntryCase(c, &coverage);
+    const auto problems = host.Check(c, &coverage);
     if (!problems.empty()) ReportFailure(i, bytes, c, problems, failures);
     total.frames_rendered += coverage.frames_rendered;
     total.frames_compared += coverage.frames_compared;
     total.renders_refused += coverage.renders_refused;
   }
-  std::printf("Entry twin: %d sessions, %d failed; %d frames rendered (%d compared with the engine), %d refused\n",
+  const std::vector<std::string> setdown = host.Close();
+  EXPECT_TRUE(setdown.empty()) << setdown.front();
+  std::printf("Entry twin: %d cases, %d failed; %d frames rendered (%d compared with the engine), %d refused\n",
               kEntryCases, failures, total.frames_rendered, total.frames_compared, total.renders_refused);
   EXPECT_EQ(failures, 0);
   EXPECT_GT(total.frames_compared, kEntryCases / 2);
   EXPECT_GT(total.renders_refused, 0);
 }
-
-#ifdef QV_FUZZ_CORPUS_DIR
-// The checked-in seed corpus, replayed: every input the fuzzers start from
-// (and every failure once fixed and added) passes in every build.
-std::vector<std::vector<std::uint8_t>> Corpus(const std::string& target) {
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(QV_FUZZ_CORPUS_DIR) / target)) {
-    if (entry.is_regular_file()) files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  std::vector<std::vector<std::uint8_t>> inputs;
-  for (const auto& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    inputs.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  return inputs;
-}
-
-TEST(FuzzTwin, SeedCorpus) {
-  const auto engine = Corpus("fuzz_engine");
-  const auto entry = Corpus("fuzz_entry");
-  ASSERT_FALSE(engine.empty());
-  ASSERT_FALSE(entry.empty());
-  int failures = 0;
-  for (std::size_t i = 0; i < engine.size(); ++i) {
-    const fuzz::EngineCase c = fuzz::DecodeEngineCase(engine[i]);
-    const auto problems = fuzz::CheckEngineCase(c);
-    if (!problems.empty()) ReportFailure(static_cast<int>(i), engine[i], c, problems, failures);
-  }
-  for (std::size_t i = 0; i < entry.size(); ++i) {
-    const fuzz::EntryCase c = fuzz::DecodeEntryCase(entry[i]);
-    const auto problems = fuzz::CheckEntryCase(c);
-    if (!problems.empty()) ReportFailure(static_cast<int>(i), entry[i], c, problems, failures);
-  }
-  std::printf("Seed corpus: %zu engine and %zu entry inputs, %d failed\n", engine.size(), entry.size(), failures);
-  EXPECT_EQ(failures, 0);
-}
-#endif
 
 }  // namespace
 }  // namespace qv::reliability

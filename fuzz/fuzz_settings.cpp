@@ -1,0 +1,14 @@
+// libFuzzer target: the input as the contents of a settings file (see
+// cli_checks.h).
+#include <cstdint>
+#include <string_view>
+
+#include "cli_checks.h"
+#include "verdict.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  qv::fuzz::AbortOnProblems("settings file:\n" + std::string(text),
+                            qv::fuzz::CheckSettingsText(qv::fuzz::PluginCatalog(), text));
+  return 0;
+}
