@@ -2,6 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -19,7 +22,10 @@ using ::testing::StartsWith;
 class SettingsFile : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { session_ = std::make_unique<PluginSession>(SessionOptions{QV_PLUGIN_FILE, 1, true}); }
-  static void TearDownTestSuite() { session_.reset(); }
+  static void TearDownTestSuite() {
+    session_.reset();
+    std::remove(Path().c_str());
+  }
 
   // The UsageError that a settings file holding `text` raises ("" if it loads).
   static std::string ErrorOf(const std::string& text) {
@@ -31,7 +37,10 @@ class SettingsFile : public ::testing::Test {
       return e.what();
     }
   }
-  static std::string Path() { return ::testing::TempDir() + "settings_file_test.json"; }
+  // One file a process: CTest runs each test in a process of its own, side by side.
+  static std::string Path() {
+    return ::testing::TempDir() + "settings_file_test." + std::to_string(getpid()) + ".json";
+  }
 
   static std::unique_ptr<PluginSession> session_;
 };
