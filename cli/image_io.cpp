@@ -122,12 +122,29 @@ void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, 
   }
 }
 
+// The rows a file described by `image_spec` is read or written at once:
+// kFileBandRows, or in a tiled file whole rows of tiles, since its reader and
+// writer have no scanlines to give or take (OpenImageIO 2.4 divides by zero
+// when asked).
+int BandRows(const OIIO::ImageSpec& image_spec) {
+  if (image_spec.tile_width <= 0 || image_spec.tile_height <= 0) return kFileBandRows;
+  return image_spec.tile_height * std::max(1, kFileBandRows / image_spec.tile_height);
+}
+
+// Reads rows [top, bottom) of every channel of the open file's `subimage`,
+// as stored, into `samples`.
+bool ReadBand(OIIO::ImageInput& input, int subimage, const OIIO::ImageSpec& image_spec, int top, int bottom,
+              void* samples) {
+  return image_spec.tile_width > 0
+             ? input.read_tiles(subimage, 0, image_spec.x, image_spec.x + image_spec.width, top, bottom, image_spec.z,
+                                image_spec.z + 1, 0, image_spec.nchannels, OIIO::TypeUnknown, samples)
+             : input.read_scanlines(subimage, 0, top, bottom, 0, 0, image_spec.nchannels, OIIO::TypeUnknown, samples);
+}
+
 // Reads every channel of the open file's `subimage`, as stored, into the
 // colour and alpha of `raster` (converted to its sample type, in the order of
 // `roles`) and the other channels into `extra` (as they are), a band of rows
-// at a time: a tiled file whole rows of tiles at a time, since its reader has
-// no scanlines to give (OpenImageIO 2.4 divides by zero when asked). Returns
-// false where the reader fails.
+// at a time. Returns false where the reader fails.
 bool ReadChannels(OIIO::ImageInput& input, int subimage, const OIIO::ImageSpec& image_spec, const ChannelRoles& roles,
                   Raster& raster, ExtraChannels& extra) {
   const std::size_t pixel_bytes = image_spec.pixel_bytes(true);
@@ -145,17 +162,11 @@ bool ReadChannels(OIIO::ImageInput& input, int subimage, const OIIO::ImageSpec& 
   }
   extra.samples.resize(static_cast<std::size_t>(image_spec.image_pixels()) * extra_bytes);
 
-  const bool tiled = image_spec.tile_width > 0 && image_spec.tile_height > 0;
-  const int band = tiled ? image_spec.tile_height * std::max(1, kFileBandRows / image_spec.tile_height) : kFileBandRows;
+  const int band = BandRows(image_spec);
   std::vector<unsigned char> stored(pixel_bytes * width * static_cast<std::size_t>(std::min(band, image_spec.height)));
   for (int y = 0; y < image_spec.height; y += band) {
     const int rows = std::min(band, image_spec.height - y), top = image_spec.y + y;
-    const bool read = tiled ? input.read_tiles(subimage, 0, image_spec.x, image_spec.x + image_spec.width, top,
-                                               top + rows, image_spec.z, image_spec.z + 1, 0, image_spec.nchannels,
-                                               OIIO::TypeUnknown, stored.data())
-                            : input.read_scanlines(subimage, 0, top, top + rows, 0, 0, image_spec.nchannels,
-                                                   OIIO::TypeUnknown, stored.data());
-    if (!read) return false;
+    if (!ReadBand(input, subimage, image_spec, top, top + rows, stored.data())) return false;
     const std::size_t first_pixel = static_cast<std::size_t>(y) * width;
     for (std::size_t k = 0; k < roles.rendered.size(); ++k) {
       const int c = roles.rendered[k];
@@ -371,16 +382,11 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, int su
                                got.format.c_str() + ", not as written"));
   }
   if (!whole) return;
-  // A tiled file is read a row of tiles at a time.
-  const int band_rows = got.tile_width > 0 ? got.tile_height : kFileBandRows;
+  const int band_rows = BandRows(got);
   std::vector<unsigned char> band(got.scanline_bytes(true) * static_cast<std::size_t>(band_rows));
   bool read = true;
   for (int y = got.y; read && y < got.y + got.height; y += band_rows) {
-    const int end = std::min(y + band_rows, got.y + got.height);
-    read = got.tile_width > 0
-               ? input->read_tiles(subimage, 0, got.x, got.x + got.width, y, end, got.z, got.z + 1, 0, got.nchannels,
-                                   OIIO::TypeUnknown, band.data())
-               : input->read_scanlines(subimage, 0, y, end, 0, 0, got.nchannels, OIIO::TypeUnknown, band.data());
+    read = ReadBand(*input, subimage, got, y, std::min(y + band_rows, got.y + got.height), band.data());
   }
   std::string error = input->geterror();
   if (!input->close() && error.empty()) error = input->geterror();
@@ -669,10 +675,9 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
         throw RunError(Because("cannot write", path, "channel " + extra->names[c] + " would change its sample type"));
       }
     }
-    // A band at a time; a tiled file (one kept tiled as the input was) a row
-    // of tiles at a time.
+    // A band at a time (a file kept tiled as the input was: rows of tiles).
     const bool tiled = as_written.tile_width > 0;
-    const int band = tiled ? as_written.tile_height : kFileBandRows;
+    const int band = BandRows(as_written);
     for (int y = 0; written && y < as_written.height; y += band) {
       const int rows = std::min(band, as_written.height - y);
       const std::vector<unsigned char> samples = Interleaved(raster, *extra, as_written, y, rows);

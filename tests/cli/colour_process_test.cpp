@@ -175,10 +175,10 @@ TEST_F(Colour, EverySpaceNameIsCheckedWhetherItConvertsOrNot) {
 
 TEST_F(Colour, AFileWhoseOwnDescriptionDisagreesIsWarnedOfOnce) {
   for (const char* name : {"aces.0001.exr", "aces.0002.exr"}) {
-    WriteDescribed(dir_ / name, linear_, [](OIIO::ImageSpec& spec) { Chromaticities(spec, kAcesPrimaries); });
+    WriteDescribed(dir_ / name, linear_, [](OIIO::ImageSpec& s) { Chromaticities(s, kAcesPrimaries); });
   }
-  WriteDescribed(dir_ / "rec709.exr", linear_, [](OIIO::ImageSpec& spec) { Chromaticities(spec, kRec709Primaries); });
-  WriteDescribed(dir_ / "srgb.tif", srgb_, [](OIIO::ImageSpec& spec) { spec.attribute("oiio:ColorSpace", "sRGB"); });
+  WriteDescribed(dir_ / "rec709.exr", linear_, [](OIIO::ImageSpec& s) { Chromaticities(s, kRec709Primaries); });
+  WriteDescribed(dir_ / "srgb.tif", srgb_, [](OIIO::ImageSpec& s) { s.attribute("oiio:ColorSpace", "sRGB"); });
   struct Case {
     std::vector<std::string> args;
     std::string warning;  // empty: none
