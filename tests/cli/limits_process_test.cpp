@@ -186,7 +186,10 @@ TEST_F(Limits, TheMemoryFigureIsWhatAFrameTakes) {
     ASSERT_EQ(run.status, 0) << run.err;
     const double figure_kib = FrameMemoryKib(dir_.path(), kind.file, kind.args);
     const auto taken_kib = static_cast<double>(run.peak_kib - baseline.peak_kib);
-    EXPECT_LE(taken_kib, figure_kib);
+    // The tiny frame's own peak varies by about 0.3 MiB from run to run (the
+    // tool's threads, the allocator): 1 MiB of it is measurement, not frame.
+    constexpr double kBaselineNoiseKib = 1024;
+    EXPECT_LE(taken_kib, figure_kib + kBaselineNoiseKib);
     EXPECT_GE(taken_kib, 0.8 * figure_kib);
   }
 }
