@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <fstream>
+#include <limits>
 #include <tuple>
 
 #include "cli_support.h"
@@ -180,16 +182,26 @@ TEST_F(Limits, TheMemoryFigureIsWhatAFrameTakes) {
     std::vector<std::string> frame = {"render", kind.file, "-o", out, "-q"};
     tiny.insert(tiny.end(), kind.args.begin(), kind.args.end());
     frame.insert(frame.end(), kind.args.begin(), kind.args.end());
-    const ToolRun baseline = RunTool(dir_.path(), tiny);
-    ASSERT_EQ(baseline.status, 0) << baseline.err;
-    const ToolRun run = RunTool(dir_.path(), frame);
-    ASSERT_EQ(run.status, 0) << run.err;
     const double figure_kib = FrameMemoryKib(dir_.path(), kind.file, kind.args);
-    const auto taken_kib = static_cast<double>(run.peak_kib - baseline.peak_kib);
-    // The tiny frame's own peak varies by about 0.3 MiB from run to run (the
-    // tool's threads, the allocator): 1 MiB of it is measurement, not frame.
-    constexpr double kBaselineNoiseKib = 1024;
-    EXPECT_LE(taken_kib, figure_kib + kBaselineNoiseKib);
+    // A peak varies from run to run by what the allocator keeps and where the
+    // threads are when the buffers meet: about 0.3 MiB here, once 2.8 MiB on
+    // a fresh machine. That only ever adds to the peak, while a buffer the
+    // figure leaves out is there in every run: so each peak is the least of
+    // up to three runs, and 1 MiB of the difference is measurement.
+    constexpr double kNoiseKib = 1024;
+    constexpr int kRuns = 3;
+    long baseline_kib = std::numeric_limits<long>::max(), frame_kib = std::numeric_limits<long>::max();
+    for (int attempt = 0; attempt < kRuns; ++attempt) {
+      const ToolRun baseline = RunTool(dir_.path(), tiny);
+      ASSERT_EQ(baseline.status, 0) << baseline.err;
+      const ToolRun run = RunTool(dir_.path(), frame);
+      ASSERT_EQ(run.status, 0) << run.err;
+      baseline_kib = std::min(baseline_kib, baseline.peak_kib);
+      frame_kib = std::min(frame_kib, run.peak_kib);
+      if (static_cast<double>(frame_kib - baseline_kib) <= figure_kib + kNoiseKib) break;
+    }
+    const auto taken_kib = static_cast<double>(frame_kib - baseline_kib);
+    EXPECT_LE(taken_kib, figure_kib + kNoiseKib);
     EXPECT_GE(taken_kib, 0.8 * figure_kib);
   }
 }
