@@ -8,6 +8,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const qv::fuzz::EngineCase c = qv::fuzz::DecodeEngineCase({data, size});
-  qv::fuzz::AbortOnProblems("engine case: " + qv::fuzz::Describe(c), qv::fuzz::CheckEngineCase(c));
+  qv::fuzz::AbortOnProblems(qv::fuzz::CheckEngineCase(c), [&c] { return "engine case: " + qv::fuzz::Describe(c); });
   return 0;
 }

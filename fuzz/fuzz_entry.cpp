@@ -11,6 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // host's registry may be gone before a static host would be.
   static auto* const host = new qv::fuzz::EntryHost(1000);
   const qv::fuzz::EntryCase c = qv::fuzz::DecodeEntryCase({data, size});
-  qv::fuzz::AbortOnProblems("entry case: " + qv::fuzz::Describe(c), host->Check(c));
+  qv::fuzz::AbortOnProblems(host->Check(c), [&c] { return "entry case: " + qv::fuzz::Describe(c); });
   return 0;
 }

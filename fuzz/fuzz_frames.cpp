@@ -8,6 +8,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  qv::fuzz::AbortOnProblems("frames \"" + std::string(text) + "\"", qv::fuzz::CheckFrameText(text));
+  qv::fuzz::AbortOnProblems(qv::fuzz::CheckFrameText(text), [text] { return "frames \"" + std::string(text) + "\""; });
   return 0;
 }

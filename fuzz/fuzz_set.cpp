@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  qv::fuzz::AbortOnProblems("--set \"" + std::string(text) + "\"",
-                            qv::fuzz::CheckSetText(qv::fuzz::PluginCatalog(), text));
+  qv::fuzz::AbortOnProblems(qv::fuzz::CheckSetText(qv::fuzz::PluginCatalog(), text),
+                            [text] { return "--set \"" + std::string(text) + "\""; });
   return 0;
 }

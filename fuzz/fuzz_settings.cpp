@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  qv::fuzz::AbortOnProblems("settings file:\n" + std::string(text),
-                            qv::fuzz::CheckSettingsText(qv::fuzz::PluginCatalog(), text));
+  qv::fuzz::AbortOnProblems(qv::fuzz::CheckSettingsText(qv::fuzz::PluginCatalog(), text),
+                            [text] { return "settings file:\n" + std::string(text); });
   return 0;
 }

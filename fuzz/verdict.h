@@ -11,9 +11,12 @@
 
 namespace qv::fuzz {
 
-inline void AbortOnProblems(const std::string& what, const std::vector<std::string>& problems) {
+// `what` describes the case: called only when a rule broke, since describing
+// every case would cost a run more than many cases do.
+template <class Describe>
+void AbortOnProblems(const std::vector<std::string>& problems, const Describe& what) {
   if (problems.empty()) return;
-  std::fprintf(stderr, "%s\n", what.c_str());
+  std::fprintf(stderr, "%s\n", std::string(what()).c_str());
   for (const std::string& p : problems) std::fprintf(stderr, "  %s\n", p.c_str());
   std::abort();
 }

@@ -10,7 +10,8 @@
 #   FUZZ_TARGETS="fuzz_engine fuzz_entry"  the targets (default: every one)
 #   FUZZ_SECONDS=300                       seconds per target
 #   FUZZ_RUNS=10000000                     executions per target instead (no time limit)
-#   FUZZ_AT_ONCE=1                         targets running at a time (default: all)
+#   FUZZ_AT_ONCE=1                         targets running at a time (default: all),
+#                                          each pinned to a core, in turn
 # Each target's log is build/fuzz/<target>.log; the summary gives its
 # executions, time, speed and coverage as libFuzzer counts them. Inputs that
 # take long (16-bit cases build a 32769-entry table) are mutated less often
@@ -58,6 +59,8 @@ summarise() {
 
 declare -A pid_of start_of
 running=()
+started=0
+cores=$(nproc)
 finish() {
   local target=$1
   if ! wait "${pid_of[$target]}"; then failed+=("$target"); fi
@@ -71,7 +74,15 @@ for target in "${targets[@]}"; do
   fi
   mkdir -p "$out/corpus/$target"
   start_of[$target]=$SECONDS
-  "$out/fuzz/$target" "$out/corpus/$target" "fuzz/corpus/$target" \
+  # Each target on a core of its own, in turn: its speed is that of one core,
+  # and the simulated host's threads hand work over on it without waking
+  # another.
+  pin=()
+  if command -v taskset > /dev/null; then
+    pin=(taskset -c $((started % cores)))
+  fi
+  started=$((started + 1))
+  "${pin[@]}" "$out/fuzz/$target" "$out/corpus/$target" "fuzz/corpus/$target" \
     "${limit[@]}" -timeout=30 -max_len=4096 -entropic_scale_per_exec_time=1 -print_final_stats=1 \
     -artifact_prefix="$out/artifacts/$target-" > "$out/$target.log" 2>&1 &
   pid_of[$target]=$!

@@ -6,55 +6,45 @@
 namespace simhost::detail {
 
 WorkerPool::~WorkerPool() {
-  {
-    std::lock_guard lock(mu_);
-    stop_ = true;
-  }
-  for (std::condition_variable& wake : wakes_) wake.notify_one();
+  stop_ = true;
+  for (std::binary_semaphore& wake : wakes_) wake.release();
   for (std::thread& t : threads_) t.join();
 }
 
 int WorkerPool::Run(int count, const std::function<void(int)>& job) {
-  std::unique_lock lock(mu_);
-  if (busy_ || count < 1) return 0;
+  if (count < 1 || busy_.exchange(true, std::memory_order_acquire)) return 0;
   while (static_cast<int>(threads_.size()) < count) {
-    wakes_.emplace_back();
+    wakes_.emplace_back(0);
     try {
-      threads_.emplace_back(&WorkerPool::Work, this, static_cast<int>(threads_.size()), generation_);
+      threads_.emplace_back(&WorkerPool::Work, this, static_cast<int>(threads_.size()), &wakes_.back());
     } catch (const std::system_error&) {
       wakes_.pop_back();
       break;  // the threads already there share the work
     }
   }
   const int n = std::min(count, static_cast<int>(threads_.size()));
-  if (n == 0) return 0;
-  busy_ = true;
-  job_ = &job;
-  taking_part_ = running_ = n;
-  ++generation_;
-  // Only the threads taking part are woken: a pool grown for a job of many
-  // threads does not wake them all for every job of a few.
-  for (int t = 0; t < n; ++t) wakes_[static_cast<std::size_t>(t)].notify_one();
-  finished_.wait(lock, [this] { return running_ == 0; });
-  job_ = nullptr;
-  busy_ = false;
+  if (n > 0) {
+    job_ = &job;
+    running_.store(n, std::memory_order_relaxed);
+    // Only the threads taking part are woken: a pool grown for a job of many
+    // threads does not wake them all for every job of a few.
+    for (int t = 0; t < n; ++t) wakes_[static_cast<std::size_t>(t)].release();
+    finished_.acquire();
+    job_ = nullptr;
+  }
+  busy_.store(false, std::memory_order_release);
   return n;
 }
 
-// `seen` is the generation when the thread was made: a thread started for a
-// job must still take that job, however late it first gets the lock.
-void WorkerPool::Work(int index, std::uint64_t seen) {
-  std::unique_lock lock(mu_);
+// `wake` is this thread's own: the deque is not read here, as Run may be
+// adding to it.
+void WorkerPool::Work(int index, std::binary_semaphore* wake) {
   for (;;) {
-    wakes_[static_cast<std::size_t>(index)].wait(
-        lock, [&] { return stop_ || (generation_ != seen && index < taking_part_); });
+    wake->acquire();
     if (stop_) return;
-    seen = generation_;
-    const std::function<void(int)>* job = job_;
-    lock.unlock();
-    (*job)(index);
-    lock.lock();
-    if (--running_ == 0) finished_.notify_all();
+    (*job_)(index);
+    // The last thread of the job to finish lets Run return.
+    if (running_.fetch_sub(1, std::memory_order_acq_rel) == 1) finished_.release();
   }
 }
 

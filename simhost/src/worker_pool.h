@@ -5,11 +5,10 @@
 #ifndef SIMHOST_SRC_WORKER_POOL_H
 #define SIMHOST_SRC_WORKER_POOL_H
 
-#include <condition_variable>
-#include <cstdint>
+#include <atomic>
 #include <deque>
 #include <functional>
-#include <mutex>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -31,18 +30,17 @@ class WorkerPool {
   int Run(int count, const std::function<void(int)>& job);
 
  private:
-  void Work(int index, std::uint64_t seen);
+  void Work(int index, std::binary_semaphore* wake);
 
-  std::mutex mu_;
-  std::deque<std::condition_variable> wakes_;  // thread t waits on wakes_[t]
-  std::condition_variable finished_;
+  // A job is handed over and its end reported through semaphores alone, with
+  // no lock the threads would queue for: each thread waits on its own.
+  std::atomic<bool> busy_{false};
+  std::deque<std::binary_semaphore> wakes_;  // thread t waits on wakes_[t]; never shrinks
+  std::binary_semaphore finished_{0};
   std::vector<std::thread> threads_;
-  const std::function<void(int)>* job_ = nullptr;
-  int taking_part_ = 0;  // threads 0 to taking_part_ - 1 run the current job
-  int running_ = 0;      // of those, the ones not yet done
-  std::uint64_t generation_ = 0;
-  bool busy_ = false;
-  bool stop_ = false;
+  const std::function<void(int)>* job_ = nullptr;  // written before the wakes, read after them
+  std::atomic<int> running_{0};                    // threads of the current job not yet done
+  bool stop_ = false;                              // written before the last wakes
 };
 
 }  // namespace simhost::detail
