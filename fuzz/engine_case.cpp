@@ -463,12 +463,15 @@ std::string Describe(const EngineCase& c) {
   s.precision(17);
   s << "depth " << c.settings.depth << ", base on " << p.baseOn << ", tones " << p.tones << ", levels " << p.inputBlack
     << ' ' << p.inputWhite << ' ' << p.gamma << ' ' << p.outputBlack << ' ' << p.outputWhite << ", opacity "
-    << p.highlightsOpacity << ' ' << p.shadowsOpacity << ", blend " << p.blend << "; input " << c.input.width << 'x'
-    << c.input.height << " stride " << c.input.stride << " depth " << c.input.depth
-    << (c.input.null_data ? " null" : "") << "; output " << c.output.width << 'x' << c.output.height << " stride "
-    << c.output.stride << " depth " << c.output.depth << (c.output.null_data ? " null" : "") << "; rect " << c.rect.left
-    << ',' << c.rect.top << ',' << c.rect.right << ',' << c.rect.bottom << "; " << c.bands << " bands; "
-    << (c.pixels.raw ? "raw pixels" : "ordinary pixels");
+    << p.highlightsOpacity << ' ' << p.shadowsOpacity << ", blend " << p.blend << ", colours";
+  for (const PixelFloat* colour : {&p.shadows, &p.darktones, &p.midtones, &p.brights, &p.highlights}) {
+    s << " (" << colour->alpha << ' ' << colour->red << ' ' << colour->green << ' ' << colour->blue << ')';
+  }
+  s << "; input " << c.input.width << 'x' << c.input.height << " stride " << c.input.stride << " depth "
+    << c.input.depth << (c.input.null_data ? " null" : "") << "; output " << c.output.width << 'x' << c.output.height
+    << " stride " << c.output.stride << " depth " << c.output.depth << (c.output.null_data ? " null" : "") << "; rect "
+    << c.rect.left << ',' << c.rect.top << ',' << c.rect.right << ',' << c.rect.bottom << "; " << c.bands
+    << " bands; " << (c.pixels.raw ? "raw pixels" : "ordinary pixels");
   return s.str();
 }
 

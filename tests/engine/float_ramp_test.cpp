@@ -97,6 +97,18 @@ TEST(FloatRamp, EndColoursKeepTheSignOfAZero) {
   }
 }
 
+TEST(FloatRamp, AMonotoneColourKeepsTheSignOfAZero) {
+  ToneParams p = BaseParams();
+  p.tones = kMonotone;
+  p.midtones = {1.0f, -0.0f, 0.25f, -0.0f};
+  const test::Reference ref(p);
+  const ToneMapper m = FloatMapper(kMonotone, p);
+  for (const float tone : {-0.2f, 0.0f, 0.5f, 1.3f}) {
+    EXPECT_TRUE(test::SameValue(m.Ramp(tone), ref.RampFloat(tone))) << "tone " << tone;
+    EXPECT_TRUE(std::signbit(ref.RampFloat(tone).red) && std::signbit(ref.RampFloat(tone).blue)) << "tone " << tone;
+  }
+}
+
 // The colour of a levelled tone that is not a number. The ramp's tests send it
 // above the ramp, to Highlights; only where no real curve exists (levels
 // that are not finite, a negative tone under a fractional exponent) is the

@@ -60,7 +60,9 @@ class Reference {
 
   PixelFloat RampFloat(float x) const {
     const PixelFloat *from = &p_.midtones, *to = &p_.midtones;
-    const PixelFloat* end = nullptr;  // below or above the ramp: that colour as it is
+    // A colour taken as it is, signed zeros and all: the monotone's one
+    // colour, or the end below or above the ramp.
+    const PixelFloat* end = p_.tones == 1 ? &p_.midtones : nullptr;
     float s = 0, opacityTone = x;
     if (p_.tones != 1) {
       const float t = detail::PowF(x, float(exponent_)) * float(scale_) + float(offset_);
