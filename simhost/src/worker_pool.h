@@ -35,7 +35,7 @@ class WorkerPool {
   // A job is handed over and its end reported through semaphores alone, with
   // no lock the threads would queue for: each thread waits on its own.
   std::atomic<bool> busy_{false};
-  std::deque<std::binary_semaphore> wakes_;  // thread t waits on wakes_[t]; never shrinks
+  std::deque<std::binary_semaphore> wakes_;  // thread t waits on wakes_[t]
   std::binary_semaphore finished_{0};
   std::vector<std::thread> threads_;
   const std::function<void(int)>* job_ = nullptr;  // written before the wakes, read after them
