@@ -6,13 +6,38 @@
 #define SIMHOST_SRC_WORKER_POOL_H
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <functional>
-#include <semaphore>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace simhost::detail {
+
+// One thread's wake-up: Raise() lets one Wait() through. (Not
+// std::binary_semaphore: with MinGW-w64's GCC 12 library, renders under Wine
+// waited on it for ever.)
+class Signal {
+ public:
+  void Raise() {
+    {
+      std::lock_guard lock(mu_);
+      raised_ = true;
+    }
+    cv_.notify_one();
+  }
+  void Wait() {
+    std::unique_lock lock(mu_);
+    cv_.wait(lock, [this] { return raised_; });
+    raised_ = false;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool raised_ = false;
+};
 
 class WorkerPool {
  public:
@@ -30,13 +55,13 @@ class WorkerPool {
   int Run(int count, const std::function<void(int)>& job);
 
  private:
-  void Work(int index, std::binary_semaphore* wake);
+  void Work(int index, Signal* wake);
 
-  // A job is handed over and its end reported through semaphores alone, with
-  // no lock the threads would queue for: each thread waits on its own.
+  // A job is handed over and its end reported through a signal per thread,
+  // with no lock the threads would queue for: each thread waits on its own.
   std::atomic<bool> busy_{false};
-  std::deque<std::binary_semaphore> wakes_;  // thread t waits on wakes_[t]
-  std::binary_semaphore finished_{0};
+  std::deque<Signal> wakes_;  // thread t waits on wakes_[t]
+  Signal finished_;
   std::vector<std::thread> threads_;
   const std::function<void(int)>* job_ = nullptr;  // written before the wakes, read after them
   std::atomic<int> running_{0};                    // threads of the current job not yet done
