@@ -168,9 +168,8 @@ EntryCase DecodeEntryCase(std::span<const std::uint8_t> bytes) {
   const std::uint8_t format = in.Byte();
   o.pixel_format = format >= 252 ? PF_PixelFormat_ARGB64 : kFormats[format % std::size(kFormats)];
   o.row_padding_bytes = static_cast<A_long>(in.Range(0, 4) * 16);
-  // Mostly one render thread, each more a hand-over between threads (and a
-  // wait for a lock at the end of each band): often up to 8, one case in 16
-  // any count to 70 (or none).
+  // Mostly one render thread, each more a hand-over between threads: often
+  // up to 8, one case in 16 any count to 70 (or none).
   const std::uint8_t threads = in.Byte();
   o.num_threads = static_cast<A_long>(threads < 128 ? 1 : threads < 240 ? in.Range(2, 8) : in.Range(0, 70));
   if (in.Byte() < 48) o.request_rect = DecodeRect(in, true);
