@@ -112,7 +112,6 @@ struct Avx2 {
   static D OrD(D a, D b) { return _mm256_or_pd(a, b); }
   static V BitsD(D a) { return _mm256_castpd_si256(a); }
   static D FromBitsD(V a) { return _mm256_castsi256_pd(a); }
-  static V Sub64(V a, V b) { return _mm256_sub_epi64(a, b); }
   template <int N> static V Slli64(V v) { return _mm256_slli_epi64(v, N); }
   // Float lanes as 32-bit integers, and the halves that LowD and HighD take
   // widened to 64-bit lanes.

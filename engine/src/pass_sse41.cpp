@@ -121,7 +121,6 @@ struct Sse41 {
   static D OrD(D a, D b) { return _mm_or_pd(a, b); }
   static V BitsD(D a) { return _mm_castpd_si128(a); }
   static D FromBitsD(V a) { return _mm_castsi128_pd(a); }
-  static V Sub64(V a, V b) { return _mm_sub_epi64(a, b); }
   template <int N> static V Slli64(V v) { return _mm_slli_epi64(v, N); }
   // Float lanes as 32-bit integers, and the halves that LowD and HighD take
   // widened to 64-bit lanes.

@@ -50,8 +50,9 @@ inline void PrefetchAhead(const void* src, const void* dst) {
 // per lane rather than a hardware gather: the same values, in the same lanes.
 // The index lanes are read and the entries put in place by element access on
 // the compiler's vector types (extracts and inserts, no memory round trip).
-// The power function's tables are small and stay on gathers: read per lane,
-// they made the float pass at gamma 2.2 about a third slower.
+// The power function's tables are small and keep their gathers and
+// permutes: read per lane, they made the float pass at gamma 2.2 about a
+// third slower.
 template <class Base>
 struct LaneLoads : Base {
   using V = typename Base::V;
@@ -351,9 +352,21 @@ inline typename I::F OpacityF(typename I::F x, const FloatRampConstants& c) {
 // parts e, m and i of x = 2^e * m come from the float's own bits, 32-bit
 // lanes at once (a subnormal scaled by 2^24 first): the values the plain
 // function takes from the double's bits.
+
+// c_i, from registers where the instruction set can: the gather's wait
+// would stand at the head of each lane's long chain of dependent operations.
+template <class I>
+inline typename I::F PowReciprocalOf(typename I::V i) {
+  if constexpr (requires { I::Lookup128F(kPowReciprocal, i); }) {
+    return I::Lookup128F(kPowReciprocal, i);
+  } else {
+    return I::GatherF(kPowReciprocal, i);
+  }
+}
+
 template <class I>
 struct PowParts {
-  typename I::F e, m, c;  // c: c_i, gathered as floats, every lane at once
+  typename I::F e, m, c;  // c: c_i, read as floats, every lane at once
   typename I::V i;
 };
 
@@ -366,8 +379,29 @@ inline PowParts<I> SplitPow(typename I::F ax) {
   e = I::SubF(e, I::SelectF(tiny, I::SetF(24.0f), I::SetF(0.0f)));
   const F m = I::FromBitsF(I::Or(I::And(bits, I::Set32(0x007FFFFFu)), I::Set32(0x3F800000u)));
   const auto i = I::And(I::template Srli32<16>(bits), I::Set32(127));
-  return {e, m, I::GatherF(kPowReciprocal, i), i};
+  return {e, m, PowReciprocalOf<I>(i), i};
 }
+
+// T_j with j << 45 taken from its bits, worked out at compile time, so that
+// 2^n * T_j is one integer addition. The plain function's is
+// bits(T_j) + ((k - j) << 45), with k = bits(t + S) - bits(S) and
+// j = k & 127. bits(S) has no bit set below bit 51, so j is also
+// bits(t + S) & 127 and, modulo 2^64, (k - j) << 45 is
+// (bits(t + S) << 45) - (j << 45).
+struct PowExp2Less {
+  double at[128];  // bits(T_j) - (j << 45): a finite double in [1/2, 2)
+};
+
+constexpr PowExp2Less MakePowExp2Less() {
+  PowExp2Less t{};
+  for (std::uint64_t j = 0; j < 128; ++j) {
+    t.at[j] = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, kPowExp2[j]) - (j << 45));
+  }
+  return t;
+}
+
+alignas(64) constexpr PowExp2Less kPowExp2Less = MakePowExp2Less();
+static_assert((__builtin_bit_cast(std::uint64_t, kPowShift) & ((std::uint64_t{1} << 51) - 1)) == 0);
 
 // PowPositive of engine/pow.h on I::kLanesD doubles, from the parts.
 template <class I>
@@ -379,10 +413,10 @@ inline typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::
   D t = I::MulD(I::SetD(y), I::AddD(e, I::AddD(I::GatherD(kPowLogReciprocal, i), I::MulD(z, b))));
   t = I::MinD(I::MaxD(t, I::SetD(kPowUnderflow)), I::SetD(kPowOverflow));
   const D shifted = I::AddD(t, I::SetD(kPowShift));
-  const auto k = I::Sub64(I::BitsD(shifted), I::Set64(__builtin_bit_cast(std::uint64_t, kPowShift)));
   const D g = I::SubD(t, I::SubD(shifted, I::SetD(kPowShift)));
-  const auto j = I::And(k, I::Set64(127));
-  const D s = I::FromBitsD(I::Add64(I::BitsD(I::GatherD(kPowExp2, j)), I::template Slli64<45>(I::Sub64(k, j))));
+  const auto sum = I::BitsD(shifted);
+  const auto j = I::And(sum, I::Set64(127));
+  const D s = I::FromBitsD(I::Add64(I::BitsD(I::GatherD(kPowExp2Less.at, j)), I::template Slli64<45>(sum)));
   D d = I::SetD(kPowExpPoly[3]);
   for (int n = 2; n >= 0; --n) d = I::AddD(I::MulD(d, g), I::SetD(kPowExpPoly[n]));
   return I::AddD(s, I::MulD(s, I::MulD(g, d)));
