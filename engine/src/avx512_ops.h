@@ -3,9 +3,9 @@
 // The AVX-512 (F, BW, VL) operations the shared SIMD kernels are written
 // over: 16 pixels per vector at 8 bits, 8 at 16 bits, 16 at float; table
 // lookups by hardware gather (one small table by permutes), row ends by
-// masked loads and stores. Included
-// only by the AVX-512 variant files, inside their own anonymous namespace, so
-// that each file's code is its own, compiled with its own flags.
+// masked loads and stores. Included only by the AVX-512 variant files, inside
+// their own anonymous namespace, so that each file's code is its own, compiled
+// with its own flags.
 
 // GCC 12's AVX-512 header fills "undefined" vectors by self-initialisation,
 // which its own uninitialised-use warnings then report at every use.
