@@ -122,5 +122,30 @@ TEST(Pow, EveryVariantGivesThePlainFunctionsBits) {
   }
 }
 
+// Every index of the tables, not left to chance: x = 2^k * m at both ends of
+// each of the 128 slices of m that pick a reciprocal, and, at y = 1, powers
+// on each of the 128 steps of 2^(j / 128). A vector form that reads a wrong
+// entry, or puts one in the wrong lane, differs here.
+TEST(Pow, EveryVariantReadsEveryTableEntryAsThePlainFunctionDoes) {
+  std::vector<float> x;
+  for (int k : {-140, -20, -1, 0, 5, 100}) {
+    for (int i = 0; i < 128; ++i) {
+      for (float edge : {0.0f, 0.9999f}) x.push_back(std::ldexp(1.0f + (static_cast<float>(i) + edge) / 128.0f, k));
+    }
+  }
+  for (int j = 0; j < 128; ++j) x.push_back(std::exp2(static_cast<float>(j) / 128.0f + 0.25f / 256.0f));
+  std::vector<float> got(x.size());
+  for (const float y : {1.0f, 1 / 2.2f, 2.2f, 1.0f / 3.0f, -7.5f}) {
+    for (const PassVariant variant : kPassVariants) {
+      if (!PassVariantAvailable(variant)) continue;
+      PowRow(variant, x.data(), got.data(), static_cast<std::int32_t>(x.size()), y);
+      for (std::size_t n = 0; n < x.size(); ++n) {
+        ASSERT_TRUE(SameBits(got[n], PowF(x[n], y)))
+            << PassVariantName(variant) << ": " << x[n] << " ^ " << y << " = " << got[n] << ", plain " << PowF(x[n], y);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qv
