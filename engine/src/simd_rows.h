@@ -403,9 +403,12 @@ constexpr PowExp2Less MakePowExp2Less() {
 alignas(64) constexpr PowExp2Less kPowExp2Less = MakePowExp2Less();
 static_assert((__builtin_bit_cast(std::uint64_t, kPowShift) & ((std::uint64_t{1} << 51) - 1)) == 0);
 
-// PowPositive of engine/pow.h on I::kLanesD doubles, from the parts.
+// PowPositive of engine/pow.h on I::kLanesD doubles, from the parts. Never
+// inlined: the float rows call it once per half vector, and what GCC inlined
+// of it otherwise changed with every other use of it in a file (the tables
+// use it too), and the float pass's speed with it by a tenth.
 template <class I>
-inline typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::D c, typename I::V i, double y) {
+__attribute__((noinline)) typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::D c, typename I::V i, double y) {
   using D = typename I::D;
   const D z = I::SubD(I::MulD(m, c), I::SetD(1.0));
   D b = I::SetD(kPowLogPoly[4]);
@@ -568,14 +571,31 @@ template <class I, BaseOn B, ToneCount Tones, bool Blend>
 std::int32_t RowFloat(const PixelFloat* src, PixelFloat* dst, std::int32_t columns, const FloatRampConstants& c) {
   constexpr std::int32_t kStep = I::kLanesF;  // pixels per step: four vectors
   std::int32_t x = 0;
-  // The tone raised in the same step as it is coloured: the power function
-  // is inline vector code, so nothing needs to wait for a chunk.
   const bool power = Tones != kMonotone && !c.identityPower;
+  // With a power, each step colours the pixels whose power the step before
+  // began and then begins the next one's: the colouring waits on nothing,
+  // while the power's long chain of dependent operations runs.
+  if (power && columns >= kStep) {
+    Planes<I> s = LoadPlanes<I>(src);
+    auto tone = ToneFloat<I, B>(s);
+    auto level = PowF<I>(tone, c.power);
+    for (; x + 2 * kStep <= columns; x += kStep) {
+      PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x, dst + x);
+      const Planes<I> next = LoadPlanes<I>(src + x + kStep);
+      const auto nextTone = ToneFloat<I, B>(next);
+      ShadePixels<I, Tones, Blend>(s, tone, level, c, dst + x);
+      level = PowF<I>(nextTone, c.power);
+      s = next;
+      tone = nextTone;
+    }
+    ShadePixels<I, Tones, Blend>(s, tone, level, c, dst + x);
+    return x + kStep;
+  }
   for (; x + kStep <= columns; x += kStep) {
     PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x, dst + x);
     const Planes<I> s = LoadPlanes<I>(src + x);
     const auto tone = ToneFloat<I, B>(s);
-    ShadePixels<I, Tones, Blend>(s, tone, power ? PowF<I>(tone, c.power) : tone, c, dst + x);
+    ShadePixels<I, Tones, Blend>(s, tone, tone, c, dst + x);  // no power: the level is the tone
   }
   return x;
 }
