@@ -632,6 +632,14 @@ inline typename I::D HeldD(typename I::D v, typename I::D lo, typename I::D hi) 
 // among them. Where they do not (a tone on a border, a channel on a whole
 // number), at x = 0, and for exponents too large for the bound to be of use,
 // the library's pow is called after all.
+// Where the compiler optimises only: a debug build inlines nothing, and GCC
+// gives a function into which it forces code at -O0 an exception table.
+#if defined(__OPTIMIZE__)
+#define QV_TABLE_STEP __attribute__((always_inline))
+#else
+#define QV_TABLE_STEP
+#endif
+
 inline constexpr double kTablePowerLargest = 1024;  // |y| beyond: the library's pow throughout
 inline double TablePowerSpread(double y) { return (__builtin_fabs(y) + 1) * 0x1p-44 + 0x1p-40; }
 
@@ -658,22 +666,23 @@ void BuildTable(Pixel* table, const TableConstants& c) {
       spans[stop][ch] = I::SetD(c.colours.spans[stop][ch]);
     }
   }
-  // The steps below are lambdas inlined by force: left as calls, the
-  // sanitized builds read every captured colour through memory, with checks.
+  // The steps below are lambdas inlined by force (QV_TABLE_STEP): left as
+  // calls, the sanitized builds read every captured colour through memory,
+  // with checks.
   // x for the kLanes entries from `first`.
-  const auto xOf = [&](std::uint32_t first) __attribute__((always_inline)) {
+  const auto xOf = [&](std::uint32_t first) QV_TABLE_STEP {
     return I::DivD(I::AddD(I::SetD(static_cast<double>(first)), I::IotaD()), maxD);
   };
   // The store rule: below 0 or NaN gives 0, above the maximum the maximum,
   // truncated toward zero by StoreEntries.
-  const auto alphaOf = [&](D x) __attribute__((always_inline)) {
+  const auto alphaOf = [&](D x) QV_TABLE_STEP {
     return HeldD<I>(
         I::AddD(I::MulD(I::AddD(I::MulD(x, I::SetD(c.opacityRange)), I::SetD(c.shadowsOpacity)), maxD), half), zero,
         maxD);
   };
   // The colour channels for `level` (the tone raised to the exponent), held
   // but not yet truncated; returns the segment's lower border in each lane.
-  const auto colourOf = [&](D level, D(&colour)[3]) __attribute__((always_inline)) {
+  const auto colourOf = [&](D level, D(&colour)[3]) QV_TABLE_STEP {
     D lower = zero;
     for (int ch = 0; ch < 3; ++ch) colour[ch] = fixedColour[ch];
     if constexpr (kSegments > 0) {
@@ -700,7 +709,7 @@ void BuildTable(Pixel* table, const TableConstants& c) {
     return lower;
   };
   // The entries from `first` with the library's power, lane by lane.
-  const auto exact = [&](std::uint32_t first, D x) __attribute__((always_inline)) {
+  const auto exact = [&](std::uint32_t first, D x) QV_TABLE_STEP {
     D level = x;
     if (kSegments > 0 && !c.identityPower) {
       double powers[kLanes];
