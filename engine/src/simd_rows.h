@@ -408,7 +408,8 @@ static_assert((__builtin_bit_cast(std::uint64_t, kPowShift) & ((std::uint64_t{1}
 // of it otherwise changed with every other use of it in a file (the tables
 // use it too), and the float pass's speed with it by a tenth.
 template <class I>
-__attribute__((noinline)) typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::D c, typename I::V i, double y) {
+__attribute__((noinline)) typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::D c,
+                                                     typename I::V i, double y) {
   using D = typename I::D;
   const D z = I::SubD(I::MulD(m, c), I::SetD(1.0));
   D b = I::SetD(kPowLogPoly[4]);
