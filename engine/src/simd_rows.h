@@ -24,6 +24,18 @@
 namespace qv::detail::simd {
 namespace {
 
+// The steps of a row or a table build, inlined by force. Left to GCC, what
+// it inlined changed with every other use of a step in a file: the float row
+// called its colouring and power steps, and reloaded every constant after
+// each call. Where the compiler optimises only: a debug build inlines
+// nothing, and GCC gives a function into which it forces code at -O0 an
+// exception table.
+#if defined(__OPTIMIZE__)
+#define QV_STEP __attribute__((always_inline))
+#else
+#define QV_STEP
+#endif
+
 // ---------------------------------------------------------------- streaming
 
 // Frames are far larger than the caches, and the hardware prefetcher alone
@@ -82,6 +94,18 @@ struct LaneLoads : Base {
 
 template <class I>
 inline constexpr bool kReadsByLane = requires { I::kLaneLoads; };
+
+// The operations that differ from I's only where the integer passes read
+// their tables: I itself for the float rows, the table builds and the rest,
+// which read no pixel table, so that the two kernel sets share one copy.
+template <class I>
+struct UnlanedOf {
+  using type = I;
+};
+template <class Base>
+struct UnlanedOf<LaneLoads<Base>> {
+  using type = Base;
+};
 
 template <class I>
 void StreamCopy(void* to, const void* from, std::size_t bytes) {
@@ -312,7 +336,7 @@ struct Planes {
 };
 
 template <class I, BaseOn B>
-inline typename I::F ToneFloat(const Planes<I>& s) {
+QV_STEP inline typename I::F ToneFloat(const Planes<I>& s) {
   if constexpr (B == kBaseLuminance) {
     return I::AddF(I::AddF(I::MulF(s.red, I::SetF(0.299f)), I::MulF(s.green, I::SetF(0.587f))),
                    I::MulF(s.blue, I::SetF(0.114f)));
@@ -329,13 +353,13 @@ inline typename I::F ToneFloat(const Planes<I>& s) {
 
 // x < 0 gives 0, x > 1 gives 1, anything else (NaN too) stays.
 template <class I>
-inline typename I::F ClampUnitF(typename I::F x) {
+QV_STEP inline typename I::F ClampUnitF(typename I::F x) {
   const auto zero = I::SetF(0.0f), one = I::SetF(1.0f);
   return I::SelectF(I::LtF(x, zero), zero, I::SelectF(I::GtF(x, one), one, x));
 }
 
 template <class I>
-inline typename I::D OpacityD(typename I::D x, const FloatRampConstants& c) {
+QV_STEP inline typename I::D OpacityD(typename I::D x, const FloatRampConstants& c) {
   const auto zero = I::SetD(0.0), one = I::SetD(1.0);
   const auto v = I::AddD(I::MulD(x, I::SetD(c.opacityRange)), I::SetD(c.shadowsOpacity));
   return I::SelectD(I::LtD(v, zero), zero, I::SelectD(I::GtD(v, one), one, v));
@@ -343,7 +367,7 @@ inline typename I::D OpacityD(typename I::D x, const FloatRampConstants& c) {
 
 // The opacity line in double precision, clamped, rounded to single.
 template <class I>
-inline typename I::F OpacityF(typename I::F x, const FloatRampConstants& c) {
+QV_STEP inline typename I::F OpacityF(typename I::F x, const FloatRampConstants& c) {
   return I::JoinF(OpacityD<I>(I::LowD(x), c), OpacityD<I>(I::HighD(x), c));
 }
 
@@ -356,7 +380,7 @@ inline typename I::F OpacityF(typename I::F x, const FloatRampConstants& c) {
 // c_i, from registers where the instruction set can: the gather's wait
 // would stand at the head of each lane's long chain of dependent operations.
 template <class I>
-inline typename I::F PowReciprocalOf(typename I::V i) {
+QV_STEP inline typename I::F PowReciprocalOf(typename I::V i) {
   if constexpr (requires { I::Lookup128F(kPowReciprocal, i); }) {
     return I::Lookup128F(kPowReciprocal, i);
   } else {
@@ -371,7 +395,7 @@ struct PowParts {
 };
 
 template <class I>
-inline PowParts<I> SplitPow(typename I::F ax) {
+QV_STEP inline PowParts<I> SplitPow(typename I::F ax) {
   using F = typename I::F;
   const auto tiny = I::LtF(ax, I::SetF(0x1p-126f));
   const auto bits = I::BitsF(I::SelectF(tiny, I::MulF(ax, I::SetF(0x1p24f)), ax));
@@ -450,7 +474,7 @@ inline typename I::D PowSpecialCases(typename I::D xd, typename I::D r, const Po
 }
 
 template <class I>
-inline typename I::F PowF(typename I::F x, const PowExponent& y) {
+QV_STEP inline typename I::F PowF(typename I::F x, const PowExponent& y) {
   using D = typename I::D;
   if (y.zero || y.nan || y.infinite) {
     const D none = I::SetD(0.0);
@@ -488,7 +512,7 @@ void PowRow(const float* x, float* out, std::int32_t n, const PowExponent& y) {
 // The ramp's colour at `level` (the tone raised to the ramp's exponent) and
 // the opacity of `tone`.
 template <class I, ToneCount Tones>
-inline void RampColour(typename I::F tone, typename I::F level, const FloatRampConstants& c, Planes<I>& out) {
+QV_STEP inline void RampColour(typename I::F tone, typename I::F level, const FloatRampConstants& c, Planes<I>& out) {
   using F = typename I::F;
   if constexpr (Tones == kMonotone) {
     out.red = I::SetF(c.colours.stops[0][0]);
@@ -537,7 +561,7 @@ inline void RampColour(typename I::F tone, typename I::F level, const FloatRampC
 
 // The I::kLanesF pixels at `p`, one vector per channel.
 template <class I>
-inline Planes<I> LoadPlanes(const PixelFloat* p) {
+QV_STEP inline Planes<I> LoadPlanes(const PixelFloat* p) {
   constexpr std::int32_t kQuarter = I::kLanesF / 4;
   const float* in = &p->alpha;
   Planes<I> s{I::LoadF(in), I::LoadF(in + 4 * kQuarter), I::LoadF(in + 8 * kQuarter), I::LoadF(in + 12 * kQuarter)};
@@ -547,8 +571,8 @@ inline Planes<I> LoadPlanes(const PixelFloat* p) {
 
 // Colours the pixels `s`, whose tones and levels are given, and stores them.
 template <class I, ToneCount Tones, bool Blend>
-inline void ShadePixels(const Planes<I>& s, typename I::F tone, typename I::F level, const FloatRampConstants& c,
-                        PixelFloat* p) {
+QV_STEP inline void ShadePixels(const Planes<I>& s, typename I::F tone, typename I::F level,
+                                const FloatRampConstants& c, PixelFloat* p) {
   constexpr std::int32_t kQuarter = I::kLanesF / 4;
   Planes<I> d;
   RampColour<I, Tones>(tone, level, c, d);
@@ -633,14 +657,6 @@ inline typename I::D HeldD(typename I::D v, typename I::D lo, typename I::D hi) 
 // among them. Where they do not (a tone on a border, a channel on a whole
 // number), at x = 0, and for exponents too large for the bound to be of use,
 // the library's pow is called after all.
-// Where the compiler optimises only: a debug build inlines nothing, and GCC
-// gives a function into which it forces code at -O0 an exception table.
-#if defined(__OPTIMIZE__)
-#define QV_TABLE_STEP __attribute__((always_inline))
-#else
-#define QV_TABLE_STEP
-#endif
-
 inline constexpr double kTablePowerLargest = 1024;  // |y| beyond: the library's pow throughout
 inline double TablePowerSpread(double y) { return (__builtin_fabs(y) + 1) * 0x1p-44 + 0x1p-40; }
 
@@ -667,23 +683,23 @@ void BuildTable(Pixel* table, const TableConstants& c) {
       spans[stop][ch] = I::SetD(c.colours.spans[stop][ch]);
     }
   }
-  // The steps below are lambdas inlined by force (QV_TABLE_STEP): left as
+  // The steps below are lambdas inlined by force (QV_STEP): left as
   // calls, the sanitized builds read every captured colour through memory,
   // with checks.
   // x for the kLanes entries from `first`.
-  const auto xOf = [&](std::uint32_t first) QV_TABLE_STEP {
+  const auto xOf = [&](std::uint32_t first) QV_STEP {
     return I::DivD(I::AddD(I::SetD(static_cast<double>(first)), I::IotaD()), maxD);
   };
   // The store rule: below 0 or NaN gives 0, above the maximum the maximum,
   // truncated toward zero by StoreEntries.
-  const auto alphaOf = [&](D x) QV_TABLE_STEP {
+  const auto alphaOf = [&](D x) QV_STEP {
     return HeldD<I>(
         I::AddD(I::MulD(I::AddD(I::MulD(x, I::SetD(c.opacityRange)), I::SetD(c.shadowsOpacity)), maxD), half), zero,
         maxD);
   };
   // The colour channels for `level` (the tone raised to the exponent), held
   // but not yet truncated; returns the segment's lower border in each lane.
-  const auto colourOf = [&](D level, D(&colour)[3]) QV_TABLE_STEP {
+  const auto colourOf = [&](D level, D(&colour)[3]) QV_STEP {
     D lower = zero;
     for (int ch = 0; ch < 3; ++ch) colour[ch] = fixedColour[ch];
     if constexpr (kSegments > 0) {
@@ -710,7 +726,7 @@ void BuildTable(Pixel* table, const TableConstants& c) {
     return lower;
   };
   // The entries from `first` with the library's power, lane by lane.
-  const auto exact = [&](std::uint32_t first, D x) QV_TABLE_STEP {
+  const auto exact = [&](std::uint32_t first, D x) QV_STEP {
     D level = x;
     if (kSegments > 0 && !c.identityPower) {
       double powers[kLanes];
@@ -773,26 +789,27 @@ void BuildTable(Pixel* table, const TableConstants& c) {
 
 template <class I>
 constexpr PassKernels MakeKernels() {
+  using U = typename UnlanedOf<I>::type;
   PassKernels k{};
   [&]<int... Bs>(std::integer_sequence<int, Bs...>) {
     ((k.row8[Bs][0] = &Row8<I, Bs + 1, false>, k.row8[Bs][1] = &Row8<I, Bs + 1, true>,
       k.row16[Bs][0] = &Row16<I, Bs + 1, false>, k.row16[Bs][1] = &Row16<I, Bs + 1, true>,
-      k.rowFloat[Bs][0][0] = &RowFloat<I, Bs + 1, kMonotone, false>,
-      k.rowFloat[Bs][0][1] = &RowFloat<I, Bs + 1, kMonotone, true>,
-      k.rowFloat[Bs][1][0] = &RowFloat<I, Bs + 1, kDuotone, false>,
-      k.rowFloat[Bs][1][1] = &RowFloat<I, Bs + 1, kDuotone, true>,
-      k.rowFloat[Bs][2][0] = &RowFloat<I, Bs + 1, kTritone, false>,
-      k.rowFloat[Bs][2][1] = &RowFloat<I, Bs + 1, kTritone, true>,
-      k.rowFloat[Bs][3][0] = &RowFloat<I, Bs + 1, kPentone, false>,
-      k.rowFloat[Bs][3][1] = &RowFloat<I, Bs + 1, kPentone, true>),
+      k.rowFloat[Bs][0][0] = &RowFloat<U, Bs + 1, kMonotone, false>,
+      k.rowFloat[Bs][0][1] = &RowFloat<U, Bs + 1, kMonotone, true>,
+      k.rowFloat[Bs][1][0] = &RowFloat<U, Bs + 1, kDuotone, false>,
+      k.rowFloat[Bs][1][1] = &RowFloat<U, Bs + 1, kDuotone, true>,
+      k.rowFloat[Bs][2][0] = &RowFloat<U, Bs + 1, kTritone, false>,
+      k.rowFloat[Bs][2][1] = &RowFloat<U, Bs + 1, kTritone, true>,
+      k.rowFloat[Bs][3][0] = &RowFloat<U, Bs + 1, kPentone, false>,
+      k.rowFloat[Bs][3][1] = &RowFloat<U, Bs + 1, kPentone, true>),
      ...);
   }(std::make_integer_sequence<int, kBaseOnCount>{});
   [&]<int... Ts>(std::integer_sequence<int, Ts...>) {
-    ((k.table8[Ts] = &BuildTable<I, Pixel8, Ts>, k.table16[Ts] = &BuildTable<I, Pixel16, Ts>), ...);
+    ((k.table8[Ts] = &BuildTable<U, Pixel8, Ts>, k.table16[Ts] = &BuildTable<U, Pixel16, Ts>), ...);
   }(std::make_integer_sequence<int, kToneCounts + 1>{});
-  k.powRow = &PowRow<I>;
-  k.streamCopy = &StreamCopy<I>;
-  k.storeFence = &StoreFence<I>;
+  k.powRow = &PowRow<U>;
+  k.streamCopy = &StreamCopy<U>;
+  k.storeFence = &StoreFence<U>;
   return k;
 }
 
