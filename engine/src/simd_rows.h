@@ -12,8 +12,8 @@
 // are exact in their lanes, divisions by 255 are exact multiply-and-shift
 // forms, and the float kernels and table builds do the single and double
 // operations of the plain code in the same order (no fused multiply-add:
-// contraction is off). pow, which has no vector form that rounds like the
-// library's, runs per lane in the table builds.
+// contraction is off). The table builds call the library's pow per lane
+// wherever the vector power cannot show which entry that pow gives.
 
 #include <cstddef>
 #include <cstdint>
@@ -450,6 +450,16 @@ __attribute__((noinline)) typename I::D PowPositiveD(typename I::D e, typename I
   return I::AddD(s, I::MulD(s, I::MulD(g, d)));
 }
 
+// PowPositiveD on the low or the high I::kLanesD lanes of the parts.
+template <class I, bool High>
+QV_STEP inline typename I::D PowPositiveHalf(const PowParts<I>& p, double y) {
+  if constexpr (High) {
+    return PowPositiveD<I>(I::HighD(p.e), I::HighD(p.m), I::HighD(p.c), I::WidenHigh32(p.i), y);
+  } else {
+    return PowPositiveD<I>(I::LowD(p.e), I::LowD(p.m), I::LowD(p.c), I::WidenLow32(p.i), y);
+  }
+}
+
 // The special cases of PowF for the lanes xd (doubles), in its order, over r.
 template <class I>
 inline typename I::D PowSpecialCases(typename I::D xd, typename I::D r, const PowExponent& y) {
@@ -483,14 +493,10 @@ QV_STEP inline typename I::F PowF(typename I::F x, const PowExponent& y) {
   const auto ax = I::FromBitsF(I::And(I::BitsF(x), I::Set32(0x7FFFFFFFu)));
   const PowParts<I> parts = SplitPow<I>(ax);
   const auto low = [&] {
-    return y.square ? I::MulD(I::LowD(ax), I::LowD(ax))
-                    : PowPositiveD<I>(I::LowD(parts.e), I::LowD(parts.m), I::LowD(parts.c),
-                                      I::WidenLow32(parts.i), y.y);
+    return y.square ? I::MulD(I::LowD(ax), I::LowD(ax)) : PowPositiveHalf<I, false>(parts, y.y);
   };
   const auto high = [&] {
-    return y.square ? I::MulD(I::HighD(ax), I::HighD(ax))
-                    : PowPositiveD<I>(I::HighD(parts.e), I::HighD(parts.m), I::HighD(parts.c),
-                                      I::WidenHigh32(parts.i), y.y);
+    return y.square ? I::MulD(I::HighD(ax), I::HighD(ax)) : PowPositiveHalf<I, true>(parts, y.y);
   };
   // Tones are mostly finite and above 0, where only x = 1 is a case of its
   // own (its power rounds to 1 anyway; the plain function says so outright).
@@ -752,9 +758,7 @@ void BuildTable(Pixel* table, const TableConstants& c) {
       for (std::uint32_t first = 0; first <= kMax; first += 2 * kLanes) {
         const D xs[2] = {xOf(first), xOf(first + kLanes)};
         const PowParts<I> parts = SplitPow<I>(I::JoinF(xs[0], xs[1]));
-        const D powers[2] = {
-            PowPositiveD<I>(I::LowD(parts.e), I::LowD(parts.m), I::LowD(parts.c), I::WidenLow32(parts.i), y),
-            PowPositiveD<I>(I::HighD(parts.e), I::HighD(parts.m), I::HighD(parts.c), I::WidenHigh32(parts.i), y)};
+        const D powers[2] = {PowPositiveHalf<I, false>(parts, y), PowPositiveHalf<I, true>(parts, y)};
         for (int h = 0; h < 2 && first + h * kLanes <= kMax; ++h) {
           const std::uint32_t at = first + h * kLanes;
           // x = 0 is no float of the bound's range, and the table's last
