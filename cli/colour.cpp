@@ -141,9 +141,16 @@ std::string ColourSpaces::Output(const std::string& input_space) const {
 
 void ColourSpaces::Convert(Raster& raster, const std::string& from, const std::string& to) const {
   if (from == to) return;
-  const OIIO::ColorProcessorHandle processor = config_.createColorProcessor(from, to);
-  if (!processor) {
-    throw RunError("cannot convert from colour space \"" + from + "\" to \"" + to + "\": " + config_.geterror());
+  OIIO::ColorProcessorHandle processor;
+  {
+    // Frames in flight convert at once. The configuration keeps one error for
+    // every thread, so a processor is made (or found among those made) and
+    // its error read under a lock; applying it is safe from any thread.
+    const std::lock_guard<std::mutex> lock(processors_);
+    processor = config_.createColorProcessor(from, to);
+    if (!processor) {
+      throw RunError("cannot convert from colour space \"" + from + "\" to \"" + to + "\": " + config_.geterror());
+    }
   }
   std::visit([&](auto& image) { ConvertImage(image, *processor); }, raster);
 }

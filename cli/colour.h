@@ -8,6 +8,7 @@
 #include <OpenImageIO/color.h>
 #include <OpenImageIO/imageio.h>
 
+#include <mutex>
 #include <string>
 
 #include "core/raster.h"
@@ -63,6 +64,7 @@ class ColourSpaces {
   ColourOptions options_;
   bool built_in_ = false;  // no configuration given: OpenImageIO's own, every space of it in Rec. 709 primaries
   mutable OIIO::ColorConfig config_;  // reading its error clears it, even where nothing else changes
+  mutable std::mutex processors_;     // held while a processor is made from `config_`
 };
 
 }  // namespace qv::cli

@@ -15,6 +15,7 @@
 #include "core/errors.h"
 #include "file_extent.h"
 #include "image_description.h"
+#include "image_open.h"
 #include "library_messages.h"
 #include "safe_file.h"
 #include "webp_pixels.h"
@@ -254,7 +255,7 @@ FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, const std::string& format_
 // its image afterwards): `input` is a reader opened for this alone.
 int PartCount(OIIO::ImageInput& input) {
   int count = 1;
-  while (input.seek_subimage(count, 0)) ++count;
+  while (SeekPart(input, count)) ++count;
   input.geterror();
   return count;
 }
@@ -265,7 +266,7 @@ int PartCount(OIIO::ImageInput& input) {
 int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::string& part, int count) {
   std::vector<std::string> names;
   int chosen = -1;
-  for (int i = 0; i < count && input.seek_subimage(i, 0); ++i) {
+  for (int i = 0; i < count && SeekPart(input, i); ++i) {
     const OIIO::ImageSpec& image_spec = DescriptionOf(input);
     names.push_back(PartName(image_spec, i));
     const bool named = part == std::to_string(i) || part == image_spec.get_string_attribute("name");
@@ -283,7 +284,7 @@ int ChoosePart(OIIO::ImageInput& input, const std::string& path, const std::stri
 // throws RunError on a deep part, which the tool cannot carry.
 bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts& parts) {
   if (parts.count == 1) return true;
-  for (int i = 0; i < parts.count && input.seek_subimage(i, 0); ++i) {
+  for (int i = 0; i < parts.count && SeekPart(input, i); ++i) {
     if (i == parts.graded) continue;
     StoredPart part{DescriptionOf(input), {}};
     if (part.image_spec.deep) {
@@ -294,7 +295,7 @@ bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts&
     if (!input.read_image(i, 0, 0, part.image_spec.nchannels, OIIO::TypeUnknown, part.samples.data())) return false;
     parts.others.push_back(std::move(part));
   }
-  return input.seek_subimage(parts.graded, 0);
+  return SeekPart(input, parts.graded);
 }
 
 // The descriptions of every part of a file written: the parts carried, with
@@ -363,13 +364,13 @@ std::string Cause(const std::string& error, const std::string& printed, const ch
 void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, int subimage, const std::string& target,
                     bool whole) {
   LibraryMessages messages;
-  auto input = OIIO::ImageInput::open(file.string());
+  auto input = OpenImageFile(file.string());
   if (!input) {
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot write", target, "the written file does not read back: " +
                                                        Cause(error, messages.Stop(), "unknown error")));
   }
-  if (subimage > 0 && !input->seek_subimage(subimage, 0)) {
+  if (subimage > 0 && !SeekPart(*input, subimage)) {
     throw RunError(Because("cannot write", target, "the written file lacks its part " + std::to_string(subimage)));
   }
   const OIIO::ImageSpec& got = DescriptionOf(*input);
@@ -461,7 +462,7 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
   LibraryMessages messages;
-  auto input = OIIO::ImageInput::open(path, &config);
+  auto input = OpenImageFile(path, &config);
   if (!input) {
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot read", path, Cause(error, messages.Stop(), "unknown error")));
@@ -469,12 +470,12 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   InputImage image{Image<std::uint8_t>{}, DescriptionOf(*input), input->format_name(), AlphaConvention::kStraight,
                    {}, {}, {}, {}};
   {
-    const auto parts = OIIO::ImageInput::open(path, &config);  // of its own, as PartCount needs
+    const auto parts = OpenImageFile(path, &config);  // of its own, as PartCount needs
     image.parts.count = parts ? PartCount(*parts) : 1;
     image.parts.graded = parts ? ChoosePart(*parts, path, part, image.parts.count) : 0;
     image.parts.chosen = !part.empty();
   }
-  if (image.parts.graded != 0) input->seek_subimage(image.parts.graded, 0);
+  if (image.parts.graded != 0) SeekPart(*input, image.parts.graded);
   image.image_spec = DescriptionOf(*input);
   const OIIO::ImageSpec& image_spec = image.image_spec;
   if (image_spec.deep) throw RunError(Because("cannot render", path, "deep images are not supported"));
@@ -526,19 +527,19 @@ void CheckWritable(const std::string& path) {
     throw RunError(Because("cannot write", path, "directory " + directory.string() + " is not writable"));
   }
   CheckTargetWritable(target);
-  if (!OIIO::ImageOutput::create(path)) {
+  if (!CreateImageWriter(path)) {
     throw RunError(Because("cannot write", path, "no image format for the extension \"" +
                                                      target.extension().string() + "\""));
   }
 }
 
 bool FormatHoldsAlpha(const std::string& path) {
-  const auto output = OIIO::ImageOutput::create(path);
+  const auto output = CreateImageWriter(path);
   return output && output->supports("alpha");
 }
 
 bool FormatHoldsParts(const std::string& path) {
-  const auto output = OIIO::ImageOutput::create(path);
+  const auto output = CreateImageWriter(path);
   return output && output->supports("multiimage");
 }
 
@@ -564,7 +565,7 @@ void WriteImage(const std::string& path, Raster raster, const WriteSettings& set
 
 std::optional<FrameShape> DeclaredShape(const std::string& path, std::optional<Depth> depth) {
   LibraryMessages messages;
-  auto input = OIIO::ImageInput::open(path);
+  auto input = OpenImageFile(path);
   if (!input) {
     OIIO::geterror();  // cleared: reading the file says what is wrong with it
     return std::nullopt;
@@ -580,7 +581,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   CheckedFileProxy proxy(partial);
   // Made after the proxy, so that on every path the writer is gone (and has
   // closed its file) before the proxy it may write through.
-  auto output = OIIO::ImageOutput::create(path);
+  auto output = CreateImageWriter(path);
   if (!output) throw RunError(Because("cannot write", path, FirstLine(OIIO::geterror())));
   const int channels = ChannelsOf(raster);
   OIIO::ImageSpec image_spec(WidthOf(raster), HeightOf(raster), channels, settings.type.type);

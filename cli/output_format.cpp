@@ -13,6 +13,7 @@
 
 #include "core/errors.h"
 #include "image_description.h"
+#include "image_open.h"
 #include "library_messages.h"
 
 namespace qv::cli {
@@ -57,7 +58,7 @@ class ProbeDirectory {
 // every writer says in its description what it will store, so the file it
 // wrote is asked.
 bool Holds(const fs::path& file, const FileType& type) {
-  auto output = OIIO::ImageOutput::create(file.string());
+  auto output = CreateImageWriter(file.string());
   if (!output) return false;
   constexpr int kSide = 4;
   OIIO::ImageSpec picture(kSide, kSide, 3, type.type);
@@ -66,7 +67,7 @@ bool Holds(const fs::path& file, const FileType& type) {
   bool written = output->open(file.string(), picture) && output->write_image(OIIO::TypeDesc::FLOAT, samples.data());
   written = output->close() && written;
   output.reset();
-  auto input = written ? OIIO::ImageInput::open(file.string()) : nullptr;
+  auto input = written ? OpenImageFile(file.string()) : nullptr;
   OIIO::geterror();  // a writer's or reader's complaint only means "no"
   if (!input) return false;
   const OIIO::ImageSpec& read_back = DescriptionOf(*input);
@@ -278,7 +279,7 @@ void CheckFileType(const std::string& path, FileType type) {
     if (holds(named)) held.push_back(named.name);
   }
   messages.Stop();
-  const auto output = OIIO::ImageOutput::create(path);
+  const auto output = CreateImageWriter(path);
   const std::string format = output ? output->format_name() : extension;
   if (held.empty()) throw UsageError("--type " + name + ": " + format + " files hold none of the types --type names");
   std::string list = held.back();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
@@ -22,6 +23,7 @@
 #include "core/node_resources.h"
 #include "frame_plan.h"
 #include "core/param_parse.h"
+#include "core/stall_watch.h"
 #include "library_messages.h"
 #include "progress.h"
 #include "safe_file.h"
@@ -69,6 +71,11 @@ FramePlan PlanFrames(const RenderOptions& options) {
   }
   return plan;
 }
+
+// How long a frame's read or write may go on before the run names it: far
+// beyond what an 8K OpenEXR frame takes on a busy network file system, so
+// that only work that has stopped is named.
+constexpr std::chrono::minutes kStallPatience{3};
 
 int DefaultJobs() { return static_cast<int>(std::min<std::uint64_t>(UsableCores(), kMaxPartialFiles)); }
 
@@ -134,6 +141,12 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
     ColourSpaces{options.colour};  // a configuration alone converts nothing, but is checked all the same
   }
   std::atomic<bool> warned_colour{false};
+  // A frame whose read or write hangs is named, whatever -q says: a log that
+  // shows nothing cannot tell a stuck node from a slow one.
+  StallWatch stalls(kStallPatience, [](const std::string& what, StallWatch::Clock::duration taken) {
+    std::fprintf(UserErrors(), "quorvandile: warning: %s has gone on for %lld s and not ended; still waiting\n",
+                 what.c_str(), static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(taken).count()));
+  });
   // The frames in flight take at most --max-memory together: each waits,
   // once its header is checked and before its pixels are read, for the
   // memory it needs at its worst moment, and gives it back once its file is
@@ -159,7 +172,14 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   // declares.
   const auto read = [&](std::int32_t frame, std::string* space, const std::function<void(const FrameShape&)>& shape) {
     const std::string path = plan.input.At(frame);
-    InputImage input = ReadImage(path, options.depth, options.alpha, options.limits, options.part, shape);
+    const std::string reading = FramePrefix(plan, frame) + "reading " + path;
+    std::optional<StallWatch::Watched> watched(std::in_place, stalls, reading);
+    InputImage input =
+        ReadImage(path, options.depth, options.alpha, options.limits, options.part, [&](const FrameShape& declared) {
+          watched.reset();  // a frame waiting for memory that other frames hold is not stalled
+          shape(declared);
+          watched.emplace(stalls, reading);
+        });
     if (!input.parts.others.empty()) check_parts(input, path, plan.output.At(frame));
     if (spaces) {
       *space = spaces->InputSpace(input.image_spec, path);
@@ -237,6 +257,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
         spaces->Convert(result, spaces->Working(space), spaces->Output(space));
         write.colour_space = spaces->Output(space);
       }
+      const StallWatch::Watched watched(stalls, FramePrefix(plan, frame) + "writing " + outcome.out_path);
       outcome.staged = StageImage(outcome.out_path, std::move(result), write);
     } catch (...) {
       outcome.error = std::current_exception();

@@ -31,6 +31,9 @@ packages=(
   munge slurmctld slurmd slurm-client iproute2
   # The tool's tests that watch its system calls (the directory synced after a rename).
   strace
+  # Photographs with embedded ICC profiles and camera metadata, as users bring
+  # them, for the tool's tests of frames in flight (its data folder).
+  python3-skimage
 )
 
 missing=()
