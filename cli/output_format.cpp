@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 
@@ -71,6 +73,27 @@ bool Holds(const fs::path& file, const FileType& type) {
   if (!input) return false;
   const OIIO::ImageSpec& read_back = DescriptionOf(*input);
   return SameFileType(FileTypeOf(read_back, read_back.channelformat(0)), type);
+}
+
+// Whether the writer for files named like `file` keeps `orientation`: a
+// small picture, wider than high, written with it reads back with it, as
+// wide and as high.
+bool KeepsOrientation(const fs::path& file, int orientation) {
+  auto output = OIIO::ImageOutput::create(file.string());
+  if (!output) return false;
+  constexpr int kWidth = 4, kHeight = 2;
+  OIIO::ImageSpec picture(kWidth, kHeight, 3, OIIO::TypeDesc::UINT8);
+  picture.attribute(kOrientationAttribute, orientation);
+  const std::vector<unsigned char> samples(kWidth * kHeight * 3, 128);
+  bool written = output->open(file.string(), picture) && output->write_image(OIIO::TypeDesc::UINT8, samples.data());
+  written = output->close() && written;
+  output.reset();
+  auto input = written ? OIIO::ImageInput::open(file.string()) : nullptr;
+  OIIO::geterror();  // a writer's or reader's complaint only means "no"
+  if (!input) return false;
+  const OIIO::ImageSpec& read_back = DescriptionOf(*input);
+  return read_back.get_int_attribute(kOrientationAttribute, 1) == orientation && read_back.width == kWidth &&
+         read_back.height == kHeight;
 }
 
 // A file's bytes from `offset` on, as many as `count` (fewer at its end).
@@ -259,6 +282,31 @@ FileType FileTypeOf(const OIIO::ImageSpec& image_spec, OIIO::TypeDesc colour_typ
 
 void DescribeFileType(const FileType& type, OIIO::ImageSpec& image_spec) {
   if (type.bits != 0) image_spec.attribute(kBitsAttribute, type.bits);
+}
+
+bool FormatHoldsType(const std::string& path, FileType type) {
+  const ProbeDirectory directory;
+  if (directory.path().empty()) return true;  // nowhere to ask: the writer stores what it can
+  LibraryMessages messages;
+  return Holds(directory.path() / ("type" + fs::path(path).extension().string()), type);
+}
+
+std::optional<int> UnheldOrientation(const OIIO::ImageSpec& image_spec, const std::string& path) {
+  const int orientation = image_spec.get_int_attribute(kOrientationAttribute, 1);
+  if (orientation == 1) return std::nullopt;
+  static std::mutex mutex;
+  static std::map<std::pair<std::string, int>, bool> known;  // by extension and code
+  const std::string extension = fs::path(path).extension().string();
+  const std::lock_guard<std::mutex> lock(mutex);
+  auto found = known.find({extension, orientation});
+  if (found == known.end()) {
+    const ProbeDirectory directory;
+    if (directory.path().empty()) return std::nullopt;  // nowhere to ask: written as it always was
+    LibraryMessages messages;
+    const bool keeps = KeepsOrientation(directory.path() / ("orientation" + extension), orientation);
+    found = known.emplace(std::make_pair(extension, orientation), keeps).first;
+  }
+  return found->second ? std::nullopt : std::optional<int>(orientation);
 }
 
 void CheckFileType(const std::string& path, FileType type) {
