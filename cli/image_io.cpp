@@ -313,9 +313,15 @@ bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts&
 // each pixel's channels in `format`, or as the file stores them where
 // unknown), a whole tile at a time: the part of a tile past the picture's
 // edge is zeros. Handed a part of a tile, a writer pads it with whatever its
-// buffer held, and the file would differ from run to run.
+// buffer held, and the file would differ from run to run. OpenEXR stores the
+// tiles at the edges cut to the picture, so nothing pads them; its writer
+// takes the rows as they are (and only so channels of several types).
 bool WriteWholeTiles(OIIO::ImageOutput& output, const OIIO::ImageSpec& layout, int top, int rows,
                      OIIO::TypeDesc format, const void* samples) {
+  if (std::string_view(output.format_name()) == "openexr") {
+    return output.write_tiles(layout.x, layout.x + layout.width, top, top + rows, layout.z, layout.z + 1, format,
+                              samples);
+  }
   const std::size_t pixel_bytes = format == OIIO::TypeUnknown
                                       ? layout.pixel_bytes(true)
                                       : format.size() * static_cast<std::size_t>(layout.nchannels);

@@ -31,6 +31,8 @@ packages=(
   munge slurmctld slurmd slurm-client iproute2
   # The tool's tests that watch its system calls (the directory synced after a rename).
   strace
+  # The tool's tests that read files as users make them (ImageMagick's convert).
+  imagemagick
 )
 
 missing=()
