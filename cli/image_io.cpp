@@ -727,8 +727,11 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   // Where the writer takes one, every byte goes through a proxy that keeps
   // the system's answer to each write. The TIFF writer takes one but writes
   // a broken directory through it when the file carries a colour space (and
-  // fails on Exif data); it reports failed writes itself.
-  const bool proxied = output->supports("ioproxy") && std::string_view(output->format_name()) != "tiff";
+  // fails on Exif data); it reports failed writes itself. The OpenEXR writer
+  // of several parts opens the file by its name, whatever the proxy.
+  const FileParts* parts = settings.parts && !settings.parts->others.empty() ? settings.parts : nullptr;
+  const std::string_view format_name = output->format_name();
+  const bool proxied = output->supports("ioproxy") && format_name != "tiff" && !(parts && format_name == "openexr");
   // Lossless WebP is coded by the tool, straight colour as it is; lossy WebP
   // by the library's writer.
   const bool self_coded_webp = CodesLosslessWebp(*output, image_spec) && !extra && proxied;
@@ -758,7 +761,6 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     ConfirmWritten(partial.path(), as_written, 0, path, false);
     return StagedImage(std::move(staged));
   }
-  const FileParts* parts = settings.parts && !settings.parts->others.empty() ? settings.parts : nullptr;
   for (std::size_t i = 0; parts && !output->supports("channelformats") && i < parts->others.size(); ++i) {
     const OIIO::ImageSpec& other = parts->others[i].image_spec;
     const int index = static_cast<int>(i) + (static_cast<int>(i) >= parts->graded ? 1 : 0);
@@ -769,11 +771,9 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
                                  "OpenEXR"));
     }
   }
-  // A writer of one part through the proxy takes the name for its messages
-  // and its header (DPX records it) alone: there it is the file's own, not
-  // the partial file's. The OpenEXR writer of several parts opens the name
-  // it is given, whatever the proxy.
-  const std::string opened = proxied && !parts ? fs::path(path).filename().string() : partial.path().string();
+  // A writer through the proxy takes the name for its messages and its
+  // header (DPX records it) alone: the file's own, not the partial file's.
+  const std::string opened = proxied ? fs::path(path).filename().string() : partial.path().string();
   bool written = OpenAmongParts(*output, opened, image_spec, parts);
   const OIIO::ImageSpec as_written = DescriptionOf(*output);  // with the sample type the format could hold
   const bool tiled = as_written.tile_width > 0;
