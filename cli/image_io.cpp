@@ -331,7 +331,8 @@ bool WriteWholeTiles(OIIO::ImageOutput& output, const OIIO::ImageSpec& layout, i
   for (int y = top; y < top + rows; y += layout.tile_height) {
     const int tile_rows = std::min(layout.tile_height, top + rows - y);
     for (int x = layout.x; x < layout.x + layout.width; x += layout.tile_width) {
-      const std::size_t copied = pixel_bytes * static_cast<std::size_t>(std::min(layout.tile_width, layout.x + layout.width - x));
+      const int columns = std::min(layout.tile_width, layout.x + layout.width - x);
+      const std::size_t copied = pixel_bytes * static_cast<std::size_t>(columns);
       std::fill(tile.begin(), tile.end(), 0);
       for (int r = 0; r < tile_rows; ++r) {
         std::memcpy(tile.data() + static_cast<std::size_t>(r) * tile_width * pixel_bytes,
@@ -389,7 +390,9 @@ bool WritePart(OIIO::ImageOutput& output, const StoredPart& part) {
   const OIIO::ImageSpec& stored = part.image_spec;
   const OIIO::TypeDesc format = stored.channelformats.empty() ? stored.format : OIIO::TypeUnknown;
   const OIIO::ImageSpec& layout = DescriptionOf(output);
-  if (layout.tile_width > 0) return WriteWholeTiles(output, layout, layout.y, layout.height, format, part.samples.data());
+  if (layout.tile_width > 0) {
+    return WriteWholeTiles(output, layout, layout.y, layout.height, format, part.samples.data());
+  }
   return output.write_image(format, part.samples.data());
 }
 
@@ -435,7 +438,8 @@ std::string Cause(const std::string& error, const std::string& printed, const ch
 // sees, put as the target's.
 std::string Unhidden(std::string message, const fs::path& partial, const std::string& target) {
   for (const std::string& hidden : {partial.string(), partial.filename().string()}) {
-    for (std::size_t at = message.find(hidden); at != std::string::npos; at = message.find(hidden, at + target.size())) {
+    for (std::size_t at = message.find(hidden); at != std::string::npos;
+         at = message.find(hidden, at + target.size())) {
       message.replace(at, hidden.size(), target);
     }
   }
@@ -809,7 +813,8 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   // one ("failed TIFFWriteCustomDirectory() of the Exif data") on every
   // file it writes whole. What was written is confirmed below instead.
   if (!written) {
-    throw RunError(Because("cannot write", path, Unhidden(Cause(error, printed, "write failed"), partial.path(), path)));
+    const std::string cause = Unhidden(Cause(error, printed, "write failed"), partial.path(), path);
+    throw RunError(Because("cannot write", path, cause));
   }
   partial.Finish();
   // Every byte of a proxied write was checked as it went, so its header is
