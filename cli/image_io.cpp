@@ -88,17 +88,19 @@ bool HoldsExtraChannels(OIIO::ImageOutput& output, const ExtraChannels& extra, O
 // Metadata that describes the picture rather than the file it came in: kept
 // even when the rest is stripped, since without it the picture would show
 // turned, stretched or in another colour space.
-constexpr std::string_view kPictureAttributes[] = {"Orientation",   "PixelAspectRatio", "XResolution",
+constexpr std::string_view kPictureAttributes[] = {kOrientationAttribute,  "PixelAspectRatio", "XResolution",
                                                    "YResolution",   "ResolutionUnit",   "oiio:ColorSpace"};
 
 // Metadata that describes how a file was laid out or read, which the writer
 // works out anew for what it writes: carrying it over would make it untrue
 // (the bits per sample after a change of depth, the photometric layout after
 // a change of channels, a texture's MIP levels and its pixels' digest and
-// average after a render of its first level alone).
+// average after a render of its first level alone; a CMYK file's inks,
+// which its reader turned into RGB, and which the TIFF writer would take for
+// the meaning of the RGB channels it writes).
 constexpr std::string_view kFileAttributes[] = {
     "oiio:BitsPerSample", "oiio:UnassociatedAlpha",         "oiio:ioproxy",        "oiio:subimages",
-    "planarconfig",       "tiff:PhotometricInterpretation", "tiff:PlanarConfiguration",
+    "planarconfig",       "tiff:PhotometricInterpretation", "tiff:PlanarConfiguration", "tiff:ColorSpace",
     "tiff:RowsPerStrip",  "tiff:Compression",               "tiff:UnassociatedAlpha", "tiff:ExtraSamples",
     "openexr:chunkCount", "Software",                       "textureformat",       "oiio:SHA-1",
     "oiio:AverageColor",  "oiio:ConstantColor"};
@@ -124,12 +126,21 @@ void CarryMetadata(const OIIO::ImageSpec& from, const std::string& from_format, 
 }
 
 // The rows a file described by `image_spec` is read or written at once:
-// kFileBandRows, or in a tiled file whole rows of tiles, since its reader and
-// writer have no scanlines to give or take (OpenImageIO 2.4 divides by zero
-// when asked).
+// kFileBandRows, or whole blocks of rows where the file can give no fewer: in
+// a tiled file whole rows of tiles, since its reader and writer have no
+// scanlines to give or take (OpenImageIO 2.4 divides by zero when asked); in
+// a TIFF of separate planes whole strips, since its reader cannot decode a
+// compressed strip from the middle ("Compression algorithm does not support
+// random access").
 int BandRows(const OIIO::ImageSpec& image_spec) {
-  if (image_spec.tile_width <= 0 || image_spec.tile_height <= 0) return kFileBandRows;
-  return image_spec.tile_height * std::max(1, kFileBandRows / image_spec.tile_height);
+  int block = 0;
+  if (image_spec.tile_width > 0 && image_spec.tile_height > 0) {
+    block = image_spec.tile_height;
+  } else if (image_spec.get_int_attribute("tiff:PlanarConfiguration") == 2) {
+    block = std::min(image_spec.get_int_attribute("tiff:RowsPerStrip"), image_spec.height);
+  }
+  if (block <= 0) return kFileBandRows;
+  return block * std::max(1, kFileBandRows / block);
 }
 
 // Reads rows [top, bottom) of every channel of the open file's `subimage`,
@@ -247,7 +258,8 @@ FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, const std::string& format_
                     colour,
                     image_spec.pixel_bytes(true),
                     depth.value_or(FileDepth(ColourType(image_spec, format_name))),
-                    image_spec.pixel_bytes(true) - colour_bytes};
+                    image_spec.pixel_bytes(true) - colour_bytes,
+                    BandRows(image_spec)};
 }
 
 // The parts of the open file. Seeking past the last one upsets some readers
@@ -298,12 +310,74 @@ bool ReadOtherParts(OIIO::ImageInput& input, const std::string& path, FileParts&
   return SeekPart(input, parts.graded);
 }
 
-// The descriptions of every part of a file written: the parts carried, with
-// `rendered` in its place among them, each writing through the same proxy.
-std::vector<OIIO::ImageSpec> PartSpecs(const OIIO::ImageSpec& rendered, const FileParts& parts) {
+// Writes rows [top, top + rows) of the open tiled file `layout` describes
+// (whole rows of tiles, or the last rows) from `samples` (rows of its width,
+// each pixel's channels in `format`, or as the file stores them where
+// unknown), a whole tile at a time: the part of a tile past the picture's
+// edge is zeros. Handed a part of a tile, a writer pads it with whatever its
+// buffer held, and the file would differ from run to run. OpenEXR stores the
+// tiles at the edges cut to the picture, so nothing pads them; its writer
+// takes the rows as they are (and only so channels of several types).
+bool WriteWholeTiles(OIIO::ImageOutput& output, const OIIO::ImageSpec& layout, int top, int rows,
+                     OIIO::TypeDesc format, const void* samples) {
+  if (std::string_view(output.format_name()) == "openexr") {
+    return output.write_tiles(layout.x, layout.x + layout.width, top, top + rows, layout.z, layout.z + 1, format,
+                              samples);
+  }
+  const std::size_t pixel_bytes = format == OIIO::TypeUnknown
+                                      ? layout.pixel_bytes(true)
+                                      : format.size() * static_cast<std::size_t>(layout.nchannels);
+  const auto tile_width = static_cast<std::size_t>(layout.tile_width);
+  const std::size_t row_bytes = pixel_bytes * static_cast<std::size_t>(layout.width);
+  std::vector<unsigned char> tile(tile_width * static_cast<std::size_t>(layout.tile_height) * pixel_bytes);
+  for (int y = top; y < top + rows; y += layout.tile_height) {
+    const int tile_rows = std::min(layout.tile_height, top + rows - y);
+    for (int x = layout.x; x < layout.x + layout.width; x += layout.tile_width) {
+      const int columns = std::min(layout.tile_width, layout.x + layout.width - x);
+      const std::size_t copied = pixel_bytes * static_cast<std::size_t>(columns);
+      std::fill(tile.begin(), tile.end(), 0);
+      for (int r = 0; r < tile_rows; ++r) {
+        std::memcpy(tile.data() + static_cast<std::size_t>(r) * tile_width * pixel_bytes,
+                    static_cast<const unsigned char*>(samples) + static_cast<std::size_t>(y - top + r) * row_bytes +
+                        static_cast<std::size_t>(x - layout.x) * pixel_bytes,
+                    copied);
+      }
+      if (!output.write_tile(x, y, layout.z, format, tile.data())) return false;
+    }
+  }
+  return true;
+}
+
+// Gives every part of an OpenEXR file the same display window, which its
+// format demands of a file of several parts: the smallest that holds every
+// part's own. Each part keeps its data window, so pages of different sizes
+// stay as they were.
+void ShareDisplayWindow(std::vector<OIIO::ImageSpec>& specs) {
+  int left = specs.front().full_x, top = specs.front().full_y;
+  int right = left + specs.front().full_width, bottom = top + specs.front().full_height;
+  for (const OIIO::ImageSpec& image_spec : specs) {
+    left = std::min(left, image_spec.full_x);
+    top = std::min(top, image_spec.full_y);
+    right = std::max(right, image_spec.full_x + image_spec.full_width);
+    bottom = std::max(bottom, image_spec.full_y + image_spec.full_height);
+  }
+  for (OIIO::ImageSpec& image_spec : specs) {
+    image_spec.full_x = left;
+    image_spec.full_y = top;
+    image_spec.full_width = right - left;
+    image_spec.full_height = bottom - top;
+  }
+}
+
+// The descriptions of every part of a file `output` writes: the parts
+// carried, with `rendered` in its place among them, each writing through the
+// same proxy.
+std::vector<OIIO::ImageSpec> PartSpecs(const OIIO::ImageOutput& output, const OIIO::ImageSpec& rendered,
+                                       const FileParts& parts) {
   std::vector<OIIO::ImageSpec> specs;
   for (const StoredPart& part : parts.others) specs.push_back(part.image_spec);
   specs.insert(specs.begin() + parts.graded, rendered);
+  if (std::string_view(output.format_name()) == "openexr") ShareDisplayWindow(specs);
   if (const OIIO::ParamValue* proxy = rendered.find_attribute("oiio:ioproxy")) {
     for (OIIO::ImageSpec& image_spec : specs) {
       image_spec.attribute(proxy->name().string(), proxy->type(), proxy->data());
@@ -316,7 +390,12 @@ std::vector<OIIO::ImageSpec> PartSpecs(const OIIO::ImageSpec& rendered, const Fi
 // per channel where it has several (the writer holding them, as checked).
 bool WritePart(OIIO::ImageOutput& output, const StoredPart& part) {
   const OIIO::ImageSpec& stored = part.image_spec;
-  return output.write_image(stored.channelformats.empty() ? stored.format : OIIO::TypeUnknown, part.samples.data());
+  const OIIO::TypeDesc format = stored.channelformats.empty() ? stored.format : OIIO::TypeUnknown;
+  const OIIO::ImageSpec& layout = DescriptionOf(output);
+  if (layout.tile_width > 0) {
+    return WriteWholeTiles(output, layout, layout.y, layout.height, format, part.samples.data());
+  }
+  return output.write_image(format, part.samples.data());
 }
 
 // Opens `file` at the rendered part among `parts` (none: alone), having
@@ -324,7 +403,7 @@ bool WritePart(OIIO::ImageOutput& output, const StoredPart& part) {
 bool OpenAmongParts(OIIO::ImageOutput& output, const std::string& file, const OIIO::ImageSpec& rendered,
                     const FileParts* parts) {
   if (!parts) return output.open(file, rendered);
-  const std::vector<OIIO::ImageSpec> specs = PartSpecs(rendered, *parts);
+  const std::vector<OIIO::ImageSpec> specs = PartSpecs(output, rendered, *parts);
   if (!output.open(file, static_cast<int>(specs.size()), specs.data())) return false;
   for (int i = 0; i < parts->graded; ++i) {
     const auto at = static_cast<std::size_t>(i);
@@ -339,7 +418,7 @@ bool OpenAmongParts(OIIO::ImageOutput& output, const std::string& file, const OI
 bool WritePartsAfter(OIIO::ImageOutput& output, const std::string& file, const OIIO::ImageSpec& rendered,
                      const FileParts* parts) {
   if (!parts) return true;
-  const std::vector<OIIO::ImageSpec> specs = PartSpecs(rendered, *parts);
+  const std::vector<OIIO::ImageSpec> specs = PartSpecs(output, rendered, *parts);
   for (std::size_t i = static_cast<std::size_t>(parts->graded); i < parts->others.size(); ++i) {
     if (!output.open(file, specs[i + 1], OIIO::ImageOutput::AppendSubimage) ||
         !WritePart(output, parts->others[i])) {
@@ -357,6 +436,18 @@ std::string Cause(const std::string& error, const std::string& printed, const ch
   return otherwise;
 }
 
+// A writer's message with the partial file's name, which the user never
+// sees, put as the target's.
+std::string Unhidden(std::string message, const fs::path& partial, const std::string& target) {
+  for (const std::string& hidden : {partial.string(), partial.filename().string()}) {
+    for (std::size_t at = message.find(hidden); at != std::string::npos;
+         at = message.find(hidden, at + target.size())) {
+      message.replace(at, hidden.size(), target);
+    }
+  }
+  return message;
+}
+
 // Reads back the file just written and checks that it is the picture
 // `written` describes: its header always, and with `whole` every scanline, a
 // band of rows at a time, so that a writer that lost data without saying so
@@ -368,7 +459,8 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, int su
   if (!input) {
     const std::string error = OIIO::geterror();
     throw RunError(Because("cannot write", target, "the written file does not read back: " +
-                                                       Cause(error, messages.Stop(), "unknown error")));
+                                                       Unhidden(Cause(error, messages.Stop(), "unknown error"), file,
+                                                                target)));
   }
   if (subimage > 0 && !SeekPart(*input, subimage)) {
     throw RunError(Because("cannot write", target, "the written file lacks its part " + std::to_string(subimage)));
@@ -382,6 +474,15 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, int su
                                std::to_string(got.height) + " with " + std::to_string(got.nchannels) + " channels of " +
                                got.format.c_str() + ", not as written"));
   }
+  // A reader must also take the channels for what they were written as: the
+  // colour and alpha where they were written, not inks of another space.
+  const std::optional<ChannelRoles> written_roles = FindChannels(written, input->format_name());
+  const std::optional<ChannelRoles> got_roles = FindChannels(got, input->format_name());
+  if (!written_roles || !got_roles || written_roles->rendered != got_roles->rendered) {
+    throw RunError(Because("cannot write", target,
+                           "the written file reads back with the channels " + Joined(got.channelnames) +
+                               ", not as written (" + Joined(written.channelnames) + ")"));
+  }
   if (!whole) return;
   const int band_rows = BandRows(got);
   std::vector<unsigned char> band(got.scanline_bytes(true) * static_cast<std::size_t>(band_rows));
@@ -394,7 +495,7 @@ void ConfirmWritten(const fs::path& file, const OIIO::ImageSpec& written, int su
   const std::string printed = messages.Stop();
   if (!read || !error.empty()) {
     throw RunError(Because("cannot write", target, "the written file does not read back whole: " +
-                                                       Cause(error, printed, "read failed")));
+                                                       Unhidden(Cause(error, printed, "read failed"), file, target)));
   }
 }
 
@@ -593,6 +694,13 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
                              "the input's channels beyond colour and alpha (" + Joined(extra->names) +
                                  ") need a format that holds them as they are, such as OpenEXR"));
     }
+    for (std::size_t c = 0; c < extra->names.size(); ++c) {
+      if (!FormatHoldsType(path, FileType{extra->formats[c], 0})) {
+        throw RunError(Because("cannot write", path,
+                               "the input's channel " + extra->names[c] + " holds " + extra->formats[c].c_str() +
+                                   " samples, which " + output->format_name() + " files do not hold as they are"));
+      }
+    }
     image_spec.channelformats.assign(static_cast<std::size_t>(channels), settings.type.type);
     for (std::size_t c = 0; c < extra->names.size(); ++c) {
       image_spec.channelnames.push_back(extra->names[c]);
@@ -612,6 +720,7 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     }
     CarryMetadata(*like, settings.like_format, settings.all_metadata, image_spec, output->format_name());
     if (UnfitProfile(image_spec, channels)) DropProfile(image_spec);
+    if (UnheldOrientation(*like, path)) image_spec.erase_attribute(kOrientationAttribute);
     if (settings.all_metadata && settings.like_format == output->format_name()) {
       CarryEncoding(*like, settings.like_file, *output, image_spec);
     }
@@ -624,8 +733,11 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   // Where the writer takes one, every byte goes through a proxy that keeps
   // the system's answer to each write. The TIFF writer takes one but writes
   // a broken directory through it when the file carries a colour space (and
-  // fails on Exif data); it reports failed writes itself.
-  const bool proxied = output->supports("ioproxy") && std::string_view(output->format_name()) != "tiff";
+  // fails on Exif data); it reports failed writes itself. The OpenEXR writer
+  // of several parts opens the file by its name, whatever the proxy.
+  const FileParts* parts = settings.parts && !settings.parts->others.empty() ? settings.parts : nullptr;
+  const std::string_view format_name = output->format_name();
+  const bool proxied = output->supports("ioproxy") && format_name != "tiff" && !(parts && format_name == "openexr");
   // Lossless WebP is coded by the tool, straight colour as it is; lossy WebP
   // by the library's writer.
   const bool self_coded_webp = CodesLosslessWebp(*output, image_spec) && !extra && proxied;
@@ -655,7 +767,6 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
     ConfirmWritten(partial.path(), as_written, 0, path, false);
     return StagedImage(std::move(staged));
   }
-  const FileParts* parts = settings.parts && !settings.parts->others.empty() ? settings.parts : nullptr;
   for (std::size_t i = 0; parts && !output->supports("channelformats") && i < parts->others.size(); ++i) {
     const OIIO::ImageSpec& other = parts->others[i].image_spec;
     const int index = static_cast<int>(i) + (static_cast<int>(i) >= parts->graded ? 1 : 0);
@@ -666,8 +777,12 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
                                  "OpenEXR"));
     }
   }
-  bool written = OpenAmongParts(*output, partial.path().string(), image_spec, parts);
+  // A writer through the proxy takes the name for its messages and its
+  // header (DPX records it) alone: the file's own, not the partial file's.
+  const std::string opened = proxied ? fs::path(path).filename().string() : partial.path().string();
+  bool written = OpenAmongParts(*output, opened, image_spec, parts);
   const OIIO::ImageSpec as_written = DescriptionOf(*output);  // with the sample type the format could hold
+  const bool tiled = as_written.tile_width > 0;
   if (written && extra) {
     // Every channel in its own sample type: the colour converted, the extra
     // channels as they came.
@@ -677,20 +792,21 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
       }
     }
     // A band at a time (a file kept tiled as the input was: rows of tiles).
-    const bool tiled = as_written.tile_width > 0;
     const int band = BandRows(as_written);
     for (int y = 0; written && y < as_written.height; y += band) {
       const int rows = std::min(band, as_written.height - y);
       const std::vector<unsigned char> samples = Interleaved(raster, *extra, as_written, y, rows);
       const int top = as_written.y + y;
-      written = tiled ? output->write_tiles(as_written.x, as_written.x + as_written.width, top, top + rows,
-                                            as_written.z, as_written.z + 1, OIIO::TypeUnknown, samples.data())
+      written = tiled ? WriteWholeTiles(*output, as_written, top, rows, OIIO::TypeUnknown, samples.data())
                       : output->write_scanlines(top, top + rows, 0, OIIO::TypeUnknown, samples.data());
     }
+  } else if (tiled) {
+    written = written && WriteWholeTiles(*output, as_written, as_written.y, as_written.height,
+                                         SampleType(DepthOf(raster)), Samples(raster));
   } else {
     written = written && output->write_image(SampleType(DepthOf(raster)), Samples(raster));
   }
-  written = written && WritePartsAfter(*output, partial.path().string(), image_spec, parts);
+  written = written && WritePartsAfter(*output, opened, image_spec, parts);
   written = output->close() && written;
   const std::string error = output->geterror();
   const std::string printed = messages.Stop();
@@ -698,7 +814,10 @@ StagedImage StageImage(const std::string& path, Raster raster, const WriteSettin
   // A writer's error text alone is not a failure: the TIFF writer leaves
   // one ("failed TIFFWriteCustomDirectory() of the Exif data") on every
   // file it writes whole. What was written is confirmed below instead.
-  if (!written) throw RunError(Because("cannot write", path, Cause(error, printed, "write failed")));
+  if (!written) {
+    const std::string cause = Unhidden(Cause(error, printed, "write failed"), partial.path(), path);
+    throw RunError(Because("cannot write", path, cause));
+  }
   partial.Finish();
   // Every byte of a proxied write was checked as it went, so its header is
   // confirmed; decoding a file all again (as slow as writing it, for an

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 
@@ -53,25 +57,44 @@ class ProbeDirectory {
   fs::path path_;
 };
 
-// Whether the writer for files named like `file` stores samples of `type` as
-// they are: a small RGB picture written in that type reads back in it. Not
-// every writer says in its description what it will store, so the file it
-// wrote is asked.
-bool Holds(const fs::path& file, const FileType& type) {
+// The description a small RGB picture described by `picture` reads back
+// with, once the writer for files named like `file` has written it; none
+// where either fails (a writer's or reader's complaint only means "no").
+// Not every writer says in its description what it will store, so the file
+// it wrote is asked.
+std::optional<OIIO::ImageSpec> WrittenAndReadBack(const fs::path& file, const OIIO::ImageSpec& picture) {
   auto output = CreateImageWriter(file.string());
-  if (!output) return false;
-  constexpr int kSide = 4;
-  OIIO::ImageSpec picture(kSide, kSide, 3, type.type);
-  DescribeFileType(type, picture);
-  const std::vector<float> samples(kSide * kSide * 3, 0.5f);
+  if (!output) return std::nullopt;
+  const std::vector<float> samples(picture.image_pixels() * 3, 0.5f);
   bool written = output->open(file.string(), picture) && output->write_image(OIIO::TypeDesc::FLOAT, samples.data());
   written = output->close() && written;
   output.reset();
   auto input = written ? OpenImageFile(file.string()) : nullptr;
-  OIIO::geterror();  // a writer's or reader's complaint only means "no"
-  if (!input) return false;
-  const OIIO::ImageSpec& read_back = DescriptionOf(*input);
-  return SameFileType(FileTypeOf(read_back, read_back.channelformat(0)), type);
+  OIIO::geterror();
+  if (!input) return std::nullopt;
+  return DescriptionOf(*input);
+}
+
+// Whether the writer for files named like `file` stores samples of `type` as
+// they are: a small picture written in that type reads back in it.
+bool Holds(const fs::path& file, const FileType& type) {
+  constexpr int kSide = 4;
+  OIIO::ImageSpec picture(kSide, kSide, 3, type.type);
+  DescribeFileType(type, picture);
+  const std::optional<OIIO::ImageSpec> read_back = WrittenAndReadBack(file, picture);
+  return read_back && SameFileType(FileTypeOf(*read_back, read_back->channelformat(0)), type);
+}
+
+// Whether the writer for files named like `file` keeps `orientation`: a
+// small picture, wider than high, written with it reads back with it, as
+// wide and as high.
+bool KeepsOrientation(const fs::path& file, int orientation) {
+  constexpr int kWidth = 4, kHeight = 2;
+  OIIO::ImageSpec picture(kWidth, kHeight, 3, OIIO::TypeDesc::UINT8);
+  picture.attribute(kOrientationAttribute, orientation);
+  const std::optional<OIIO::ImageSpec> read_back = WrittenAndReadBack(file, picture);
+  return read_back && read_back->get_int_attribute(kOrientationAttribute, 1) == orientation &&
+         read_back->width == kWidth && read_back->height == kHeight;
 }
 
 // A file's bytes from `offset` on, as many as `count` (fewer at its end).
@@ -260,6 +283,50 @@ FileType FileTypeOf(const OIIO::ImageSpec& image_spec, OIIO::TypeDesc colour_typ
 
 void DescribeFileType(const FileType& type, OIIO::ImageSpec& image_spec) {
   if (type.bits != 0) image_spec.attribute(kBitsAttribute, type.bits);
+}
+
+namespace {
+
+// The answer a writer gave to `question` (of the format, by the output's
+// extension), asked once a run in a directory of its own by `ask`; none
+// where there is nowhere to ask. Frames in flight ask at once: the answers
+// are kept under a lock, held while a question is asked so that it is
+// asked once.
+std::optional<bool> AskedOnce(const std::string& question, const std::function<bool(const fs::path&)>& ask) {
+  static std::mutex mutex;
+  static std::map<std::string, bool> known;
+  const std::lock_guard<std::mutex> lock(mutex);
+  auto found = known.find(question);
+  if (found == known.end()) {
+    const ProbeDirectory directory;
+    if (directory.path().empty()) return std::nullopt;
+    LibraryMessages messages;  // what the writers print about what they refuse is theirs
+    found = known.emplace(question, ask(directory.path())).first;
+  }
+  return found->second;
+}
+
+}  // namespace
+
+bool FormatHoldsType(const std::string& path, FileType type) {
+  const std::string extension = fs::path(path).extension().string();
+  const std::string question = extension + " holds " + type.type.c_str() + "/" + std::to_string(type.bits);
+  // Nowhere to ask: the writer stores what it can.
+  return AskedOnce(question, [&](const fs::path& directory) {
+           return Holds(directory / ("type" + extension), type);
+         }).value_or(true);
+}
+
+std::optional<int> UnheldOrientation(const OIIO::ImageSpec& image_spec, const std::string& path) {
+  const int orientation = image_spec.get_int_attribute(kOrientationAttribute, 1);
+  if (orientation == 1) return std::nullopt;
+  const std::string extension = fs::path(path).extension().string();
+  const std::string question = extension + " keeps orientation " + std::to_string(orientation);
+  // Nowhere to ask: written as it always was.
+  const bool keeps = AskedOnce(question, [&](const fs::path& directory) {
+                       return KeepsOrientation(directory / ("orientation" + extension), orientation);
+                     }).value_or(true);
+  return keeps ? std::nullopt : std::optional<int>(orientation);
 }
 
 void CheckFileType(const std::string& path, FileType type) {

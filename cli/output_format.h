@@ -44,6 +44,10 @@ void DescribeFileType(const FileType& type, OIIO::ImageSpec& image_spec);
 // directory of its own and read back. Throws UsageError.
 void CheckFileType(const std::string& path, FileType type);
 
+// Whether the format `path` names stores samples of `type` as they are,
+// asked of its writer as CheckFileType asks it.
+bool FormatHoldsType(const std::string& path, FileType type);
+
 // Carries the encoding of the source file `from` (read from `from_path`)
 // into `to`, the description of a file of the same format that `writer`
 // writes: its tiles, and what the source's reader does not report but its
@@ -65,6 +69,17 @@ struct UnfitProfileSpaces {
 // the pixels in the wrong space, or that the writer refuses. Nothing when it
 // fits, or there is none.
 std::optional<UnfitProfileSpaces> UnfitProfile(const OIIO::ImageSpec& image_spec, int channels);
+
+// Where a file's description holds the Exif code of its picture's orientation.
+inline constexpr const char* kOrientationAttribute = "Orientation";
+
+// The orientation `image_spec` gives its picture (an Exif code, 2 to 8),
+// where the format `path` names cannot keep it so that a reader shows the
+// picture turned as it should be: a small picture written with it does not
+// read back with it at the size it was written (the DPX reader swaps the
+// sides of a file it takes for turned). Each format and code is asked once
+// a run. Nothing where the picture is upright or the format keeps it.
+std::optional<int> UnheldOrientation(const OIIO::ImageSpec& image_spec, const std::string& path);
 
 // Removes from `image_spec` the ICC profile and what its reader said of it.
 void DropProfile(OIIO::ImageSpec& image_spec);

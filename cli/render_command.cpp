@@ -96,6 +96,7 @@ struct FrameOutcome {
   std::int64_t pixels = 0;
   bool dropped_alpha = false;  // transparency the output format cannot hold
   std::optional<UnfitProfileSpaces> dropped_profile;  // the input's ICC profile, which does not describe the output
+  std::optional<int> dropped_orientation;  // the input's orientation, which the output format cannot keep
   std::optional<StagedImage> staged;
   std::exception_ptr error;
 };
@@ -239,6 +240,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
         outcome.dropped_alpha = needs.alpha;
       }
       if (!options.strip_metadata) outcome.dropped_profile = UnfitProfile(input.image_spec, channels);
+      outcome.dropped_orientation = UnheldOrientation(input.image_spec, outcome.out_path);
       WriteSettings write;
       write.type = options.type.value_or(FileTypeOf(input.image_spec, ColourType(input.image_spec, input.format)));
       write.alpha = options.alpha;
@@ -275,6 +277,7 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
   std::optional<std::int32_t> failed_frame;  // the frame that failed, when one did
   bool warned_alpha = false;
   bool noted_profile = false;
+  bool noted_orientation = false;
   // Stops the run, unless an earlier failure did. Called with `mutex` held.
   const auto stop = [&](std::exception_ptr error, std::optional<std::int32_t> frame) {
     if (failure) return;
@@ -311,6 +314,13 @@ int RunRender(const SessionOptions& session_options, const RenderOptions& option
                          outcome.out_path.c_str(), outcome.dropped_profile->profile.c_str(),
                          outcome.dropped_profile->pixels.c_str());
             noted_profile = true;
+          }
+          if (outcome.dropped_orientation && !noted_orientation && !options.quiet) {
+            std::fprintf(UserErrors(),
+                         "quorvandile: note: %s: the input's orientation (Exif %d) cannot be kept in this format; "
+                         "written as stored, unturned\n",
+                         outcome.out_path.c_str(), *outcome.dropped_orientation);
+            noted_orientation = true;
           }
           progress.FrameDone(outcome.out_path, outcome.pixels);
         } catch (...) {

@@ -34,6 +34,8 @@ packages=(
   # Photographs with embedded ICC profiles and camera metadata, as users bring
   # them, for the tool's tests of frames in flight (its data folder).
   python3-skimage
+  # The tool's tests that read files as users make them (ImageMagick's convert).
+  imagemagick
 )
 
 missing=()

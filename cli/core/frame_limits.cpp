@@ -36,7 +36,7 @@ std::uint64_t FrameMemory(const FrameShape& shape) {
   const std::uint64_t light = HasAlpha(shape.colour_channels) ? 1 : 0;
   const std::uint64_t band_pixels =
       Times(static_cast<std::uint64_t>(shape.width),
-            std::min(static_cast<std::uint64_t>(shape.height), static_cast<std::uint64_t>(kFileBandRows)));
+            static_cast<std::uint64_t>(std::min<std::int64_t>(std::max<std::int64_t>(shape.band_rows, 1), shape.height)));
   const std::uint64_t input = Plus(
       Times(pixels,
             Plus(Times(static_cast<std::uint64_t>(shape.colour_channels), sample), shape.extra_pixel_bytes + light)),

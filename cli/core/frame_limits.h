@@ -37,12 +37,15 @@ struct FrameShape {
   std::size_t file_pixel_bytes = 0;  // one pixel's samples as the file stores them
   Depth depth = Depth::k8;
   std::size_t extra_pixel_bytes = 0;  // one pixel's channels beyond colour and alpha, carried as stored
+  // The rows of the file's samples read or written at once: more than
+  // kFileBandRows where the file gives no fewer (tiles, strips of planes).
+  std::int64_t band_rows = kFileBandRows;
 };
 
 // The bytes of the buffers that live at once at the worst moment of a
 // frame's render. Throughout: the input raster, the channels beyond colour
 // and alpha as the file stores them, where there is alpha the mask of light
-// without coverage, and a band of the file's samples (kFileBandRows rows;
+// without coverage, and a band of the file's samples (`band_rows` rows;
 // measured alive at the peak too). Beside them, at one moment or another: the
 // reader's buffer of the file's samples (a PNG reader decodes the whole
 // picture first); four host worlds while the effect renders (the layer, the

@@ -213,6 +213,37 @@ TEST_F(Encodings, ATiledFileWithChannelsBeyondColourStaysTiledAndKeepsThem) {
   EXPECT_EQ(output.samples, ReadFile<float>(dir_ / "in.exr").samples);
 }
 
+// The tiles past the picture's right and bottom edges are written whole,
+// their padding the same every run: a file never carries stray memory.
+TEST_F(Encodings, ATiledTiffIsTheSameBytesEveryRun) {
+  REQUIRE_WRITERS("tif");
+  WriteDescribed(dir_ / "in.tif", VariedImage<float>(451, 70, 3, 12), OIIO::TypeDesc::UINT8, [](OIIO::ImageSpec& s) {
+    s.tile_width = 64;
+    s.tile_height = 64;
+  });
+  for (const char* out : {"a.tif", "b.tif", "c.tif"}) {
+    const ToolRun run = Render("in.tif", out);
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  const std::string first = Contents(dir_ / "a.tif");
+  ASSERT_FALSE(first.empty());
+  EXPECT_TRUE(Contents(dir_ / "b.tif") == first);
+  EXPECT_TRUE(Contents(dir_ / "c.tif") == first);
+}
+
+// A DPX header names its file: the one written, not the hidden partial file
+// it was written as, whose name differs from run to run.
+TEST_F(Encodings, ADpxHeaderNamesTheFileItIs) {
+  REQUIRE_WRITERS("dpx", "png");
+  WriteFile(dir_ / "in.png", VariedImage<std::uint8_t>(9, 5, 3, 13), OIIO::TypeDesc::UINT8);
+  const ToolRun run = Render("in.png", "shot.dpx", {"--type", "uint10"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The generic file header's file name: 100 bytes from byte 36, ended by a NUL.
+  const std::string header = Contents(dir_ / "shot.dpx").substr(0, 136);
+  ASSERT_EQ(header.size(), 136u);
+  EXPECT_EQ(std::string(header.c_str() + 36), "shot.dpx");
+}
+
 TEST_F(Encodings, ATexturesFirstLevelStaysTiledAsOneLevelWithoutTheTexturesDigest) {
   REQUIRE_WRITERS("exr");
   ASSERT_EQ(std::system("command -v oiiotool > /dev/null"), 0) << "oiiotool, which makes the texture, is not installed";

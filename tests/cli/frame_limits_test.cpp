@@ -41,6 +41,16 @@ TEST(FrameMemory, CountsChannelsBeyondColourAsTheFileStoresThem) {
   EXPECT_EQ(FrameMemory(shape), 1000u * (8 + 8 + 1 + 4 * 8 + 24));
 }
 
+TEST(FrameMemory, CountsTheBandAFileGivesAtOnce) {
+  // A TIFF of separate planes in strips of 300 rows, or tiles 300 high: its
+  // band is 300 rows, however many rows other files give at once.
+  FrameShape shape = Shape(100, 1000, Depth::k8);
+  shape.band_rows = 300;
+  EXPECT_EQ(FrameMemory(shape), 100'000u * (4 + 1 + 4 * 4) + 100u * 300 * 4);
+  shape.band_rows = 5000;  // one strip taller than the picture: the picture
+  EXPECT_EQ(FrameMemory(shape), 100'000u * (4 + 1 + 4 * 4) + 100'000u * 4);
+}
+
 TEST(FrameMemory, SaturatesInsteadOfWrappingAround) {
   // 2^31 x 2^31 pixels of 80 bytes wrap a 64-bit product around; saturated,
   // the size stays above every limit.

@@ -24,6 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 class Reading : public ::testing::Test {
@@ -53,6 +54,15 @@ void Oiiotool(const fs::path& directory, const std::string& args) {
   ASSERT_EQ(std::system("command -v oiiotool > /dev/null"), 0)
       << "oiiotool is not on the PATH: install openimageio-tools";
   const std::string command = "cd '" + directory.string() + "' && oiiotool " + args;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// Runs ImageMagick's convert with `args` in `directory`, as users make
+// files from their photographs. Fails the test, saying so, where it is not
+// installed.
+void Convert(const fs::path& directory, const std::string& args) {
+  ASSERT_EQ(std::system("command -v convert > /dev/null"), 0) << "convert is not on the PATH: install imagemagick";
+  const std::string command = "cd '" + directory.string() + "' && convert " + args;
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
@@ -459,6 +469,101 @@ TEST_F(Reading, PartsAFormatCannotHoldAreRefusedUnlessOneIsChosen) {
       RunTool(dir_.path(), Args({"render", "pages.tif", "--part", "1", "-o", "page.png", "-q"}, kNoOpLook));
   ASSERT_EQ(chosen.status, 0) << chosen.err;
   EXPECT_TRUE(ReadStored(dir_ / "page.png").bytes == ReadParts(dir_ / "pages.tif")[1].bytes);
+}
+
+// Files as users' tools write them: ImageMagick's CMYK, planar and
+// multi-page TIFF files, a camera's turned JPEG, an unnamed extra sample.
+
+TEST_F(Reading, ACmykTiffComesOutAsTheRgbItsReaderGives) {
+  QV_SKIP_WITHOUT_WRITERS("tif")
+  Convert(dir_.path(), "-size 40x30 gradient:orange-navy -depth 8 -colorspace CMYK cmyk.tif");
+  const ToolRun run = RunTool(dir_.path(), Args({"render", "cmyk.tif", "-o", "out.tif", "-q"}, kNoOpLook));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Stored in = ReadStored(dir_ / "cmyk.tif"), got = ReadStored(dir_ / "out.tif");
+  ASSERT_EQ(in.image_spec.get_string_attribute("tiff:ColorSpace"), "CMYK");  // as made
+  EXPECT_EQ(got.image_spec.get_int_attribute("tiff:PhotometricInterpretation"), 2);  // RGB, not inks
+  EXPECT_EQ(got.image_spec.channelnames, (std::vector<std::string>{"R", "G", "B"}));
+  EXPECT_TRUE(got.bytes == in.bytes);
+}
+
+TEST_F(Reading, PagesOfDifferentSizesGoToOpenExrInOneDisplayWindow) {
+  QV_SKIP_WITHOUT_WRITERS("tif", "exr")
+  Convert(dir_.path(), "-size 40x30 gradient:red-blue -depth 8 \\( -size 24x50 gradient:green-yellow \\) pages.tif");
+  for (const std::vector<std::string>& part : {std::vector<std::string>{}, {"--part", "1"}}) {
+    SCOPED_TRACE(Joined(part));
+    const ToolRun run = RunTool(dir_.path(), Args({"render", "pages.tif", "-o", "out.exr", "-q"}, part));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<Stored> got = ReadParts(dir_ / "out.exr");
+    ASSERT_EQ(got.size(), 2u);
+    const int sizes[2][2] = {{40, 30}, {24, 50}};
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      const OIIO::ImageSpec& page = got[i].image_spec;
+      EXPECT_EQ(page.width, sizes[i][0]) << i;
+      EXPECT_EQ(page.height, sizes[i][1]) << i;
+      EXPECT_EQ(std::vector<int>({page.full_x, page.full_y, page.full_width, page.full_height}),
+                std::vector<int>({0, 0, 40, 50})) << i;
+    }
+  }
+}
+
+TEST_F(Reading, APlanarTiffOfCompressedStripsIsReadWhole) {
+  QV_SKIP_WITHOUT_WRITERS("tif", "png")
+  for (const char* compression : {"zip", "lzw"}) {
+    SCOPED_TRACE(compression);
+    const std::string name = std::string("planar-") + compression + ".tif";
+    Convert(dir_.path(), "-size 37x150 gradient:red-blue -depth 8 -interlace Plane -compress " +
+                             std::string(compression) + " " + name);
+    const Stored in = ReadStored(dir_ / name);
+    ASSERT_EQ(in.image_spec.get_int_attribute("tiff:PlanarConfiguration"), 2);  // as made: one strip a plane
+    ASSERT_GT(in.image_spec.get_int_attribute("tiff:RowsPerStrip"), 64);
+    const ToolRun run = RunTool(dir_.path(), Args({"render", name, "-o", "out.png", "-q"}, kNoOpLook));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(ReadStored(dir_ / "out.png").bytes == in.bytes);
+  }
+}
+
+TEST_F(Reading, AnOrientationIsKeptWhereTheFormatCanAndElseDroppedWithANote) {
+  QV_SKIP_WITHOUT_WRITERS("jpg", "dpx", "png", "tif")
+  // As a camera writes a picture taken upright: stored sideways, Exif orientation 6.
+  Oiiotool(dir_.path(), "--pattern fill:top=0.9,0.6,0.2:bottom=0.1,0.2,0.5 45x30 3 -d uint8 --orientation 6 "
+                        "-o turned.jpg");
+  const std::string note = "the input's orientation (Exif 6) cannot be kept in this format; written as stored";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-o", "out.dpx"}, {"-o", "out.dpx", "--strip-metadata"}, {"-o", "out.png"}}) {
+    SCOPED_TRACE(Joined(args));
+    const ToolRun run = RunTool(dir_.path(), Args({"render", "turned.jpg"}, args));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(args[1] + ": " + note));
+    const Stored got = ReadStored(dir_ / args[1]);
+    EXPECT_EQ(got.image_spec.width, 45);
+    EXPECT_EQ(got.image_spec.height, 30);
+    EXPECT_EQ(got.image_spec.get_int_attribute("Orientation", 1), 1);
+  }
+  EXPECT_THAT(RunTool(dir_.path(), {"render", "turned.jpg", "-o", "quiet.png", "-q"}).err, Not(HasSubstr(note)));
+  // Kept where the format holds it, without a word.
+  const ToolRun kept = RunTool(dir_.path(), {"render", "turned.jpg", "-o", "out.tif"});
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_THAT(kept.err, Not(HasSubstr("orientation")));
+  EXPECT_EQ(ReadStored(dir_ / "out.tif").image_spec.get_int_attribute("Orientation", 1), 6);
+}
+
+TEST_F(Reading, AnExtraSampleOfATypeTheOutputLacksIsRefusedNamingIt) {
+  QV_SKIP_WITHOUT_WRITERS("tif", "exr")
+  Convert(dir_.path(), "-size 30x20 gradient:red-blue -depth 8 -alpha set -define tiff:alpha=unspecified extra.tif");
+  ASSERT_EQ(ReadStored(dir_ / "extra.tif").image_spec.channelnames,
+            (std::vector<std::string>{"R", "G", "B", "channel3"}));  // as made: an unspecified fourth sample
+  for (const std::vector<std::string>& type : {std::vector<std::string>{}, {"--type", "half"}}) {
+    SCOPED_TRACE(Joined(type));
+    const ToolRun run = RunTool(dir_.path(), Args({"render", "extra.tif", "-o", "out.exr"}, type));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("cannot write out.exr: the input's channel channel3 holds uint8 samples, which "
+                                   "openexr files do not hold as they are"));
+    EXPECT_EQ(dir_.Files(), std::vector<std::string>{"extra.tif"});
+  }
+  // A TIFF holds it as it is.
+  ASSERT_EQ(RunTool(dir_.path(), {"render", "extra.tif", "-o", "out.tif", "-q"}).status, 0);
+  EXPECT_EQ(ReadStored(dir_ / "out.tif").image_spec.nchannels, 5);
 }
 
 }  // namespace
