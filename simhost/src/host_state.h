@@ -25,6 +25,20 @@ namespace simhost::detail {
 // Which callbacks the command being run may use.
 enum class Phase { kNone, kParamsSetup, kPreRender, kRender };
 
+// Makes `state` the floating-point state this thread was given for a call
+// into the effect, for the object's lifetime (the previous one again after).
+class GivenFloatControl {
+ public:
+  explicit GivenFloatControl(const FloatControl& state);
+  ~GivenFloatControl();
+  GivenFloatControl(const GivenFloatControl&) = delete;
+  GivenFloatControl& operator=(const GivenFloatControl&) = delete;
+
+ private:
+  FloatControl state_;
+  const FloatControl* previous_;
+};
+
 struct HandleRecord {
   int id = 0;
   A_HandleSize size = 0;
@@ -145,11 +159,15 @@ struct HostState {
   // floating-point state the options give the host's threads, and records a
   // violation when the effect gives the thread back in another state than it
   // was called in. The thread then gets its own state back.
+  // Meanwhile the thread's callbacks are expected in the state it was called in.
   template <class Call>
   void CallInThreadState(const char* what, Call&& call) {
     const ScopedFloatControl state(options.thread_float_control ? &*options.thread_float_control : nullptr);
     const FloatControl called_in = CurrentFloatControl();
-    call();
+    {
+      const GivenFloatControl given(called_in);
+      call();
+    }
     const FloatControl given_back = CurrentFloatControl();
     if (given_back != called_in) {
       Violation(std::string(what) + " gave its thread back in another floating-point state (" + Describe(given_back) +
@@ -157,6 +175,8 @@ struct HostState {
     }
   }
   // Logs a host call and returns the injected fault that fires on it, if any.
+  // A call made in a floating-point state other than the one its thread was
+  // given is a violation.
   std::optional<Fault> EnterLocked(const char* op, std::string detail, long long arg);
   SuiteBalance* BalanceLocked(const std::string& name, A_long version);
   const World* FindWorldLocked(const PF_EffectWorld* world) const;
@@ -187,6 +207,9 @@ class CurrentHost {
  private:
   HostState* previous_;
 };
+
+// The state of the innermost GivenFloatControl on this thread, or null.
+const FloatControl* GivenFloatControlOfThread();
 
 void RegisterHost(HostState* host);
 void UnregisterHost(HostState* host);
