@@ -481,6 +481,32 @@ TEST(HostConduct, CallbacksComeInTheFloatingPointStateTheirThreadWasGiven) {
   }
 }
 
+// The effect must give its thread back in the control state it was called
+// in; exception flags raised meanwhile (the host's callbacks raise them too)
+// are no change of state.
+TEST(HostConduct, TheThreadGoesBackInTheControlStateItCameIn) {
+  for (const bool flags_only : {true, false}) {
+    SCOPED_TRACE(flags_only ? "flags raised" : "flush-to-zero left on");
+    FakeEffect effect;
+    effect.On(PF_Cmd_SEQUENCE_SETUP, [&](const CommandArgs&) {
+      simhost::FloatControl state = simhost::CurrentFloatControl();
+      state.mxcsr |= flags_only ? 0x20 : 0x8000;
+      simhost::SetFloatControl(state);
+      return PF_Err_NONE;
+    });
+    HostOptions options;
+    options.thread_float_control = simhost::FloatControl{};
+    Host host(&FakeEffect::Entry, options);
+    EXPECT_EQ(host.SendCommand(PF_Cmd_SEQUENCE_SETUP), PF_Err_NONE);
+    if (flags_only) {
+      EXPECT_THAT(host.Violations(), IsEmpty());
+    } else {
+      EXPECT_THAT(host.Violations(),
+                  ElementsAre(HasSubstr("SEQUENCE_SETUP: EntryPointFunc gave its thread back in another")));
+    }
+  }
+}
+
 // The same holds on the workers that iterate_generic runs the effect's
 // callback on: each was given the host's state for that iteration.
 TEST(HostConduct, CallbacksFromIterationsComeInTheStateTheirWorkerWasGiven) {
