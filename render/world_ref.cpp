@@ -37,7 +37,7 @@ bool IsUsableWorld(const PF_EffectWorld& world, PixelDepth depth) {
   // The views step through rows in whole pixels: rows that do not start on a
   // pixel boundary would be walked at the wrong pitch, and wider pixels read
   // misaligned. Negative rowbytes are a world stored bottom-up (its first
-  // pixel on the last row in memory), whose rows are as long as their size.
+  // pixel on the last row in memory); its rows are as long as their magnitude.
   const std::int64_t rowbytes = world.rowbytes;
   const std::int64_t pitch = rowbytes < 0 ? -rowbytes : rowbytes;
   return world.data != nullptr && rowbytes % pixel_bytes == 0 && pitch >= pixel_bytes * world.width;

@@ -310,7 +310,9 @@ World UpsideDown(const World& world) {
   const auto row = [](const World& w, A_long y) {
     return reinterpret_cast<unsigned char*>(w.effect_world()->data) + static_cast<std::ptrdiff_t>(y) * w.rowbytes();
   };
-  for (A_long y = 0; y < world.height(); ++y) std::memcpy(row(flipped, world.height() - 1 - y), row(world, y), row_bytes);
+  for (A_long y = 0; y < world.height(); ++y) {
+    std::memcpy(row(flipped, world.height() - 1 - y), row(world, y), row_bytes);
+  }
   return flipped;
 }
 
