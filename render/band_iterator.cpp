@@ -29,17 +29,22 @@ PF_Err RunBands(PF_InData* in_data, const WorldRef& input, const WorldRef& outpu
   PF_Err err = suites.IterateSuite().AEGP_GetNumThreads(&count);
   if (err) return err;
 
-  // Built once per frame, before any band runs; may throw std::bad_alloc,
-  // which the entry point turns into an out-of-memory result.
-  const ToneBandProcessor processor(settings);
+  // Built once per frame, before any band runs, in the effect's own
+  // floating-point state (the levels and the tables call pow); may throw
+  // std::bad_alloc, which the entry point turns into an out-of-memory result.
+  const ToneBandProcessor processor = [&] {
+    const ScopedFloatState float_state(FloatUnits::kSseAndX87);
+    return ToneBandProcessor(settings);
+  }();
   BandJob job{&processor, &input, &output, rect, count};
   return suites.Iterate8Suite().iterate_generic(count, &job, BandCallback);
 }
 
 PF_Err BandCallback(void* refcon, A_long /*thread_index*/, A_long i, A_long /*iterations*/) {
   // A worker thread of the host's, in whatever floating-point state the host
-  // keeps it: the band runs in the effect's and gives the thread back as it was.
-  const ScopedFloatState float_state;
+  // keeps it: the band runs in the effect's and gives the thread back as it
+  // was. Its code uses no x87 instruction.
+  const ScopedFloatState float_state(FloatUnits::kSse);
   const auto* job = static_cast<const BandJob*>(refcon);
   const PixelRect band = BandOf(job->rect, i, job->band_count);
   if (!band.Empty()) job->processor->ProcessRect(*job->input, *job->output, band);

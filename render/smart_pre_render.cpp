@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "engine/float_state.h"
 #include "render/pre_render_data.h"
 #include "shell/params.h"
 #include "shell/suite_cache.h"
@@ -119,7 +120,11 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRender
     ParamCheckouts params(in_data);
     err = params.CheckOutAll();
     if (!err) {
-      const ToneParams snapshot = ToneParamsFromDefs(params.Defs());
+      const ToneParams snapshot = [&] {
+        // The conversions round; the host's thread may round otherwise.
+        const ScopedFloatState float_state(FloatUnits::kSse);
+        return ToneParamsFromDefs(params.Defs());
+      }();
       std::memcpy(record, &snapshot, sizeof snapshot);
 
       input_request.preserve_rgb_of_zero_alpha = true;

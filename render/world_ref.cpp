@@ -36,9 +36,11 @@ bool IsUsableWorld(const PF_EffectWorld& world, PixelDepth depth) {
   if (world.width == 0 || world.height == 0) return true;
   // The views step through rows in whole pixels: rows that do not start on a
   // pixel boundary would be walked at the wrong pitch, and wider pixels read
-  // misaligned.
-  return world.data != nullptr && world.rowbytes >= 0 && world.rowbytes % pixel_bytes == 0 &&
-         static_cast<std::int64_t>(world.rowbytes) >= pixel_bytes * world.width;
+  // misaligned. Negative rowbytes are a world stored bottom-up (its first
+  // pixel on the last row in memory); its rows are as long as their magnitude.
+  const std::int64_t rowbytes = world.rowbytes;
+  const std::int64_t pitch = rowbytes < 0 ? -rowbytes : rowbytes;
+  return world.data != nullptr && rowbytes % pixel_bytes == 0 && pitch >= pixel_bytes * world.width;
 }
 
 }  // namespace qv

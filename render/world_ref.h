@@ -41,6 +41,7 @@ class WorldRef {
 // True when the world can be walked safely at this depth: a known depth,
 // non-negative size, rows at least as long as the pixels they hold and a whole
 // number of pixels long, and pixels wherever the world claims to have some.
+// The rows may run down through memory or, with negative rowbytes, up.
 bool IsUsableWorld(const PF_EffectWorld& world, PixelDepth depth);
 
 }  // namespace qv

@@ -3,7 +3,6 @@
 #include <new>
 #include <string>
 
-#include "engine/float_state.h"
 #include "render/smart_pre_render.h"
 #include "render/smart_render.h"
 #include "shell/host_message.h"
@@ -104,10 +103,9 @@ PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
 
 extern "C" PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                                  PF_ParamDef* params[], PF_LayerDef* /*output*/, void* extra) {
-  // The host's thread may be in any floating-point state; the effect's
-  // arithmetic (parameter conversions, levels, tables) runs in its own, and
-  // the thread goes back as it came, whatever the command's way out.
-  const qv::ScopedFloatState float_state;
+  // No floating-point guard here: the host's thread may be in any state, and
+  // the callbacks the handlers make run the host's own code, which must see
+  // that state. The effect's arithmetic pins its own state where it runs.
   // The host is not C++: every exception ends here. Handlers release what
   // they hold on the way out through their scope-bound objects.
   try {

@@ -10,20 +10,24 @@
 namespace qv {
 
 #if QV_X86
-ScopedFloatState::ScopedFloatState() noexcept : sse_(_mm_getcsr()) {
-  // FNSTENV also masks every x87 exception; the control word then says the rest.
-  const std::uint16_t control = kEffectX87Control;
-  __asm__ volatile("fnstenv %0\n\tfldcw %1" : "=m"(x87_) : "m"(control));
+ScopedFloatState::ScopedFloatState(FloatUnits units) noexcept
+    : sse_(_mm_getcsr()), x87Saved_(units == FloatUnits::kSseAndX87) {
+  if (x87Saved_) {
+    // FNSTENV also masks every x87 exception; the control word then says the rest.
+    const std::uint16_t control = kEffectX87Control;
+    __asm__ volatile("fnstenv %0\n\tfldcw %1" : "=m"(x87_) : "m"(control));
+  }
   _mm_setcsr(kEffectMxcsr);
 }
 
 ScopedFloatState::~ScopedFloatState() {
   _mm_setcsr(sse_);
-  __asm__ volatile("fldenv %0" : : "m"(x87_));
+  if (x87Saved_) __asm__ volatile("fldenv %0" : : "m"(x87_));
 }
 #else
 // Elsewhere only the rounding direction is standard.
-ScopedFloatState::ScopedFloatState() noexcept : sse_(static_cast<std::uint32_t>(std::fegetround())) {
+ScopedFloatState::ScopedFloatState(FloatUnits) noexcept
+    : sse_(static_cast<std::uint32_t>(std::fegetround())), x87Saved_(false) {
   std::fesetround(FE_TONEAREST);
 }
 

@@ -5,9 +5,9 @@
 // those save an instruction; 16-bit Lightness works its tone out on word
 // planes, and the 8-bit rows run 64 pixels a step without a single gather.
 // An 8-bit step splits its pixels into four planes of 64 bytes (alpha, red,
-// green, blue); the table, split into planes in entry order once per row, is
-// four 256-byte planes held in registers and read by two-register byte
-// permutes.
+// green, blue); the table, split into planes in entry order once per frame
+// (TablePlanes8), is four 256-byte planes loaded into registers for each row
+// and read by two-register byte permutes.
 // Every product and division is the plain pass's, exactly. Compiled with
 // -mavx512f -mavx512bw -mavx512vl -mavx512vbmi -mavx512vbmi2 -mavx512vnni.
 
@@ -84,28 +84,18 @@ void Join(const Planes8& p, V (&v)[4]) {
   v[3] = _mm512_unpackhi_epi16(arHigh, gbHigh);
 }
 
-// The table as four planes of 256 bytes, four vectors each, entry i at byte
-// i. Split puts byte 16L + 4j + m of a plane from lane L, pixel m of vector
-// j; so vector j is loaded with entries 16L + 4j to 16L + 4j + 3 in lane L.
+// The table's planes in registers, four vectors of 64 entries each.
 struct TablePlanes {
   V alpha[4], red[4], green[4], blue[4];
 };
 
-TablePlanes SplitTable(const Pixel8* table, const Shuffles& s) {
-  const auto lanes = [](const Pixel8* at) {
-    const auto lane = [&](int l) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * l)); };
-    return _mm512_inserti32x4(
-        _mm512_inserti32x4(_mm512_inserti32x4(_mm512_castsi128_si512(lane(0)), lane(1), 1), lane(2), 2), lane(3), 3);
-  };
+TablePlanes LoadPlanes(const TablePlanes8& planes) {
   TablePlanes t;
   for (int part = 0; part < 4; ++part) {
-    const Pixel8* entries = table + 64 * part;
-    const V v[4] = {lanes(entries), lanes(entries + 4), lanes(entries + 8), lanes(entries + 12)};
-    const Planes8 p = Split(v, s);
-    t.alpha[part] = p.alpha;
-    t.red[part] = p.red;
-    t.green[part] = p.green;
-    t.blue[part] = p.blue;
+    t.alpha[part] = _mm512_loadu_si512(planes.alpha + 64 * part);
+    t.red[part] = _mm512_loadu_si512(planes.red + 64 * part);
+    t.green[part] = _mm512_loadu_si512(planes.green + 64 * part);
+    t.blue[part] = _mm512_loadu_si512(planes.blue + 64 * part);
   }
   return t;
 }
@@ -177,12 +167,12 @@ V BlendBytes(V biasedResult, V biasedSource, V weights) {
 
 template <class I, BaseOn B, bool Blend>
 std::int32_t PlanarRow8(const Pixel8* src, Pixel8* dst, std::int32_t columns, const Pixel8* table,
-                        std::uint32_t k) {
+                        const TablePlanes8& planes, std::uint32_t k) {
   constexpr std::int32_t kStep = 64;
   std::int32_t x = 0;
   if (columns >= kStep) {
     const Shuffles s{LoadIndices(kSplitAlphaRed), LoadIndices(kSplitGreenBlue)};
-    TablePlanes t = SplitTable(table, s);
+    TablePlanes t = LoadPlanes(planes);
     const V bias = _mm512_set1_epi8(static_cast<char>(0x80));
     if constexpr (Blend) {
       // The blend takes the colours biased; so the table gives them.
@@ -232,7 +222,7 @@ std::int32_t PlanarRow8(const Pixel8* src, Pixel8* dst, std::int32_t columns, co
     steps(std::integral_constant<int, 1>{});
   }
   // The rest, fewer than 64 pixels, 16 at a time by I's table reads.
-  return x + simd::Row8<I, B, Blend>(src + x, dst + x, columns - x, table, k);
+  return x + simd::Row8<I, B, Blend>(src + x, dst + x, columns - x, table, planes, k);
 }
 
 // 32 word indices for a permute of two vectors of 8 pixels (16-bit): words

@@ -80,11 +80,12 @@ auto FastRow(const detail::PassKernels& kernels, BaseOn base, bool blend) {
 }
 
 // `fast` is the variant's kernels, or null for the plain rows alone. A fast
-// row tones what it can of each row and the plain row finishes it.
+// row tones what it can of each row and the plain row finishes it. `planes`
+// are the 8-bit table's, for the 8-bit rows.
 template <class Pixel>
-void RunIntegerPass(const detail::PassKernels* fast, const Pixel* table, const ToneParams& params,
-                    const ImageView& input, const ImageView& output, const PixelRect& rect,
-                    const detail::PassKernels* streaming) {
+void RunIntegerPass(const detail::PassKernels* fast, const Pixel* table, const detail::TablePlanes8* planes,
+                    const ToneParams& params, const ImageView& input, const ImageView& output,
+                    const PixelRect& rect, const detail::PassKernels* streaming) {
   const std::uint32_t k = BlendWeight<Pixel>(params.blend);
   const PixelRect clipped = detail::ClipToView(rect, input);
   if (clipped.Empty()) return;
@@ -102,7 +103,12 @@ void RunIntegerPass(const detail::PassKernels* fast, const Pixel* table, const T
       constexpr bool kBlend = decltype(blend)::value;
       const auto fastRow = fast != nullptr ? FastRow<Pixel>(*fast, kBase, kBlend) : nullptr;
       detail::ForEachRow<Pixel>(input, output, clipped, streaming, [&](const Pixel* src, Pixel* dst, std::int32_t n) {
-        const std::int32_t done = fastRow != nullptr ? fastRow(src, dst, n, table, k) : 0;
+        std::int32_t done = 0;
+        if constexpr (std::is_same_v<Pixel, Pixel8>) {
+          if (fastRow != nullptr) done = fastRow(src, dst, n, table, *planes, k);
+        } else {
+          if (fastRow != nullptr) done = fastRow(src, dst, n, table, k);
+        }
         IntegerRow<Pixel, kBase, kBlend>(src + done, dst + done, n - done, table, k);
       });
     };
@@ -118,12 +124,13 @@ void RunIntegerPass(const detail::PassKernels* fast, const Pixel* table, const T
 
 void ToneMapper::Process8(const ImageView& input, const ImageView& output, const PixelRect& rect,
                           const detail::PassKernels* streaming) const {
-  RunIntegerPass<Pixel8>(kernels_, table8_.data(), settings_.params, input, output, rect, streaming);
+  RunIntegerPass<Pixel8>(kernels_, table8_.data(), planes8_.data(), settings_.params, input, output, rect,
+                         streaming);
 }
 
 void ToneMapper::Process16(const ImageView& input, const ImageView& output, const PixelRect& rect,
                            const detail::PassKernels* streaming) const {
-  RunIntegerPass<Pixel16>(kernels_, table16_.data(), settings_.params, input, output, rect, streaming);
+  RunIntegerPass<Pixel16>(kernels_, table16_.data(), nullptr, settings_.params, input, output, rect, streaming);
 }
 
 }  // namespace qv

@@ -16,6 +16,7 @@
 #include "engine/pass_variant.h"
 #include "engine/pixel.h"
 #include "engine/pow.h"
+#include "engine/table_planes.h"
 #include "engine/tone_params.h"
 
 namespace qv::detail {
@@ -26,9 +27,10 @@ inline constexpr int kBaseOnCount = 6;
 // A row kernel tones the first pixels of a row and returns how many it did; the
 // frame tones the rest with the plain row. `k` is the blend weight: the
 // blending kernels take 0 < k < max (the frame copies the source itself when
-// k = max), the others ignore it.
+// k = max), the others ignore it. An 8-bit row also gets the table's planes,
+// made once per frame, which only the byte-permute rows read.
 using Row8 = std::int32_t (*)(const Pixel8* src, Pixel8* dst, std::int32_t columns, const Pixel8* table,
-                              std::uint32_t k);
+                              const TablePlanes8& planes, std::uint32_t k);
 using Row16 = std::int32_t (*)(const Pixel16* src, Pixel16* dst, std::int32_t columns, const Pixel16* table,
                                std::uint32_t k);
 

@@ -210,7 +210,8 @@ inline typename I::V Tone8Pixels(typename I::V s, const Pixel8* table, typename 
 }
 
 template <class I, BaseOn B, bool Blend>
-std::int32_t Row8(const Pixel8* src, Pixel8* dst, std::int32_t columns, const Pixel8* table, std::uint32_t k) {
+std::int32_t Row8(const Pixel8* src, Pixel8* dst, std::int32_t columns, const Pixel8* table, const TablePlanes8&,
+                  std::uint32_t k) {
   using V = typename I::V;
   constexpr std::int32_t kStep = I::kLanes32;
   const V keep = I::Set16(kMax8 - k), weight = I::Set16(k);

@@ -114,6 +114,17 @@ Table<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& le
   return BuildTable<Pixel8>(params, levels, fast);
 }
 
+Table<TablePlanes8> PlanesOf(const Table<Pixel8>& table) {
+  Table<TablePlanes8> planes(1);
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    planes[0].alpha[i] = table[i].alpha;
+    planes[0].red[i] = table[i].red;
+    planes[0].green[i] = table[i].green;
+    planes[0].blue[i] = table[i].blue;
+  }
+  return planes;
+}
+
 Table<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels, const PassKernels* fast) {
   return BuildTable<Pixel16>(params, levels, fast);
 }

@@ -16,6 +16,8 @@ struct PassKernels;
 // fill the same entries faster, or null for the plain build.
 Table<Pixel8> BuildTable8(const ToneParams& params, const LevelsCoefficients& levels,
                           const PassKernels* fast = nullptr);
+// The table's planes (one element).
+Table<TablePlanes8> PlanesOf(const Table<Pixel8>& table);
 Table<Pixel16> BuildTable16(const ToneParams& params, const LevelsCoefficients& levels,
                             const PassKernels* fast = nullptr);
 

@@ -24,7 +24,10 @@ ToneMapper::ToneMapper(const ToneMapperSettings& settings, PassVariant variant, 
   // pass uses it.
   ramp_ = SelectRamp(settings_.params.tones);
   switch (settings_.depth) {
-    case kDepth8: table8_ = detail::BuildTable8(settings_.params, levels_, kernels_); break;
+    case kDepth8:
+      table8_ = detail::BuildTable8(settings_.params, levels_, kernels_);
+      planes8_ = detail::PlanesOf(table8_);
+      break;
     case kDepth16: table16_ = detail::BuildTable16(settings_.params, levels_, kernels_); break;
     default: break;
   }

@@ -13,6 +13,11 @@ FloatControl CurrentFloatControl() {
   return state;
 }
 
+FloatControl ControlsOf(FloatControl state) {
+  state.mxcsr &= ~0x3Fu;
+  return state;
+}
+
 void SetFloatControl(const FloatControl& state) {
   _mm_setcsr(state.mxcsr);
   __asm__ volatile("fldcw %0" : : "m"(state.x87));

@@ -101,7 +101,12 @@ void HostState::Violation(const std::string& message) {
 }
 
 std::optional<Fault> HostState::EnterLocked(const char* op, std::string detail, long long arg) {
-  CallRecord record{op, std::move(detail), arg, current_call, false};
+  const FloatControl called_in = CurrentFloatControl();
+  if (const FloatControl* given = GivenFloatControlOfThread(); given && ControlsOf(called_in) != ControlsOf(*given)) {
+    ViolationLocked(std::string(op) + " called in another floating-point state (" + Describe(called_in) +
+                    ") than its thread was given (" + Describe(*given) + ")");
+  }
+  CallRecord record{op, std::move(detail), arg, current_call, false, called_in};
   std::optional<Fault> fired;
   for (ArmedFault& armed : faults) {
     const Fault& f = armed.fault;
@@ -213,9 +218,9 @@ void HostState::BeginCall(std::string name, PF_Cmd cmd, Phase call_phase) {
     if (armed.fault.scope == FaultScope::kEveryCall) armed.seen = 0;
   }
   if (cmd >= 0) {
-    calls.push_back(CallRecord{"EntryPointFunc", std::move(name), cmd, current_call, false});
+    calls.push_back(CallRecord{"EntryPointFunc", std::move(name), cmd, current_call, false, std::nullopt});
   } else {
-    calls.push_back(CallRecord{kDeleteFunctionName, "", 0, current_call, false});
+    calls.push_back(CallRecord{kDeleteFunctionName, "", 0, current_call, false, std::nullopt});
   }
 }
 

@@ -21,6 +21,9 @@ namespace {
 // ---- Finding the host ------------------------------------------------------
 
 thread_local HostState* t_current = nullptr;
+// The state the host gave this thread for the call into the effect it is in;
+// null outside one.
+thread_local const FloatControl* t_given_float_control = nullptr;
 
 std::mutex& RegistryMutex() {
   static std::mutex mu;
@@ -654,6 +657,14 @@ PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
 }  // namespace
 
 // ---- Routing and tables --------------------------------------------------------
+
+GivenFloatControl::GivenFloatControl(const FloatControl& state)
+    : state_(state), previous_(t_given_float_control) {
+  t_given_float_control = &state_;
+}
+GivenFloatControl::~GivenFloatControl() { t_given_float_control = previous_; }
+
+const FloatControl* GivenFloatControlOfThread() { return t_given_float_control; }
 
 CurrentHost::CurrentHost(HostState* host) : previous_(t_current) { t_current = host; }
 CurrentHost::~CurrentHost() { t_current = previous_; }

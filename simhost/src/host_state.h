@@ -25,6 +25,20 @@ namespace simhost::detail {
 // Which callbacks the command being run may use.
 enum class Phase { kNone, kParamsSetup, kPreRender, kRender };
 
+// Makes `state` the floating-point state this thread was given for a call
+// into the effect, for the object's lifetime (the previous one again after).
+class GivenFloatControl {
+ public:
+  explicit GivenFloatControl(const FloatControl& state);
+  ~GivenFloatControl();
+  GivenFloatControl(const GivenFloatControl&) = delete;
+  GivenFloatControl& operator=(const GivenFloatControl&) = delete;
+
+ private:
+  FloatControl state_;
+  const FloatControl* previous_;
+};
+
 struct HandleRecord {
   int id = 0;
   A_HandleSize size = 0;
@@ -143,20 +157,28 @@ struct HostState {
   void Violation(const std::string& message);
   // Runs `call`, a call into the effect named `what`, with this thread in the
   // floating-point state the options give the host's threads, and records a
-  // violation when the effect gives the thread back in another state than it
-  // was called in. The thread then gets its own state back.
+  // violation when the effect gives the thread back in another control state
+  // than it was called in. The exception flags are not compared: the host's
+  // own callbacks raise them too while the effect runs. The thread then gets
+  // its own state back.
+  // Meanwhile the thread's callbacks are expected in the state it was called in.
   template <class Call>
   void CallInThreadState(const char* what, Call&& call) {
     const ScopedFloatControl state(options.thread_float_control ? &*options.thread_float_control : nullptr);
     const FloatControl called_in = CurrentFloatControl();
-    call();
+    {
+      const GivenFloatControl given(called_in);
+      call();
+    }
     const FloatControl given_back = CurrentFloatControl();
-    if (given_back != called_in) {
+    if (ControlsOf(given_back) != ControlsOf(called_in)) {
       Violation(std::string(what) + " gave its thread back in another floating-point state (" + Describe(given_back) +
                 ") than it was called in (" + Describe(called_in) + ")");
     }
   }
   // Logs a host call and returns the injected fault that fires on it, if any.
+  // A call made in a floating-point state other than the one its thread was
+  // given is a violation.
   std::optional<Fault> EnterLocked(const char* op, std::string detail, long long arg);
   SuiteBalance* BalanceLocked(const std::string& name, A_long version);
   const World* FindWorldLocked(const PF_EffectWorld* world) const;
@@ -187,6 +209,9 @@ class CurrentHost {
  private:
   HostState* previous_;
 };
+
+// The state of the innermost GivenFloatControl on this thread, or null.
+const FloatControl* GivenFloatControlOfThread();
 
 void RegisterHost(HostState* host);
 void UnregisterHost(HostState* host);

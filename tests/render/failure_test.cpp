@@ -254,8 +254,10 @@ TEST_F(FailureTest, AWorldThatCannotBeWalkedIs516) {
       {"negative height", [](PF_EffectWorld& w) { w.height = -1; }},
       {"null data", [](PF_EffectWorld& w) { w.data = nullptr; }},
       {"rows shorter than the pixels", [](PF_EffectWorld& w) { w.rowbytes = w.width * 4 - 4; }},
-      {"negative rowbytes", [](PF_EffectWorld& w) { w.rowbytes = -w.rowbytes; }},
       {"rowbytes not whole pixels", [](PF_EffectWorld& w) { w.rowbytes += 2; }},
+      // Negative rowbytes (a world stored bottom-up) are measured by their length.
+      {"negative rowbytes shorter than the pixels", [](PF_EffectWorld& w) { w.rowbytes = 4 - w.width * 4; }},
+      {"negative rowbytes not whole pixels", [](PF_EffectWorld& w) { w.rowbytes = -w.rowbytes - 2; }},
   };
   for (const Case& c : cases) {
     for (bool output : {false, true}) {

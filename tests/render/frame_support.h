@@ -231,11 +231,7 @@ void ExpectTheThreadsFloatStateChangesNothing(MakeHost make, PF_PixelFormat form
       {.tones = 1, .highlights_opacity = 70 * 65536},
   };
   // The control bits, not the flags this thread's own arithmetic raises.
-  const auto controls = [] {
-    simhost::FloatControl state = simhost::CurrentFloatControl();
-    state.mxcsr &= ~0x3Fu;
-    return state;
-  };
+  const auto controls = [] { return simhost::ControlsOf(simhost::CurrentFloatControl()); };
   const simhost::FloatControl own = controls();
   for (simhost::Host* host : {&*plain_host, &*hostile_host}) {
     host->SetInput(layer);

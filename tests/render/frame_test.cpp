@@ -303,6 +303,54 @@ TEST_P(FrameTest, KeptWorldsStillGiveTheRightFrames) {
   EXPECT_THAT(host().Violations(), IsEmpty());
 }
 
+// `world` with its rows in the opposite order.
+World UpsideDown(const World& world) {
+  World flipped(world.width(), world.height(), world.format());
+  const auto row_bytes = static_cast<std::size_t>(world.width() * world.bytes_per_pixel());
+  const auto row = [](const World& w, A_long y) {
+    return reinterpret_cast<unsigned char*>(w.effect_world()->data) + static_cast<std::ptrdiff_t>(y) * w.rowbytes();
+  };
+  for (A_long y = 0; y < world.height(); ++y) {
+    std::memcpy(row(flipped, world.height() - 1 - y), row(world, y), row_bytes);
+  }
+  return flipped;
+}
+
+// The record of a world stored bottom-up over the same rows: its first pixel
+// on the last row in memory, its rowbytes negative.
+void StoreBottomUp(PF_EffectWorld& w) {
+  w.data = reinterpret_cast<PF_PixelPtr>(reinterpret_cast<unsigned char*>(w.data) +
+                                         static_cast<std::ptrdiff_t>(w.height - 1) * w.rowbytes);
+  w.rowbytes = -w.rowbytes;
+}
+
+// A host that stores frames bottom-up gets them rendered, each world walked
+// by its own stride: with the input, the output or both handed out bottom-up,
+// the host's memory holds the top-down frame flipped as many times, and no
+// byte of the padding or the guards is written.
+TEST_P(FrameTest, BottomUpWorldsRenderAsTheSameFrameTopDown) {
+  const World layer = RandomLayer(29, 13, GetParam(), 5, 16);
+  host().SetInput(layer);
+  const HostValues values{.tones = 4, .gamma = 2.2, .blend = 25 * 65536};
+  Apply(host(), values);
+  host().options().num_threads = 3;
+  const World top_down = EngineToned(layer, ExpectedParams(values));
+  const World flipped = UpsideDown(top_down);
+  ASSERT_FALSE(flipped.SamePixels(top_down));
+  for (const auto& [input, output] : {std::pair{true, false}, std::pair{false, true}, std::pair{true, true}}) {
+    SCOPED_TRACE(std::string(input ? "input " : "") + (output ? "output " : "") + "bottom-up");
+    host().options().alter_world = [&](PF_EffectWorld& w, bool is_output) {
+      if (is_output ? output : input) StoreBottomUp(w);
+    };
+    const FrameReport frame = host().RenderFrame(0);
+    ASSERT_EQ(frame.err(), PF_Err_NONE);
+    ASSERT_TRUE(frame.output);
+    EXPECT_TRUE(frame.output->SamePixels(input == output ? top_down : flipped));
+  }
+  host().options().alter_world = nullptr;
+  EXPECT_THAT(host().Violations(), IsEmpty()) << "no write outside the pixels, none to the input";
+}
+
 // Whatever floating-point state the host keeps its threads in, the effect
 // renders in its own and gives the threads back as they were.
 TEST_P(FrameTest, TheHostThreadsFloatingPointStateChangesNoByte) {

@@ -125,7 +125,7 @@ TEST(WorldRef, StrideIsRowbytesInPixelsOfTheDepth) {
     std::int32_t stride;
   };
   for (const Case c : {Case{kDepth8, 7680, 1920}, Case{kDepth16, 15360, 1920}, Case{kDepthFloat, 30720, 1920},
-                       Case{kDepth8, 7936, 1984}}) {
+                       Case{kDepth8, 7936, 1984}, Case{kDepth16, -15360, -1920}}) {
     const PF_EffectWorld world = WorldRecord(&pixels, 1920, 1080, c.rowbytes);
     const WorldRef ref(world, c.depth);
     EXPECT_EQ(ref.Stride(), c.stride) << c.rowbytes;
@@ -155,12 +155,29 @@ TEST(IsUsableWorld, RefusesWorldsThatCannotBeWalkedSafely) {
   EXPECT_FALSE(IsUsableWorld(WorldRecord(nullptr, 10, 3, 40), kDepth8));
   EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, 36), kDepth8)) << "rows shorter than their pixels";
   EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, 40), kDepth16));
-  EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, -40), kDepth8));
   // Rows that do not start on a pixel: the stride in pixels would walk the
   // wrong bytes, and wider pixels would be read misaligned.
   EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, 42), kDepth8));
   EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, 84), kDepth16));
   EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, 168), kDepthFloat));
+}
+
+// A world stored bottom-up has its first pixel on the last row in memory and
+// negative rowbytes; its rows are measured by their length all the same.
+TEST(IsUsableWorld, TakesBottomUpWorldsByTheLengthOfTheirRows) {
+  char pixels = 0;
+  EXPECT_TRUE(IsUsableWorld(WorldRecord(&pixels, 10, 3, -40), kDepth8));
+  EXPECT_TRUE(IsUsableWorld(WorldRecord(&pixels, 10, 3, -88), kDepth16));
+  EXPECT_TRUE(IsUsableWorld(WorldRecord(&pixels, 10, 3, -160), kDepthFloat));
+  EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, -36), kDepth8)) << "rows shorter than their pixels";
+  EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, -152), kDepthFloat)) << "rows shorter than their pixels";
+  EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, -42), kDepth8)) << "not whole pixels";
+  EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, 10, 3, -84), kDepth16)) << "not whole pixels";
+  EXPECT_FALSE(IsUsableWorld(WorldRecord(nullptr, 10, 3, -40), kDepth8));
+  // The most negative rowbytes has no positive twin in 32 bits.
+  EXPECT_TRUE(IsUsableWorld(WorldRecord(&pixels, 10, 3, std::numeric_limits<A_long>::min()), kDepth8));
+  EXPECT_FALSE(IsUsableWorld(WorldRecord(&pixels, std::numeric_limits<A_long>::max(), 3,
+                                         std::numeric_limits<A_long>::min()), kDepth8));
 }
 
 }  // namespace

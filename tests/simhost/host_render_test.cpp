@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -23,6 +24,7 @@ using simhost_test::Acquire;
 using simhost_test::CommandArgs;
 using simhost_test::FakeEffect;
 using simhost_test::Release;
+using testing::AllOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::IsEmpty;
@@ -419,6 +421,123 @@ TEST(HostConduct, AnExceptionLeavingTheEntryPointIsAViolation) {
   Host host(&FakeEffect::Entry);
   EXPECT_EQ(host.SendCommand(PF_Cmd_SEQUENCE_SETUP), PF_Err_INTERNAL_STRUCT_DAMAGED);
   EXPECT_THAT(host.Violations(), ElementsAre("SEQUENCE_SETUP: an exception left EntryPointFunc"));
+}
+
+// Calls the host's sprintf in `state` (none: the state the thread came in),
+// with exception flags raised too when asked, and puts the thread back.
+void CallBackIn(PF_InData* in, PF_OutData* out, std::optional<simhost::FloatControl> state, bool raise_flags) {
+  const simhost::FloatControl given = simhost::CurrentFloatControl();
+  simhost::FloatControl during = state.value_or(given);
+  if (raise_flags) during.mxcsr |= 0x21;  // inexact and invalid, as arithmetic leaves them
+  simhost::SetFloatControl(during);
+  in->utils->ansi.sprintf(out->return_msg, "%s", "called back");
+  simhost::SetFloatControl(given);
+}
+
+// A callback must come in the state the host gave its thread for the call:
+// the host runs its own code, upstream renders included, in that state. The
+// exception flags that arithmetic raises are no change of state.
+TEST(HostConduct, CallbacksComeInTheFloatingPointStateTheirThreadWasGiven) {
+  const simhost::FloatControl ordinary{}, own_ftz{0x1F80 | 0x8040, 0x037F};
+  struct Case {
+    const char* what;
+    bool hostile_host;
+    std::optional<simhost::FloatControl> call_back_in;
+    bool raise_flags;
+    bool violation;
+  };
+  const Case cases[] = {
+      {"in the ordinary state it was given", false, std::nullopt, false, false},
+      {"in the hostile state it was given", true, std::nullopt, false, false},
+      {"with flags raised", true, std::nullopt, true, false},
+      {"in the ordinary state, given the hostile one", true, ordinary, false, true},
+      {"with flush-to-zero, given the ordinary state", false, own_ftz, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeEffect effect;
+    effect.On(PF_Cmd_SEQUENCE_SETUP, [&](const CommandArgs& a) {
+      CallBackIn(a.in, a.out, c.call_back_in, c.raise_flags);
+      return PF_Err_NONE;
+    });
+    HostOptions options;
+    if (c.hostile_host) options.thread_float_control = simhost::kHostileFloatControl;
+    Host host(&FakeEffect::Entry, options);
+    EXPECT_EQ(host.SendCommand(PF_Cmd_SEQUENCE_SETUP), PF_Err_NONE);
+    const simhost::FloatControl expected = c.call_back_in.value_or(c.hostile_host ? simhost::kHostileFloatControl
+                                                                                   : ordinary);
+    const std::vector<simhost::CallRecord> calls = host.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].float_control, std::nullopt);  // the host's own call into the effect
+    ASSERT_TRUE(calls[1].float_control.has_value());
+    EXPECT_EQ(simhost::ControlsOf(*calls[1].float_control), expected);
+    if (c.violation) {
+      EXPECT_THAT(host.Violations(),
+                  ElementsAre(AllOf(HasSubstr("SEQUENCE_SETUP: sprintf called in another floating-point state"),
+                                    HasSubstr(simhost::Describe(expected)))));
+    } else {
+      EXPECT_THAT(host.Violations(), IsEmpty());
+    }
+  }
+}
+
+// The effect must give its thread back in the control state it was called
+// in; exception flags raised meanwhile (the host's callbacks raise them too)
+// are no change of state.
+TEST(HostConduct, TheThreadGoesBackInTheControlStateItCameIn) {
+  for (const bool flags_only : {true, false}) {
+    SCOPED_TRACE(flags_only ? "flags raised" : "flush-to-zero left on");
+    FakeEffect effect;
+    effect.On(PF_Cmd_SEQUENCE_SETUP, [&](const CommandArgs&) {
+      simhost::FloatControl state = simhost::CurrentFloatControl();
+      state.mxcsr |= flags_only ? 0x20 : 0x8000;
+      simhost::SetFloatControl(state);
+      return PF_Err_NONE;
+    });
+    HostOptions options;
+    options.thread_float_control = simhost::FloatControl{};
+    Host host(&FakeEffect::Entry, options);
+    EXPECT_EQ(host.SendCommand(PF_Cmd_SEQUENCE_SETUP), PF_Err_NONE);
+    if (flags_only) {
+      EXPECT_THAT(host.Violations(), IsEmpty());
+    } else {
+      EXPECT_THAT(host.Violations(),
+                  ElementsAre(HasSubstr("SEQUENCE_SETUP: EntryPointFunc gave its thread back in another")));
+    }
+  }
+}
+
+// The same holds on the workers that iterate_generic runs the effect's
+// callback on: each was given the host's state for that iteration.
+TEST(HostConduct, CallbacksFromIterationsComeInTheStateTheirWorkerWasGiven) {
+  struct Job {
+    PF_InData* in;
+    PF_OutData* out;
+    std::optional<simhost::FloatControl> call_back_in;
+  };
+  for (const bool switches : {false, true}) {
+    SCOPED_TRACE(switches ? "switching" : "keeping");
+    FakeEffect effect;
+    effect.On(PF_Cmd_SEQUENCE_SETUP, [&](const CommandArgs& a) -> PF_Err {
+      const auto* suite = Acquire<PF_Iterate8Suite1>(a.in, kPFIterate8Suite, kPFIterate8SuiteVersion1);
+      if (!suite) return PF_Err_BAD_CALLBACK_PARAM;
+      Job job{a.in, a.out, switches ? std::optional(simhost::FloatControl{}) : std::nullopt};
+      const PF_Err err = suite->iterate_generic(4, &job, [](void* refcon, A_long, A_long, A_long) -> PF_Err {
+        const auto* j = static_cast<const Job*>(refcon);
+        CallBackIn(j->in, j->out, j->call_back_in, false);
+        return PF_Err_NONE;
+      });
+      Release(a.in, kPFIterate8Suite, kPFIterate8SuiteVersion1);
+      return err;
+    });
+    HostOptions options;
+    options.num_threads = 2;
+    options.thread_float_control = simhost::kHostileFloatControl;
+    Host host(&FakeEffect::Entry, options);
+    EXPECT_EQ(host.SendCommand(PF_Cmd_SEQUENCE_SETUP), PF_Err_NONE);
+    EXPECT_EQ(host.CountOf("sprintf"), 4u);
+    EXPECT_EQ(host.Violations().size(), switches ? 4u : 0u);
+  }
 }
 
 TEST(HostConduct, RawCommandsGetTheParametersAndAnOutputWorld) {

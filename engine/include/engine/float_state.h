@@ -12,19 +12,30 @@
 
 namespace qv {
 
-// Puts the calling thread in that state for the object's life and gives it
-// back the state it found (flags included) when the object goes, however the
-// scope is left. Made wherever the host hands the effect a thread: each call
-// of the entry point and each band on the host's worker threads.
+// Which units a guard pins. The x87 unit runs only the Windows runtime's pow,
+// which the levels and the table builds call on the command's thread; the
+// bands' code is SSE and AVX alone, and leaves the x87 state (costly to save
+// and load) as it found it.
+enum class FloatUnits { kSse, kSseAndX87 };
+
+// Puts the calling thread's `units` in that state for the object's life and
+// gives them back the state it found (flags included) when the object goes,
+// however the scope is left. Made around the effect's own arithmetic, and
+// never around a call into the host: the host's callbacks (which may evaluate
+// expressions or render upstream layers on the same thread) run in the
+// host's own state. So the entry point makes none; the pre-render's parameter
+// conversions, the ToneMapper's build and each band make one. The pre-render
+// data's delete function, which does no floating-point work, makes none.
 class ScopedFloatState {
  public:
-  ScopedFloatState() noexcept;
+  explicit ScopedFloatState(FloatUnits units) noexcept;
   ~ScopedFloatState();
   ScopedFloatState(const ScopedFloatState&) = delete;
   ScopedFloatState& operator=(const ScopedFloatState&) = delete;
 
  private:
   std::uint32_t sse_;                  // MXCSR
+  bool x87Saved_;
   alignas(4) std::uint8_t x87_[28]{};  // the x87 environment (FNSTENV's image)
 };
 

@@ -15,6 +15,7 @@
 #include "engine/pass_variant.h"
 #include "engine/pixel.h"
 #include "engine/ramp.h"
+#include "engine/table_planes.h"
 #include "engine/tone_params.h"
 #include "engine/tone_value.h"
 
@@ -113,6 +114,7 @@ class ToneMapper {
   ToneMapperSettings settings_;
   LevelsCoefficients levels_;
   detail::Table<Pixel8> table8_;
+  detail::Table<detail::TablePlanes8> planes8_;  // one, beside table8_; none at other depths
   detail::Table<Pixel16> table16_;
   RampFunction ramp_;
   PassVariant variant_;

@@ -23,6 +23,9 @@ inline constexpr FloatControl kHostileFloatControl{0x1F80 | 0x8000 | 0x0040 | 0x
 
 // The calling thread's state.
 FloatControl CurrentFloatControl();
+// The state's control bits alone: MXCSR's exception flags cleared, which
+// arithmetic raises without anyone setting a state.
+FloatControl ControlsOf(FloatControl state);
 void SetFloatControl(const FloatControl& state);
 
 // "MXCSR 0x1f80, x87 control 0x37f"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host_api/ae_all.h"
+#include "simhost/float_control.h"
 
 namespace simhost {
 
@@ -45,12 +46,21 @@ namespace simhost {
 // (detail: the command's name, arg: its number) and
 // "delete_pre_render_data_func". The callbacks that iterate_generic runs are
 // not host calls and are not logged.
+//
+// A callback made on a thread that the host handed the effect (the calling
+// thread of EntryPointFunc or of the delete function, a worker of
+// iterate_generic) must come in the floating-point state the host gave that
+// thread for the call: a host runs its own code, upstream renders included, in
+// its threads' state. Any other control state is a violation.
 struct CallRecord {
   std::string op;
   std::string detail;
   long long arg = 0;
   int call = -1;         // index in Host::Commands() of the plug-in call it came in; -1 outside any
   bool faulted = false;  // an injected fault decided this call's result
+  // A callback's: the floating-point state the effect called it in. Empty for
+  // the host's own calls into the plug-in.
+  std::optional<FloatControl> float_control;
 };
 
 // How long an injected fault stays armed and how its occurrences are counted.
