@@ -35,7 +35,7 @@ class ScopedFloatState {
 
  private:
   std::uint32_t sse_;                  // MXCSR
-  bool x87Saved_;
+  bool x87_saved_;
   alignas(4) std::uint8_t x87_[28]{};  // the x87 environment (FNSTENV's image)
 };
 
