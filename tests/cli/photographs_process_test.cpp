@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli_support.h"
+#include "image_description.h"
 
 namespace qv::cli::test {
 namespace {
@@ -65,7 +66,7 @@ class Photographs : public ::testing::Test {
     auto input = OIIO::ImageInput::open(from.string());
     EXPECT_TRUE(input) << OIIO::geterror();
     if (!input) return {};
-    OIIO::ImageSpec image_spec = input->spec();
+    OIIO::ImageSpec image_spec = DescriptionOf(*input);
     std::vector<std::uint16_t> samples(image_spec.image_pixels() * static_cast<std::size_t>(image_spec.nchannels));
     EXPECT_TRUE(input->read_image(0, 0, 0, image_spec.nchannels, OIIO::TypeDesc::UINT16, samples.data()));
     image_spec.set_format(OIIO::TypeDesc::UINT16);
@@ -78,7 +79,7 @@ class Photographs : public ::testing::Test {
 
   static bool HasProfile(const fs::path& path) {
     auto input = OIIO::ImageInput::open(path.string());
-    return input && input->spec().find_attribute("ICCProfile") != nullptr;
+    return input && DescriptionOf(*input).find_attribute("ICCProfile") != nullptr;
   }
 
   // Renders in.####.EXTENSION one frame at a time, then kRunsInFlight times

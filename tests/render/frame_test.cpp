@@ -337,7 +337,8 @@ TEST_P(FrameTest, BottomUpWorldsRenderAsTheSameFrameTopDown) {
   const World top_down = EngineToned(layer, ExpectedParams(values));
   const World flipped = UpsideDown(top_down);
   ASSERT_FALSE(flipped.SamePixels(top_down));
-  for (const auto& [input, output] : {std::pair{true, false}, std::pair{false, true}, std::pair{true, true}}) {
+  for (const auto& sides : {std::pair{true, false}, std::pair{false, true}, std::pair{true, true}}) {
+    const bool input = sides.first, output = sides.second;  // named, so that the lambda below may capture them
     SCOPED_TRACE(std::string(input ? "input " : "") + (output ? "output " : "") + "bottom-up");
     host().options().alter_world = [&](PF_EffectWorld& w, bool is_output) {
       if (is_output ? output : input) StoreBottomUp(w);
