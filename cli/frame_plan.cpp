@@ -1,10 +1,11 @@
-// Checks on a frame plan that need the file system.
+// Which frames a render takes, and the checks on its plan that need the file system.
 
 #include "frame_plan.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "library_messages.h"
 
 namespace qv::cli {
 namespace {
@@ -43,11 +45,61 @@ std::vector<std::int32_t> ExistingFrames(const FramePattern& pattern, const Fram
   return frames;
 }
 
+// The frames of the plan whose output file is missing; those present are
+// said, unless `quiet`.
+FrameRuns MissingOutputs(const FramePlan& plan, bool quiet) {
+  std::vector<std::int32_t> missing, present;
+  for (const FrameRange& run : plan.frames) {
+    for (std::int64_t f = run.first; f <= run.last; ++f) {
+      const auto frame = static_cast<std::int32_t>(f);
+      std::error_code error;
+      (std::filesystem::exists(plan.output.At(frame), error) ? present : missing).push_back(frame);
+    }
+  }
+  if (!present.empty() && !quiet) {
+    std::fprintf(UserErrors(), "quorvandile: frames %s: skipped, their output exists\n",
+                 Describe(RunsOf(present)).c_str());
+  }
+  return RunsOf(std::move(missing));
+}
+
 }  // namespace
 
 FramePattern PatternOrFile(const std::string& path) {
   std::error_code error;
   return std::filesystem::exists(path, error) ? FramePattern::File(path) : FramePattern(path);
+}
+
+FramePlan PlanFrames(const RenderOptions& options) {
+  FramePlan plan{PatternOrFile(options.input), PatternOrFile(options.output), FrameRuns{}};
+  if (!options.frames.empty()) {
+    plan.frames = {ParseFrameRange(options.frames)};
+  } else if (plan.input.HasFrame()) {
+    plan.frames = RunsOf(plan.input.FramesOnDisk());
+    if (plan.frames.empty()) throw RunError("no files match the input pattern \"" + options.input + "\"");
+    if (!options.quiet) {
+      std::fprintf(UserErrors(), "quorvandile: frames %s: the files of %s on disk\n", Describe(plan.frames).c_str(),
+                   options.input.c_str());
+    }
+  } else if (plan.output.HasFrame()) {
+    throw UsageError("a frame pattern in the output needs --frames FIRST-LAST, for example --frames 1-240");
+  } else {
+    plan.frames = {FrameRange{}};
+  }
+  if (!plan.output.HasFrame() && CountOf(plan.frames) > 1) {
+    const std::string asked = options.frames.empty() ? std::string("the input pattern matches ")
+                                                     : "--frames " + options.frames + " asks for ";
+    throw UsageError(asked + std::to_string(CountOf(plan.frames)) + " frames, but the output \"" + options.output +
+                     "\" names one file: put a frame pattern (####) in it, or choose one frame with --frames");
+  }
+  RefuseOutputOverInput(plan);
+  if (options.skip_existing) plan.frames = MissingOutputs(plan, options.quiet);
+  return plan;
+}
+
+std::string FramePrefix(const FramePlan& plan, std::int32_t frame) {
+  if (!plan.input.HasFrame() && !plan.output.HasFrame()) return {};
+  return "frame " + std::to_string(frame) + ": ";
 }
 
 void RefuseOutputOverInput(const std::string& input, const std::string& output) {

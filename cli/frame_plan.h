@@ -25,6 +25,10 @@ FramePattern PatternOrFile(const std::string& path);
 // pattern matches nothing.
 FramePlan PlanFrames(const RenderOptions& options);
 
+// "frame N: ", which starts what is said of a frame of a sequence; empty
+// when the plan's input and output are single files.
+std::string FramePrefix(const FramePlan& plan, std::int32_t frame);
+
 // Throws UsageError when an output of the plan is, as the system sees it, the
 // same file as an input of the plan (by any path: a symbolic or hard link, an
 // absolute or a relative spelling), before anything is read or written.

@@ -91,6 +91,13 @@ void CollectLibraryMessages() {
 
 std::FILE* UserErrors() { return g_user_errors ? g_user_errors : stderr; }
 
+std::string Cause(const std::string& error, const std::string& printed, const char* otherwise) {
+  const std::string& message = !error.empty() ? error : printed;
+  if (message.empty()) return otherwise;
+  const std::string line = message.substr(0, message.find('\n'));
+  return line.empty() ? std::string("unknown error") : line;
+}
+
 LibraryMessages::LibraryMessages() : outer_(t_window) { t_window = this; }
 
 LibraryMessages::~LibraryMessages() { t_window = outer_; }

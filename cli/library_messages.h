@@ -28,6 +28,10 @@ void CollectLibraryMessages();
 // Where the tool's own messages go: the real standard error.
 std::FILE* UserErrors();
 
+// What went wrong in a reader or writer, in one line: the first of its own
+// `error`, else of what its library `printed`, else `otherwise`.
+std::string Cause(const std::string& error, const std::string& printed, const char* otherwise);
+
 // What the libraries print on this thread, from construction to Stop() (and
 // on to the next Stop(), until destruction). Windows nest: the innermost one
 // holds what is printed. It words a failure that the library's own result

@@ -1,7 +1,6 @@
 #include "output_format.h"
 
 #include <stdlib.h>
-#include <webp/encode.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -17,19 +16,15 @@
 
 #include "core/errors.h"
 #include "image_description.h"
+#include "image_metadata.h"
 #include "image_open.h"
 #include "library_messages.h"
+#include "webp_files.h"
 
 namespace qv::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The compression that asks for a lossless WebP file.
-constexpr const char* kWebpLossless = "lossless";
-
-// Where a file's description holds its ICC profile.
-constexpr const char* kProfileAttribute = "ICCProfile";
 
 // Where a file says how many bits of each sample hold the value.
 constexpr const char* kBitsAttribute = "oiio:BitsPerSample";
@@ -109,27 +104,6 @@ std::string BytesAt(std::ifstream& file, std::uint64_t offset, std::size_t count
 
 unsigned Byte(const std::string& bytes, std::size_t i) { return static_cast<unsigned char>(bytes[i]); }
 
-// Whether a WebP file's picture is coded losslessly: its first image chunk,
-// after the RIFF header and any extended-format chunks, is "VP8L" rather
-// than the lossy "VP8 ".
-bool WebpLossless(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (BytesAt(file, 0, 12).substr(8) != "WEBP") return false;
-  constexpr int kMostChunks = 64;  // chunks before the picture: a header, an ICC profile, Exif, alpha
-  std::uint64_t offset = 12;
-  for (int i = 0; i < kMostChunks; ++i) {
-    const std::string header = BytesAt(file, offset, 8);
-    if (header.size() < 8) return false;
-    const std::string tag = header.substr(0, 4);
-    if (tag == "VP8L") return true;
-    if (tag == "VP8 ") return false;
-    const std::uint64_t size = Byte(header, 4) | Byte(header, 5) << 8 | Byte(header, 6) << 16 |
-                               std::uint64_t{Byte(header, 7)} << 24;
-    offset += 8 + size + (size & 1);  // chunks are padded to an even size
-  }
-  return false;
-}
-
 // The luminance quantisation table of a baseline JPEG file (the first one
 // it defines, as encoders define it first), in the order the file lists it;
 // empty when the file has none before its first scan.
@@ -194,74 +168,11 @@ void CarryEncoding(const OIIO::ImageSpec& from, const std::string& from_path, co
     to.tile_depth = from.tile_depth;
   }
   const std::string_view format = writer.format_name();
-  if (format == "webp" && WebpLossless(from_path)) to.attribute("compression", kWebpLossless);
+  if (format == "webp") CarryWebpCoding(from_path, to);
   if (format == "jpeg" && !from.find_attribute("CompressionQuality")) {
     const std::vector<int> table = JpegLuminanceTable(from_path);
     if (table.size() == 64) to.attribute("CompressionQuality", JpegQuality(table));
   }
-}
-
-std::optional<UnfitProfileSpaces> UnfitProfile(const OIIO::ImageSpec& image_spec, int channels) {
-  const OIIO::ParamValue* profile = image_spec.find_attribute(kProfileAttribute);
-  if (!profile || profile->type().basetype != OIIO::TypeDesc::UINT8) return std::nullopt;
-  // The header's data colour space: four characters at byte 16.
-  constexpr std::size_t kSpaceAt = 16, kSpaceSize = 4;
-  std::string space = profile->type().size() >= kSpaceAt + kSpaceSize
-                          ? std::string(static_cast<const char*>(profile->data()) + kSpaceAt, kSpaceSize)
-                          : std::string("unreadable");
-  const bool grey = channels <= 2;
-  if (space == (grey ? "GRAY" : "RGB ")) return std::nullopt;
-  while (!space.empty() && space.back() == ' ') space.pop_back();
-  if (space == "GRAY") space = "Gray";
-  return UnfitProfileSpaces{space, grey ? "grey" : "RGB"};
-}
-
-void DropProfile(OIIO::ImageSpec& image_spec) {
-  const std::string prefix = std::string(kProfileAttribute) + ":";
-  auto& attributes = image_spec.extra_attribs;
-  for (auto at = attributes.begin(); at != attributes.end();) {
-    const std::string name = at->name().string();
-    at = name == kProfileAttribute || name.rfind(prefix, 0) == 0 ? attributes.erase(at) : at + 1;
-  }
-}
-
-bool CodesLosslessWebp(const OIIO::ImageOutput& writer, const OIIO::ImageSpec& image_spec) {
-  return std::string_view(writer.format_name()) == "webp" &&
-         image_spec.get_string_attribute("compression") == kWebpLossless;
-}
-
-std::string LosslessWebp(const std::vector<unsigned char>& samples, int width, int height, int channels,
-                         OIIO::ImageSpec& coded) {
-  const bool alpha = channels == 2 || channels == 4;
-  const int colour = channels - (alpha ? 1 : 0);
-  const int stored = alpha ? 4 : 3;
-  std::vector<unsigned char> rgba(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * stored);
-  for (std::size_t p = 0, n = rgba.size() / static_cast<std::size_t>(stored); p < n; ++p) {
-    const unsigned char* from = samples.data() + p * static_cast<std::size_t>(channels);
-    unsigned char* to = rgba.data() + p * static_cast<std::size_t>(stored);
-    for (int c = 0; c < 3; ++c) to[c] = from[colour == 1 ? 0 : c];
-    if (alpha) to[3] = from[channels - 1];
-  }
-  WebPConfig config;
-  WebPPicture picture;
-  if (!WebPConfigInit(&config) || !WebPPictureInit(&picture)) return {};
-  config.lossless = 1;
-  config.exact = 1;  // colour under alpha 0 as it is, not what compresses best
-  picture.use_argb = 1;
-  picture.width = width;
-  picture.height = height;
-  WebPMemoryWriter memory;
-  WebPMemoryWriterInit(&memory);
-  picture.writer = WebPMemoryWrite;
-  picture.custom_ptr = &memory;
-  const bool imported = alpha ? WebPPictureImportRGBA(&picture, rgba.data(), width * stored)
-                              : WebPPictureImportRGB(&picture, rgba.data(), width * stored);
-  const bool encoded = imported && WebPEncode(&config, &picture);
-  std::string file = encoded ? std::string(reinterpret_cast<const char*>(memory.mem), memory.size) : std::string();
-  WebPPictureFree(&picture);
-  WebPMemoryWriterClear(&memory);
-  coded = OIIO::ImageSpec(width, height, stored, OIIO::TypeDesc::UINT8);
-  return file;
 }
 
 const std::vector<NamedFileType>& FileTypes() {

@@ -2,8 +2,9 @@
 
 // What an output file holds beyond its pixels, as its format can hold it:
 // the sample type asked for or kept from the input, the input's encoding
-// carried into a file of the same format, and its colour profile where that
-// still describes the pixels.
+// carried into a file of the same format, and the orientation where the
+// format keeps it. The writers are asked, by small pictures written and read
+// back.
 
 #include <OpenImageIO/imageio.h>
 
@@ -57,22 +58,6 @@ bool FormatHoldsType(const std::string& path, FileType type);
 void CarryEncoding(const OIIO::ImageSpec& from, const std::string& from_path, const OIIO::ImageOutput& writer,
                    OIIO::ImageSpec& to);
 
-// An ICC profile that does not describe the pixels it would be written with:
-// its data colour space ("Gray", "CMYK") and theirs ("RGB", "grey").
-struct UnfitProfileSpaces {
-  std::string profile;
-  std::string pixels;
-};
-
-// The ICC profile `image_spec` carries, when it does not describe pixels of
-// `channels` channels (grey and alpha, RGB and alpha): one that would put
-// the pixels in the wrong space, or that the writer refuses. Nothing when it
-// fits, or there is none.
-std::optional<UnfitProfileSpaces> UnfitProfile(const OIIO::ImageSpec& image_spec, int channels);
-
-// Where a file's description holds the Exif code of its picture's orientation.
-inline constexpr const char* kOrientationAttribute = "Orientation";
-
 // The orientation `image_spec` gives its picture (an Exif code, 2 to 8),
 // where the format `path` names cannot keep it so that a reader shows the
 // picture turned as it should be: a small picture written with it does not
@@ -80,19 +65,5 @@ inline constexpr const char* kOrientationAttribute = "Orientation";
 // sides of a file it takes for turned). Each format and code is asked once
 // a run. Nothing where the picture is upright or the format keeps it.
 std::optional<int> UnheldOrientation(const OIIO::ImageSpec& image_spec, const std::string& path);
-
-// Removes from `image_spec` the ICC profile and what its reader said of it.
-void DropProfile(OIIO::ImageSpec& image_spec);
-
-// Whether `image_spec` asks `writer` for a lossless WebP file, which the
-// tool codes itself (LosslessWebp): OpenImageIO's writer takes every picture
-// through YUV, so that its "lossless" files lose colour.
-bool CodesLosslessWebp(const OIIO::ImageOutput& writer, const OIIO::ImageSpec& image_spec);
-
-// `samples` (8-bit, 1 to 4 channels interleaved, grey widened to RGB) as a
-// lossless WebP file, every colour kept as it is, under alpha 0 too; the
-// description it reads back with goes to `coded`. Empty when the coder fails.
-std::string LosslessWebp(const std::vector<unsigned char>& samples, int width, int height, int channels,
-                         OIIO::ImageSpec& coded);
 
 }  // namespace qv::cli

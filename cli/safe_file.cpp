@@ -176,6 +176,19 @@ void CheckTargetWritable(const fs::path& target) {
   }
 }
 
+bool IsSpecialFile(const std::string& path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  return !error && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
+}
+
+void RefuseNonRegularTarget(const std::string& path) {
+  if (!IsSpecialFile(path)) return;
+  throw RunError(Because("cannot write", path,
+                         "it is not a regular file (a device, a pipe or a socket), and the tool replaces its output "
+                         "with a new file"));
+}
+
 PartialFile::PartialFile(const fs::path& target) {
   // Through a symbolic link, the file it names is replaced, not the link.
   std::error_code error;

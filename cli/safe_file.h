@@ -19,6 +19,16 @@ inline constexpr std::size_t kMaxPartialFiles = 64;
 // write it. Throws RunError ("cannot write PATH: ...").
 void CheckTargetWritable(const std::filesystem::path& target);
 
+// Whether `path` names something there that is neither a regular file nor
+// a directory (a device such as /dev/null, a named pipe, a socket; through
+// a symbolic link too): a place that takes bytes, where a file renamed over
+// it would replace it for every other user of it.
+bool IsSpecialFile(const std::string& path);
+
+// Refuses a target that IsSpecialFile: the finished file is renamed over
+// its target. Throws RunError.
+void RefuseNonRegularTarget(const std::string& path);
+
 // The partial file of one target, created at once (exclusively) and removed
 // on destruction unless it was moved over the target. Its name is
 // ".STEM.partial-TOKEN.EXT", TOKEN random, the stem shortened so that the
