@@ -66,11 +66,13 @@ std::optional<UnfitProfileSpaces> UnfitProfile(const OIIO::ImageSpec& image_spec
 }
 
 void DropProfile(OIIO::ImageSpec& image_spec) {
-  // The profile, and what its reader said of it ("ICCProfile:..."), matched
-  // whole and in its case: the library takes the name for a regular expression.
-  std::string pattern = "^";
-  pattern.append(kProfileAttribute).append("(:.*)?$");
-  image_spec.erase_attribute(pattern, OIIO::TypeUnknown, true);
+  // The library takes the name for a regular expression, in OpenImageIO
+  // 2.4 of the POSIX basic syntax, where groups and '?' need escapes: these
+  // two patterns mean the same in any syntax.
+  std::string described = kProfileAttribute;
+  described.append(":.*");  // what its reader said of it
+  image_spec.erase_attribute(kProfileAttribute, OIIO::TypeUnknown, true);
+  image_spec.erase_attribute(described, OIIO::TypeUnknown, true);
 }
 
 }  // namespace qv::cli
