@@ -190,8 +190,8 @@ InputImage ReadImage(const std::string& path, std::optional<Depth> depth, std::o
   const FrameShape shape = ShapeOf(image.image_spec, image.format, depth);
   if (auto refusal = RefuseFrame(shape, limits)) throw RunError(Because("cannot render", path, *refusal));
   if (before_pixels) before_pixels(shape);
-  image.raster =
-      EmptyRaster(shape.depth, image.image_spec.width, image.image_spec.height, static_cast<int>(roles.rendered.size()));
+  const int rendered = static_cast<int>(roles.rendered.size());
+  image.raster = EmptyRaster(shape.depth, image.image_spec.width, image.image_spec.height, rendered);
   image.layer = roles.layer;
   ReadPixels(*input, path, roles, image, messages);
   if (image.format == "webp" && HasAlpha(ChannelsOf(image.raster))) ReadStoredWebp(path, image.raster);

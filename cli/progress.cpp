@@ -19,7 +19,8 @@ std::string Fixed(double value, int decimals) {
 
 std::string Summary(std::int64_t frames, std::int64_t pixels, double seconds) {
   std::string text = std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ");
-  text += pixels < 1000000 ? std::to_string(pixels) + " pixels, " : Fixed(static_cast<double>(pixels) / 1e6, 2) + " Mpixels, ";
+  text += pixels < 1000000 ? std::to_string(pixels) + " pixels, "
+                           : Fixed(static_cast<double>(pixels) / 1e6, 2) + " Mpixels, ";
   text += Fixed(seconds, 2) + " s, ";
   text += (seconds > 0 ? Fixed(static_cast<double>(frames) / seconds, 1) : std::string("-")) + " frames/s";
   return text;

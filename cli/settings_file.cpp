@@ -22,7 +22,8 @@ constexpr const char* kParametersKey = "parameters";
 // The line (from 1) of the byte at `offset` of `text`.
 std::size_t LineAt(const std::string& text, std::size_t offset) {
   offset = std::min(offset, text.size());
-  return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+  const auto end = text.begin() + static_cast<std::ptrdiff_t>(offset);
+  return 1 + static_cast<std::size_t>(std::count(text.begin(), end, '\n'));
 }
 
 // The line of the first place `key` is written as a JSON key.
