@@ -372,8 +372,10 @@ QV_STEP inline typename I::F OpacityF(typename I::F x, const FloatRampConstants&
   return I::JoinF(OpacityD<I>(I::LowD(x), c), OpacityD<I>(I::HighD(x), c));
 }
 
-// The power function of engine/pow.h on vectors: the same operations on the
-// same values, lane by lane, so every lane is the plain PowF's bits. The
+// The power function of engine/pow.h on vectors: its fast evaluation on the
+// same values lane by lane, its rounding test, and the plain function for
+// the vectors with a lane that fails the test; every lane is then the
+// correctly rounded power, the plain PowF's bits. The
 // parts e, m and i of x = 2^e * m come from the float's own bits, 32-bit
 // lanes at once (a subnormal scaled by 2^24 first): the values the plain
 // function takes from the double's bits.
@@ -484,6 +486,31 @@ inline typename I::D PowSpecialCases(typename I::D xd, typename I::D r, const Po
   return I::SelectD(I::UnordD(xd, xd), nan, r);
 }
 
+// PowNearMidpoint of engine/pow.h on I::kLanesD results: the 29 bits below
+// a float's last place made the fraction of 1 + bits * 2^-52, so that their
+// distance from the midpoint's pattern is one exact subtraction.
+template <class I>
+QV_STEP inline auto PowNearMidpointD(typename I::D p, const PowExponent& y) {
+  using D = typename I::D;
+  const D smallest = I::SetD(0x1p-126), one = I::SetD(1.0);
+  const D w = I::SelectD(I::LtD(p, smallest), I::AddD(p, smallest), p);
+  const D below = I::FromBitsD(I::Or(I::And(I::BitsD(w), I::Set64(kPowBelowFloat)), I::BitsD(one)));
+  const D off = I::SubD(below, I::SetD(1.0 + static_cast<double>(kPowMidpoint) * 0x1p-52));
+  const D distance = I::AndD(off, I::FromBitsD(I::Set64(0x7FFFFFFFFFFFFFFFu)));
+  return I::GeD(I::SetD(static_cast<double>(y.roundingSlack) * 0x1p-52), distance);
+}
+
+// Every lane by the plain function, which takes the exact path where it must:
+// for the rare vectors with a lane whose rounding the fast evaluation leaves
+// in doubt.
+template <class I>
+__attribute__((noinline, cold)) typename I::F PowLaneByLane(typename I::F x, const PowExponent& y) {
+  alignas(64) float lanes[I::kLanesF];
+  I::StoreF(lanes, x);
+  for (float& lane : lanes) lane = detail::PowF(lane, y);
+  return I::LoadF(lanes);
+}
+
 template <class I>
 QV_STEP inline typename I::F PowF(typename I::F x, const PowExponent& y) {
   using D = typename I::D;
@@ -492,19 +519,24 @@ QV_STEP inline typename I::F PowF(typename I::F x, const PowExponent& y) {
     return I::JoinF(PowSpecialCases<I>(I::LowD(x), none, y), PowSpecialCases<I>(I::HighD(x), none, y));
   }
   const auto ax = I::FromBitsF(I::And(I::BitsF(x), I::Set32(0x7FFFFFFFu)));
-  const PowParts<I> parts = SplitPow<I>(ax);
-  const auto low = [&] {
-    return y.square ? I::MulD(I::LowD(ax), I::LowD(ax)) : PowPositiveHalf<I, false>(parts, y.y);
-  };
-  const auto high = [&] {
-    return y.square ? I::MulD(I::HighD(ax), I::HighD(ax)) : PowPositiveHalf<I, true>(parts, y.y);
-  };
+  D low, high;
+  if (y.square) {
+    low = I::MulD(I::LowD(ax), I::LowD(ax));
+    high = I::MulD(I::HighD(ax), I::HighD(ax));
+  } else {
+    const PowParts<I> parts = SplitPow<I>(ax);
+    low = PowPositiveHalf<I, false>(parts, y.y);
+    high = PowPositiveHalf<I, true>(parts, y.y);
+    if (I::AnyD(PowNearMidpointD<I>(low, y)) || I::AnyD(PowNearMidpointD<I>(high, y))) {
+      return PowLaneByLane<I>(x, y);
+    }
+  }
   // Tones are mostly finite and above 0, where only x = 1 is a case of its
   // own (its power rounds to 1 anyway; the plain function says so outright).
   if (I::AllPositiveFinite(x)) {
-    return I::SelectF(I::EqF(x, I::SetF(1.0f)), I::SetF(1.0f), I::JoinF(low(), high()));
+    return I::SelectF(I::EqF(x, I::SetF(1.0f)), I::SetF(1.0f), I::JoinF(low, high));
   }
-  return I::JoinF(PowSpecialCases<I>(I::LowD(x), low(), y), PowSpecialCases<I>(I::HighD(x), high(), y));
+  return I::JoinF(PowSpecialCases<I>(I::LowD(x), low, y), PowSpecialCases<I>(I::HighD(x), high, y));
 }
 
 // x[i]^y into out[i] for n values: whole vectors here, the rest by the plain

@@ -1,15 +1,20 @@
 #pragma once
 
 // The float ramp's power function: x^y for a float tone x and the frame's
-// single exponent y, rounded once to float. Ours rather than the C library's
-// powf, whose results differ between libraries and between the builds one
-// library picks by processor: this one is plain IEEE double arithmetic in one
-// fixed order (no fused multiply-add, no library call), run in the effect's
-// own floating-point state, so its bits depend on neither the library nor the
-// processor, and the vector forms (engine/src/simd_rows.h) do the same
-// operations lane by lane.
+// single exponent y, correctly rounded to float (to nearest, ties to even),
+// so that its bits are those of the exact power whatever method computes it:
+// this plain function, each vector form (engine/src/simd_rows.h) and any
+// processor or build. Ours rather than the C library's powf, whose results
+// differ between libraries and between the builds one library picks by
+// processor. It is done the way correctly rounded libraries do it: a fast
+// evaluation in double whose error is bounded, a test that the bound cannot
+// carry the value across a midpoint between two floats, and, for the rare
+// arguments that fail the test, an exact path (PowExactPositive,
+// engine/src/pow_exact.cpp). Plain IEEE double arithmetic throughout (no
+// fused multiply-add, no library call), in the effect's own floating-point
+// state.
 //
-// For a finite x > 0, with tables and coefficients from
+// The fast evaluation, for a finite x > 0, with tables and coefficients from
 // engine/tools/generate_pow_tables.cpp (engine/pow_tables.inc):
 //   x = 2^e * m, m in [1, 2); i = the top 7 fraction bits of m;
 //   z = m * c_i - 1, exact (m and c_i have 24 significant bits), |z| <~ 2^-8;
@@ -17,19 +22,22 @@
 //   t = y * (e + (L_i + z * B(z))), held to -152 to 130;
 //   t = n + j / 128 + g, |g| <= 2^-8 (a rounding shift, exact);
 //   x^y = 2^t = s + s * g * D(g), s = 2^n * T_j, D the degree-3 polynomial
-//   of the d_k; the sum is rounded once to float.
-// Error before that rounding: the log series is cut below 2^-50 (absolute, in
-// log2 x) and the exp series below 2^-49 (relative); the table values are the
-// nearest doubles (L_i, below 1, within 2^-53 absolute); the dozen roundings
-// of the log part leave t within about (3 |y| + 2 |t|) * 2^-53 + |y| * 2^-50
-// of y log2 x, and 2^t then within that times ln 2 relative, plus 2^-49 and
-// about 4 * 2^-53 from the exp part. Where the result is a float that is
-// neither 0 nor infinite, |t| <= 151, so for |y| <= 100 (Gamma from 0.01)
-// the result is within 2^-42 relative of x^y:
-// far inside half a float ulp (2^-24), so the one rounding to float is correct
-// except where x^y lies within 2^-42 relative of a midpoint between two
-// floats. The square (Gamma 0.5) is x * x, exact in double, so it is always
-// correctly rounded, exact midpoints included.
+//   of the d_k.
+// Its error: the log series is cut below 2^-50 (absolute, in log2 x) and the
+// exp series below 2^-49 (relative); the table values are the nearest
+// doubles (L_i, below 1, within 2^-53 absolute); the dozen roundings of the
+// log part leave t within (3 |y| + 2 |t|) * 2^-53 + |y| * 2^-50 of
+// y log2 x, and 2^t then within that times ln 2 relative, plus 2^-49 and
+// 4 * 2^-53 from the exp part. Where t is not held, |t| <= 152.
+// PowRoundingSlack is four times that bound, in units of the last place of
+// the double result p: 2^-44 relative at y = 1/2.2, 2^-42 at y = 100. The
+// test (PowNearMidpoint) looks at the 29 bits of p below a float's last
+// place (for a result below 2^-126, those of p + 2^-126, which puts the
+// subnormal floats' last place at the same bit): the rounding is certain
+// unless they lie within the slack of the pattern of a midpoint. About one
+// argument in 2^17 fails it at y = 1/2.2. The square (Gamma 0.5) is x * x,
+// exact in double, so it is always correctly rounded, exact midpoints
+// included, and needs no test.
 //
 // Special cases are those of C's powf; a NaN result is the default quiet NaN.
 //
@@ -55,6 +63,7 @@ struct PowExponent {
   bool integer;  // a whole number (finite)
   bool odd;      // an odd whole number
   bool square;   // 2: x * x in double is exact, and rounds once to float
+  std::uint64_t roundingSlack;  // PowPositive's error bound, in its result's last places
 
   // Finite and not a whole number: a negative x has no real power.
   bool Fractional() const { return !integer && !nan && !infinite; }
@@ -73,6 +82,10 @@ inline PowExponent MakePowExponent(float y) {
   // Every float from 2^24 on is even.
   e.odd = e.integer && __builtin_fabsf(y) < 0x1p24f && (static_cast<std::int64_t>(y) & 1) != 0;
   e.square = y == 2.0f;
+  const double ay = __builtin_fabs(static_cast<double>(y));
+  // 2^53 (ln 2 ((11 |y| + 304) 2^-53) + 2^-49 + 2^-51), four times over.
+  const double slack = 4 * (0.6931471805599453 * (11 * ay + 304) + 20) + 2;
+  e.roundingSlack = slack < 0x1p40 ? static_cast<std::uint64_t>(slack) : std::uint64_t{1} << 40;
   return e;
 }
 
@@ -105,6 +118,25 @@ inline double PowPositive(double ax, double y) {
   return s + s * (g * d);
 }
 
+// Whether PowPositive's result p, with its error bound, may lie on either
+// side of a midpoint between two floats.
+constexpr std::uint64_t kPowBelowFloat = (std::uint64_t{1} << 29) - 1;  // a double's bits below a float's
+constexpr std::uint64_t kPowMidpoint = std::uint64_t{1} << 28;
+inline bool PowNearMidpoint(double p, std::uint64_t slack) {
+  const double w = p < 0x1p-126 ? p + 0x1p-126 : p;
+  const std::uint64_t below = __builtin_bit_cast(std::uint64_t, w) & kPowBelowFloat;
+  return below + slack - kPowMidpoint <= 2 * slack;  // modulo 2^64: |below - midpoint| <= slack
+}
+
+}  // namespace
+
+// x^y correctly rounded to float for a float x > 0 and a y (a float's value)
+// with 0 < |y| and both finite: the exact path, for the arguments
+// PowNearMidpoint refuses. Compiled once (engine/src/pow_exact.cpp).
+float PowExactPositive(float x, double y);
+
+namespace {
+
 // x^y with the special cases of C's powf, each case overriding the ones
 // before it (the vector forms do the same in the same order).
 inline float PowF(float x, const PowExponent& y) {
@@ -122,7 +154,13 @@ inline float PowF(float x, const PowExponent& y) {
     if (ax == 1.0) r = 1.0;
     if (__builtin_isnan(xd)) r = kNaN;
   } else {
-    r = y.square ? ax * ax : PowPositive(ax, y.y);
+    if (y.square) {
+      r = ax * ax;
+    } else {
+      r = PowPositive(ax, y.y);
+      const bool positive = ax > 0.0 && ax < kInf;
+      if (positive && PowNearMidpoint(r, y.roundingSlack)) r = PowExactPositive(static_cast<float>(ax), y.y);
+    }
     if (ax == 1.0) r = 1.0;
     if (!y.integer && xd < 0.0) r = kNaN;  // no real power (an infinite x is decided next)
     if (ax == kInf) r = y.negative ? 0.0 : kInf;
