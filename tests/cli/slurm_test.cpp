@@ -240,6 +240,7 @@ TEST(ChunkSearch, TheFewestFramesATaskThatKeepWithinTheLimit) {
   }
   EXPECT_EQ(FittingChunk(RunsOf({1, 2, 3, 4, 5, 6}), 2, 3), 2);
   EXPECT_EQ(FittingChunk(RunsOf({1, 2, 3, 4, 5, 6}), 2, 2), 3);
+  EXPECT_EQ(FittingChunk(RunsOf({1, 2, 3, 4, 5}), 1, 1), 5);  // one task for every frame
   EXPECT_EQ(FittingChunk(RunsOf({1, 3, 5}), 1, 2), std::nullopt);  // three runs cannot make two chunks
 }
 
