@@ -137,6 +137,7 @@ struct Avx512 {
   static __mmask8 GeD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ); }
   static D TruncD(D v) { return _mm512_roundscale_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   static bool SameD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ) == 0xFF; }  // every lane equal
+  static bool AnyD(__mmask8 mask) { return mask != 0; }  // some lane of a comparison true
   // 64-bit lanes of doubles, for the power function (bitwise operations on
   // doubles through the integer forms, which AVX-512F has).
   static __mmask8 EqD(D a, D b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }

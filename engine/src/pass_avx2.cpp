@@ -107,6 +107,7 @@ struct Avx2 {
   static D GeD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
   static D TruncD(D v) { return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   static bool SameD(D a, D b) { return _mm256_movemask_pd(_mm256_cmp_pd(a, b, _CMP_EQ_OQ)) == 0xF; }
+  static bool AnyD(D mask) { return _mm256_movemask_pd(mask) != 0; }  // some lane of a comparison true
   // 64-bit lanes of doubles, for the power function.
   static D EqD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
   static D UnordD(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_UNORD_Q); }

@@ -116,6 +116,7 @@ struct Sse41 {
   static D GeD(D a, D b) { return _mm_cmpge_pd(a, b); }
   static D TruncD(D v) { return _mm_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   static bool SameD(D a, D b) { return _mm_movemask_pd(_mm_cmpeq_pd(a, b)) == 0x3; }
+  static bool AnyD(D mask) { return _mm_movemask_pd(mask) != 0; }  // some lane of a comparison true
   // 64-bit lanes of doubles, for the power function.
   static D EqD(D a, D b) { return _mm_cmpeq_pd(a, b); }
   static D UnordD(D a, D b) { return _mm_cmpunord_pd(a, b); }

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "engine/tone_value.h"
 #include "pass_kernels.h"
@@ -372,8 +373,10 @@ QV_STEP inline typename I::F OpacityF(typename I::F x, const FloatRampConstants&
   return I::JoinF(OpacityD<I>(I::LowD(x), c), OpacityD<I>(I::HighD(x), c));
 }
 
-// The power function of engine/pow.h on vectors: the same operations on the
-// same values, lane by lane, so every lane is the plain PowF's bits. The
+// The power function of engine/pow.h on vectors: its fast evaluation on the
+// same values lane by lane, its rounding test, and the plain function for
+// the vectors with a lane that fails the test; every lane is then the
+// correctly rounded power, the plain PowF's bits. The
 // parts e, m and i of x = 2^e * m come from the float's own bits, 32-bit
 // lanes at once (a subnormal scaled by 2^24 first): the values the plain
 // function takes from the double's bits.
@@ -428,37 +431,63 @@ constexpr PowExp2Less MakePowExp2Less() {
 alignas(64) constexpr PowExp2Less kPowExp2Less = MakePowExp2Less();
 static_assert((__builtin_bit_cast(std::uint64_t, kPowShift) & ((std::uint64_t{1} << 51) - 1)) == 0);
 
-// PowPositive of engine/pow.h on I::kLanesD doubles, from the parts. Never
-// inlined: the float rows call it once per half vector, and what GCC inlined
-// of it otherwise changed with every other use of it in a file (the tables
-// use it too), and the float pass's speed with it by a tenth.
-template <class I>
-__attribute__((noinline)) typename I::D PowPositiveD(typename I::D e, typename I::D m, typename I::D c,
-                                                     typename I::V i, double y) {
-  using D = typename I::D;
-  const D z = I::SubD(I::MulD(m, c), I::SetD(1.0));
-  D b = I::SetD(kPowLogPoly[4]);
-  for (int k = 3; k >= 0; --k) b = I::AddD(I::MulD(b, z), I::SetD(kPowLogPoly[k]));
-  D t = I::MulD(I::SetD(y), I::AddD(e, I::AddD(I::GatherD(kPowLogReciprocal, i), I::MulD(z, b))));
-  t = I::MinD(I::MaxD(t, I::SetD(kPowUnderflow)), I::SetD(kPowOverflow));
-  const D shifted = I::AddD(t, I::SetD(kPowShift));
-  const D g = I::SubD(t, I::SubD(shifted, I::SetD(kPowShift)));
-  const auto sum = I::BitsD(shifted);
-  const auto j = I::And(sum, I::Set64(127));
-  const D s = I::FromBitsD(I::Add64(I::BitsD(I::GatherD(kPowExp2Less.at, j)), I::template Slli64<45>(sum)));
-  D d = I::SetD(kPowExpPoly[3]);
-  for (int n = 2; n >= 0; --n) d = I::AddD(I::MulD(d, g), I::SetD(kPowExpPoly[n]));
-  return I::AddD(s, I::MulD(s, I::MulD(g, d)));
+// fn(0), fn(1), ..., fn(N - 1), written out in that order.
+template <int N, class Fn>
+QV_STEP inline void EachChain(Fn&& fn) {
+  [&]<int... n>(std::integer_sequence<int, n...>) QV_STEP { (fn(n), ...); }(std::make_integer_sequence<int, N>{});
 }
 
-// PowPositiveD on the low or the high I::kLanesD lanes of the parts.
-template <class I, bool High>
-QV_STEP inline typename I::D PowPositiveHalf(const PowParts<I>& p, double y) {
-  if constexpr (High) {
-    return PowPositiveD<I>(I::HighD(p.e), I::HighD(p.m), I::HighD(p.c), I::WidenHigh32(p.i), y);
-  } else {
-    return PowPositiveD<I>(I::LowD(p.e), I::LowD(p.m), I::LowD(p.c), I::WidenLow32(p.i), y);
-  }
+// The parts of x = 2^e * m for N vectors of I::kLanesD doubles: the low and
+// the high halves of N / 2 float vectors.
+template <class I, int N>
+struct PowPartsD {
+  typename I::D e[N], m[N], c[N];
+  typename I::V i[N];
+};
+
+template <class I, int K>
+QV_STEP inline PowPartsD<I, 2 * K> SplitPow(const typename I::F (&ax)[K]) {
+  PowPartsD<I, 2 * K> d;
+  EachChain<K>([&](int k) QV_STEP {
+    const PowParts<I> p = SplitPow<I>(ax[k]);
+    d.e[2 * k] = I::LowD(p.e), d.e[2 * k + 1] = I::HighD(p.e);
+    d.m[2 * k] = I::LowD(p.m), d.m[2 * k + 1] = I::HighD(p.m);
+    d.c[2 * k] = I::LowD(p.c), d.c[2 * k + 1] = I::HighD(p.c);
+    d.i[2 * k] = I::WidenLow32(p.i), d.i[2 * k + 1] = I::WidenHigh32(p.i);
+  });
+  return d;
+}
+
+// PowPositive of engine/pow.h on N vectors of I::kLanesD doubles, the same
+// operations in the same order. Each stage runs on all N before the next:
+// the power is one long chain of dependent operations per vector, and the
+// processor overlaps N of them only if it finds them side by side.
+template <class I, int N>
+QV_STEP inline void PowPositiveD(const PowPartsD<I, N>& p, double y, typename I::D (&out)[N]) {
+  using D = typename I::D;
+  const D one = I::SetD(1.0), shift = I::SetD(kPowShift);
+  D t[N];
+  EachChain<N>([&](int n) QV_STEP {
+    const D z = I::SubD(I::MulD(p.m[n], p.c[n]), one);
+    const D z2 = I::MulD(z, z);
+    const D low = I::AddD(I::SetD(kPowLogPoly[0]), I::MulD(I::SetD(kPowLogPoly[1]), z));
+    const D high = I::AddD(I::AddD(I::SetD(kPowLogPoly[2]), I::MulD(I::SetD(kPowLogPoly[3]), z)),
+                           I::MulD(I::SetD(kPowLogPoly[4]), z2));
+    const D b = I::AddD(low, I::MulD(z2, high));
+    t[n] = I::MulD(I::SetD(y), I::AddD(I::AddD(p.e[n], I::GatherD(kPowLogReciprocal, p.i[n])), I::MulD(z, b)));
+  });
+  EachChain<N>([&](int n) QV_STEP {
+    const D held = I::MinD(I::MaxD(t[n], I::SetD(kPowUnderflow)), I::SetD(kPowOverflow));
+    const D shifted = I::AddD(held, shift);
+    const D g = I::SubD(held, I::SubD(shifted, shift));
+    const auto sum = I::BitsD(shifted);
+    const auto j = I::And(sum, I::Set64(127));
+    const D s = I::FromBitsD(I::Add64(I::BitsD(I::GatherD(kPowExp2Less.at, j)), I::template Slli64<45>(sum)));
+    const D g2 = I::MulD(g, g);
+    const D low = I::AddD(I::SetD(kPowExpPoly[0]), I::MulD(I::SetD(kPowExpPoly[1]), g));
+    const D high = I::AddD(I::SetD(kPowExpPoly[2]), I::MulD(I::SetD(kPowExpPoly[3]), g));
+    out[n] = I::AddD(s, I::MulD(I::MulD(s, g), I::AddD(low, I::MulD(g2, high))));
+  });
 }
 
 // The special cases of PowF for the lanes xd (doubles), in its order, over r.
@@ -484,35 +513,89 @@ inline typename I::D PowSpecialCases(typename I::D xd, typename I::D r, const Po
   return I::SelectD(I::UnordD(xd, xd), nan, r);
 }
 
+// PowNearMidpoint of engine/pow.h on I::kLanesD results: the 29 bits below
+// a float's last place made the fraction of 1 + bits * 2^-52, so that their
+// distance from the midpoint's pattern is one exact subtraction.
 template <class I>
-QV_STEP inline typename I::F PowF(typename I::F x, const PowExponent& y) {
+QV_STEP inline auto PowNearMidpointD(typename I::D p, const PowExponent& y) {
   using D = typename I::D;
+  const D smallest = I::SetD(0x1p-126), one = I::SetD(1.0);
+  const D w = I::SelectD(I::LtD(p, smallest), I::AddD(p, smallest), p);
+  const D below = I::FromBitsD(I::Or(I::And(I::BitsD(w), I::Set64(kPowBelowFloat)), I::BitsD(one)));
+  const D off = I::SubD(below, I::SetD(1.0 + static_cast<double>(kPowMidpoint) * 0x1p-52));
+  const D distance = I::AndD(off, I::FromBitsD(I::Set64(0x7FFFFFFFFFFFFFFFu)));
+  return I::GeD(I::SetD(static_cast<double>(y.roundingSlack) * 0x1p-52), distance);
+}
+
+// Every lane by the plain function, which takes the exact path where it must:
+// for the rare vectors with a lane whose rounding the fast evaluation leaves
+// in doubt.
+template <class I>
+__attribute__((noinline, cold)) typename I::F PowLaneByLane(typename I::F x, const PowExponent& y) {
+  alignas(64) float lanes[I::kLanesF];
+  I::StoreF(lanes, x);
+  for (float& lane : lanes) lane = detail::PowF(lane, y);
+  return I::LoadF(lanes);
+}
+
+// The powers of K float vectors at once (2K chains of doubles).
+template <class I, int K>
+QV_STEP inline void PowF(const typename I::F (&x)[K], const PowExponent& y, typename I::F (&out)[K]) {
+  using D = typename I::D;
+  using F = typename I::F;
   if (y.zero || y.nan || y.infinite) {
     const D none = I::SetD(0.0);
-    return I::JoinF(PowSpecialCases<I>(I::LowD(x), none, y), PowSpecialCases<I>(I::HighD(x), none, y));
+    EachChain<K>([&](int k) QV_STEP {
+      out[k] = I::JoinF(PowSpecialCases<I>(I::LowD(x[k]), none, y), PowSpecialCases<I>(I::HighD(x[k]), none, y));
+    });
+    return;
   }
-  const auto ax = I::FromBitsF(I::And(I::BitsF(x), I::Set32(0x7FFFFFFFu)));
-  const PowParts<I> parts = SplitPow<I>(ax);
-  const auto low = [&] {
-    return y.square ? I::MulD(I::LowD(ax), I::LowD(ax)) : PowPositiveHalf<I, false>(parts, y.y);
-  };
-  const auto high = [&] {
-    return y.square ? I::MulD(I::HighD(ax), I::HighD(ax)) : PowPositiveHalf<I, true>(parts, y.y);
-  };
-  // Tones are mostly finite and above 0, where only x = 1 is a case of its
-  // own (its power rounds to 1 anyway; the plain function says so outright).
-  if (I::AllPositiveFinite(x)) {
-    return I::SelectF(I::EqF(x, I::SetF(1.0f)), I::SetF(1.0f), I::JoinF(low(), high()));
+  F ax[K];
+  D p[2 * K];
+  EachChain<K>([&](int k) QV_STEP { ax[k] = I::FromBitsF(I::And(I::BitsF(x[k]), I::Set32(0x7FFFFFFFu))); });
+  if (y.square) {
+    EachChain<K>([&](int k) QV_STEP {
+      p[2 * k] = I::MulD(I::LowD(ax[k]), I::LowD(ax[k]));
+      p[2 * k + 1] = I::MulD(I::HighD(ax[k]), I::HighD(ax[k]));
+    });
+  } else {
+    PowPositiveD<I, 2 * K>(SplitPow<I, K>(ax), y.y, p);
+    bool doubt = false;
+    EachChain<2 * K>([&](int n) QV_STEP { doubt = doubt || I::AnyD(PowNearMidpointD<I>(p[n], y)); });
+    if (doubt) {
+      EachChain<K>([&](int k) QV_STEP { out[k] = PowLaneByLane<I>(x[k], y); });
+      return;
+    }
   }
-  return I::JoinF(PowSpecialCases<I>(I::LowD(x), low(), y), PowSpecialCases<I>(I::HighD(x), high(), y));
+  EachChain<K>([&](int k) QV_STEP {
+    // Tones are mostly finite and above 0, where only x = 1 is a case of its
+    // own (its power rounds to 1 anyway; the plain function says so outright).
+    if (I::AllPositiveFinite(x[k])) {
+      out[k] = I::SelectF(I::EqF(x[k], I::SetF(1.0f)), I::SetF(1.0f), I::JoinF(p[2 * k], p[2 * k + 1]));
+    } else {
+      out[k] = I::JoinF(PowSpecialCases<I>(I::LowD(x[k]), p[2 * k], y),
+                        PowSpecialCases<I>(I::HighD(x[k]), p[2 * k + 1], y));
+    }
+  });
 }
+
+// Float vectors whose powers are worked out together: two vectors are four
+// chains of doubles.
+inline constexpr int kPowVectors = 2;
 
 // x[i]^y into out[i] for n values: whole vectors here, the rest by the plain
 // function (the same results), this file's own copy of it.
 template <class I>
 void PowRow(const float* x, float* out, std::int32_t n, const PowExponent& y) {
+  using F = typename I::F;
+  constexpr std::int32_t kStep = kPowVectors * I::kLanesF;
   std::int32_t i = 0;
-  for (; i + I::kLanesF <= n; i += I::kLanesF) I::StoreF(out + i, PowF<I>(I::LoadF(x + i), y));
+  for (; i + kStep <= n; i += kStep) {
+    F in[kPowVectors], got[kPowVectors];
+    EachChain<kPowVectors>([&](int k) QV_STEP { in[k] = I::LoadF(x + i + k * I::kLanesF); });
+    PowF<I, kPowVectors>(in, y, got);
+    EachChain<kPowVectors>([&](int k) QV_STEP { I::StoreF(out + i + k * I::kLanesF, got[k]); });
+  }
   for (; i < n; ++i) out[i] = detail::PowF(x[i], y);
 }
 
@@ -601,27 +684,50 @@ QV_STEP inline void ShadePixels(const Planes<I>& s, typename I::F tone, typename
 
 template <class I, BaseOn B, ToneCount Tones, bool Blend>
 std::int32_t RowFloat(const PixelFloat* src, PixelFloat* dst, std::int32_t columns, const FloatRampConstants& c) {
-  constexpr std::int32_t kStep = I::kLanesF;  // pixels per step: four vectors
+  using F = typename I::F;
+  constexpr std::int32_t kStep = I::kLanesF;  // pixels per vector: four vectors, a channel each
+  constexpr int kVectors = kPowVectors;
+  constexpr std::int32_t kGroup = kVectors * kStep;  // pixels whose powers are worked out together
   std::int32_t x = 0;
   const bool power = Tones != kMonotone && !c.identityPower;
-  // With a power, each step colours the pixels whose power the step before
-  // began and then begins the next one's: the colouring waits on nothing,
-  // while the power's long chain of dependent operations runs.
-  if (power && columns >= kStep) {
-    Planes<I> s = LoadPlanes<I>(src);
-    auto tone = ToneFloat<I, B>(s);
-    auto level = PowF<I>(tone, c.power);
-    for (; x + 2 * kStep <= columns; x += kStep) {
-      PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x, dst + x);
-      const Planes<I> next = LoadPlanes<I>(src + x + kStep);
-      const auto nextTone = ToneFloat<I, B>(next);
-      ShadePixels<I, Tones, Blend>(s, tone, level, c, dst + x);
-      level = PowF<I>(nextTone, c.power);
-      s = next;
-      tone = nextTone;
+  // With a power, each step colours the pixels whose powers the step before
+  // began and then begins the next group's: the colouring waits on nothing,
+  // while the power's long chains of dependent operations run.
+  if (power && columns >= kGroup) {
+    Planes<I> s[kVectors];
+    F tone[kVectors], level[kVectors];
+    EachChain<kVectors>([&](int k) QV_STEP {
+      s[k] = LoadPlanes<I>(src + k * kStep);
+      tone[k] = ToneFloat<I, B>(s[k]);
+    });
+    PowF<I, kVectors>(tone, c.power, level);
+    for (; x + 2 * kGroup <= columns; x += kGroup) {
+      PrefetchAhead<sizeof(PixelFloat) * kGroup>(src + x, dst + x);
+      Planes<I> next[kVectors];
+      F nextTone[kVectors];
+      EachChain<kVectors>([&](int k) QV_STEP {
+        next[k] = LoadPlanes<I>(src + x + kGroup + k * kStep);
+        nextTone[k] = ToneFloat<I, B>(next[k]);
+      });
+      EachChain<kVectors>(
+          [&](int k) QV_STEP { ShadePixels<I, Tones, Blend>(s[k], tone[k], level[k], c, dst + x + k * kStep); });
+      PowF<I, kVectors>(nextTone, c.power, level);
+      EachChain<kVectors>([&](int k) QV_STEP {
+        s[k] = next[k];
+        tone[k] = nextTone[k];
+      });
     }
-    ShadePixels<I, Tones, Blend>(s, tone, level, c, dst + x);
-    return x + kStep;
+    EachChain<kVectors>(
+        [&](int k) QV_STEP { ShadePixels<I, Tones, Blend>(s[k], tone[k], level[k], c, dst + x + k * kStep); });
+    x += kGroup;
+    for (; x + kStep <= columns; x += kStep) {  // what is left of the row in whole vectors
+      const Planes<I> last = LoadPlanes<I>(src + x);
+      const F lastTone[1] = {ToneFloat<I, B>(last)};
+      F lastLevel[1];
+      PowF<I, 1>(lastTone, c.power, lastLevel);
+      ShadePixels<I, Tones, Blend>(last, lastTone[0], lastLevel[0], c, dst + x);
+    }
+    return x;
   }
   for (; x + kStep <= columns; x += kStep) {
     PrefetchAhead<sizeof(PixelFloat) * kStep>(src + x, dst + x);
@@ -758,8 +864,9 @@ void BuildTable(Pixel* table, const TableConstants& c) {
       const D smallest = I::SetD(0x1p-140), largest = I::SetD(0x1p120);
       for (std::uint32_t first = 0; first <= kMax; first += 2 * kLanes) {
         const D xs[2] = {xOf(first), xOf(first + kLanes)};
-        const PowParts<I> parts = SplitPow<I>(I::JoinF(xs[0], xs[1]));
-        const D powers[2] = {PowPositiveHalf<I, false>(parts, y), PowPositiveHalf<I, true>(parts, y)};
+        const typename I::F joined[1] = {I::JoinF(xs[0], xs[1])};
+        D powers[2];
+        PowPositiveD<I, 2>(SplitPow<I, 1>(joined), y, powers);
         for (int h = 0; h < 2 && first + h * kLanes <= kMax; ++h) {
           const std::uint32_t at = first + h * kLanes;
           // x = 0 is no float of the bound's range, and the table's last

@@ -1,7 +1,9 @@
-// The float ramp's power function: C's special cases, its accuracy against
-// the double-precision power rounded once to float, and every pass variant's
-// vector form giving the plain function's bits. A sample; the verification
-// program (bench/pow/verify_pow.cpp) runs every float against MPFR.
+// The float ramp's power function: C's special cases, correct rounding where
+// the power is exactly a midpoint between two floats or very near one, its
+// accuracy against the double-precision power rounded once to float, and
+// every pass variant's vector form giving the plain function's bits. A
+// sample; the verification program (bench/pow/verify_pow.cpp) runs every
+// float against MPFR.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -51,6 +53,62 @@ TEST(Pow, SpecialCasesAreThoseOfC) {
                         Case{2.0f, kNaN, kNaN}, Case{kNaN, kInf, kNaN}, Case{-0.3f, 1 / 2.2f, kNaN}}) {
     EXPECT_TRUE(std::isnan(PowF(c.x, c.y))) << c.x << " ^ " << c.y;
   }
+}
+
+// Powers that are exactly a midpoint between two floats (25 significant
+// bits, or 2^-150 between 0 and the smallest subnormal) round to the even
+// one; the fast evaluation cannot tell them from their neighbours, so they
+// are the exact path's. The want is the exact value, a double, rounded once.
+TEST(Pow, ExactMidpointsRoundToEven) {
+  struct Case {
+    float x, y;
+    double exact;
+  };
+  const Case cases[] = {
+      {4097.0f, 2.0f, 4097.0 * 4097.0},            // the square's own path
+      {321.0f, 3.0f, 321.0 * 321.0 * 321.0},       // 33076161: ties down
+      {323.0f, 3.0f, 323.0 * 323.0 * 323.0},       // 33698267: ties up
+      {75.0f, 4.0f, 75.0 * 75 * 75 * 75},          // Gamma 0.25
+      {961.0f * 0x1p-20f, 2.5f, 28629151.0 * 0x1p-50},  // 31^5 2^-50, Gamma 0.4
+      {0x1p-15f, 10.0f, 0x1p-150},                 // halfway to the smallest subnormal: 0
+      {0x1p-10f, 15.0f, 0x1p-150},
+      {3.0f * 0x1p-20f, 5.0f, 243.0 * 0x1p-100},   // exact and representable: no tie
+      {0x1p-100f, 1.5f, 0x1p-150},
+  };
+  for (const Case& c : cases) {
+    const float want = static_cast<float>(c.exact);
+    EXPECT_TRUE(SameBits(PowF(c.x, c.y), want)) << c.x << " ^ " << c.y << " = " << PowF(c.x, c.y) << ", want " << want;
+    float got = 0;
+    for (const PassVariant variant : kPassVariants) {
+      if (!PassVariantAvailable(variant)) continue;
+      const std::vector<float> x(37, c.x);  // whole vectors and a tail
+      std::vector<float> out(x.size());
+      PowRow(variant, x.data(), out.data(), static_cast<std::int32_t>(x.size()), c.y);
+      got = out[5];
+      EXPECT_TRUE(SameBits(got, want)) << PassVariantName(variant) << ": " << c.x << " ^ " << c.y << " = " << got;
+    }
+  }
+}
+
+// The exact path on its own, against the library's double pow where that
+// decides the float (the float midpoint well beyond its error), for
+// arguments the fast evaluation would not send there.
+TEST(Pow, ExactPathRoundsAsTheDoublePowerDecides) {
+  std::mt19937 rng(3);
+  int compared = 0;
+  for (const float y : kExponents) {
+    for (int s = 0; s < 20000; ++s) {
+      const float x = static_cast<float>(rng()) / 4294967296.0f * 1.25f + 0x1p-30f;
+      const double p = std::pow(static_cast<double>(x), static_cast<double>(y));
+      const float rounded = static_cast<float>(p);
+      const double gap = std::fabs(static_cast<double>(std::nextafter(rounded, kInf)) - static_cast<double>(rounded));
+      const double from_float = std::fabs(p - static_cast<double>(rounded));
+      if (gap == 0 || std::fabs(from_float - gap / 2) < p * 0x1p-45) continue;
+      ++compared;
+      ASSERT_TRUE(SameBits(detail::PowExactPositive(x, y), rounded)) << x << " ^ " << y;
+    }
+  }
+  EXPECT_GT(compared, 150000);
 }
 
 // Against the double-precision power rounded to float: the library's pow is

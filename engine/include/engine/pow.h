@@ -1,35 +1,44 @@
 #pragma once
 
 // The float ramp's power function: x^y for a float tone x and the frame's
-// single exponent y, rounded once to float. Ours rather than the C library's
-// powf, whose results differ between libraries and between the builds one
-// library picks by processor: this one is plain IEEE double arithmetic in one
-// fixed order (no fused multiply-add, no library call), run in the effect's
-// own floating-point state, so its bits depend on neither the library nor the
-// processor, and the vector forms (engine/src/simd_rows.h) do the same
-// operations lane by lane.
+// single exponent y, correctly rounded to float (to nearest, ties to even),
+// so that its bits are those of the exact power whatever method computes it:
+// this plain function, each vector form (engine/src/simd_rows.h) and any
+// processor or build. Ours rather than the C library's powf, whose results
+// differ between libraries and between the builds one library picks by
+// processor. It is done the way correctly rounded libraries do it: a fast
+// evaluation in double whose error is bounded, a test that the bound cannot
+// carry the value across a midpoint between two floats, and, for the rare
+// arguments that fail the test, an exact path (PowExactPositive,
+// engine/src/pow_exact.cpp). Plain IEEE double arithmetic throughout (no
+// fused multiply-add, no library call), in the effect's own floating-point
+// state.
 //
-// For a finite x > 0, with tables and coefficients from
+// The fast evaluation, for a finite x > 0, with tables and coefficients from
 // engine/tools/generate_pow_tables.cpp (engine/pow_tables.inc):
 //   x = 2^e * m, m in [1, 2); i = the top 7 fraction bits of m;
 //   z = m * c_i - 1, exact (m and c_i have 24 significant bits), |z| <~ 2^-8;
-//   log2 x = e + L_i + z * B(z), B the degree-4 polynomial of the b_k;
-//   t = y * (e + (L_i + z * B(z))), held to -152 to 130;
+//   log2 x = e + L_i + z * B(z), B the degree-4 polynomial of the b_k
+//   (b_0 + b_1 z) + z^2 ((b_2 + b_3 z) + b_4 z^2);
+//   t = y * ((e + L_i) + z * B(z)), held to -152 to 130;
 //   t = n + j / 128 + g, |g| <= 2^-8 (a rounding shift, exact);
-//   x^y = 2^t = s + s * g * D(g), s = 2^n * T_j, D the degree-3 polynomial
-//   of the d_k; the sum is rounded once to float.
-// Error before that rounding: the log series is cut below 2^-50 (absolute, in
-// log2 x) and the exp series below 2^-49 (relative); the table values are the
-// nearest doubles (L_i, below 1, within 2^-53 absolute); the dozen roundings
-// of the log part leave t within about (3 |y| + 2 |t|) * 2^-53 + |y| * 2^-50
-// of y log2 x, and 2^t then within that times ln 2 relative, plus 2^-49 and
-// about 4 * 2^-53 from the exp part. Where the result is a float that is
-// neither 0 nor infinite, |t| <= 151, so for |y| <= 100 (Gamma from 0.01)
-// the result is within 2^-42 relative of x^y:
-// far inside half a float ulp (2^-24), so the one rounding to float is correct
-// except where x^y lies within 2^-42 relative of a midpoint between two
-// floats. The square (Gamma 0.5) is x * x, exact in double, so it is always
-// correctly rounded, exact midpoints included.
+//   x^y = 2^t = s + (s * g) * D(g), s = 2^n * T_j, D the degree-3
+//   polynomial of the d_k, (d_0 + d_1 g) + g^2 (d_2 + d_3 g).
+// Its error: the log series is cut below 2^-50 (absolute, in log2 x) and the
+// exp series below 2^-49 (relative); the table values are the nearest
+// doubles (L_i, below 1, within 2^-53 absolute); the dozen roundings of the
+// log part leave t within (3 |y| + 3 |t|) * 2^-53 + |y| * 2^-50 of
+// y log2 x, and 2^t then within that times ln 2 relative, plus 2^-49 and
+// 4 * 2^-53 from the exp part. Where t is not held, |t| <= 152.
+// roundingSlack is four times that bound, in units of the last place of
+// the double result p: 2^-44 relative at y = 1/2.2, 2^-42 at y = 100. The
+// test (PowNearMidpoint) looks at the 29 bits of p below a float's last
+// place (for a result below 2^-126, those of p + 2^-126, which puts the
+// subnormal floats' last place at the same bit): the rounding is certain
+// unless they lie within the slack of the pattern of a midpoint. About one
+// argument in 2^17 fails it at y = 1/2.2. The square (Gamma 0.5) is x * x,
+// exact in double, so it is always correctly rounded, exact midpoints
+// included, and needs no test.
 //
 // Special cases are those of C's powf; a NaN result is the default quiet NaN.
 //
@@ -55,6 +64,10 @@ struct PowExponent {
   bool integer;  // a whole number (finite)
   bool odd;      // an odd whole number
   bool square;   // 2: x * x in double is exact, and rounds once to float
+  bool ordinary;  // finite, not 0 and not 2: x^y for x > 0 is PowPositive's, rounded
+  std::uint32_t oddSign;         // a float's sign bit where y is odd, else 0: the sign x^y keeps
+  std::uint32_t fractionalSign;  // the sign bit where y is no whole number: a negative x gives NaN
+  std::uint64_t roundingSlack;  // PowPositive's error bound, in its result's last places
 
   // Finite and not a whole number: a negative x has no real power.
   bool Fractional() const { return !integer && !nan && !infinite; }
@@ -73,9 +86,17 @@ inline PowExponent MakePowExponent(float y) {
   // Every float from 2^24 on is even.
   e.odd = e.integer && __builtin_fabsf(y) < 0x1p24f && (static_cast<std::int64_t>(y) & 1) != 0;
   e.square = y == 2.0f;
+  e.ordinary = __builtin_isfinite(y) && !e.zero && !e.square;
+  e.oddSign = e.odd ? 0x80000000u : 0u;
+  e.fractionalSign = e.Fractional() ? 0x80000000u : 0u;
+  const double ay = __builtin_fabs(static_cast<double>(y));
+  // 2^53 (ln 2 ((11 |y| + 456) 2^-53) + 2^-49 + 2^-51), four times over.
+  const double slack = 4 * (0.6931471805599453 * (11 * ay + 456) + 20) + 2;
+  e.roundingSlack = slack < 0x1p40 ? static_cast<std::uint64_t>(slack) : std::uint64_t{1} << 40;
   return e;
 }
 
+constexpr std::uint32_t kPowNaNBits = 0x7FC00000u;  // the default quiet NaN of a float
 constexpr double kPowOverflow = 130.0;    // 2^t from 129 on rounds to a float infinity
 constexpr double kPowUnderflow = -152.0;  // 2^t up to -151 rounds to 0
 constexpr double kPowShift = 0x1.8p45;    // t + kPowShift rounds t to a multiple of 1/128
@@ -89,25 +110,50 @@ inline double PowPositive(double ax, double y) {
   const std::uint64_t i = (bits >> 45) & 127;
   const double m = __builtin_bit_cast(double, (bits & kPowFractionBits) | kPowExponentBits);
   const double z = m * static_cast<double>(kPowReciprocal[i]) - 1.0;
-  double b = kPowLogPoly[4];
-  for (int k = 3; k >= 0; --k) b = b * z + kPowLogPoly[k];
-  double t = y * (e + (kPowLogReciprocal[i] + z * b));
-  // Held where 2^t is sure to round to 0 or to overflow a float.
-  t = t > kPowUnderflow ? t : kPowUnderflow;
-  t = t < kPowOverflow ? t : kPowOverflow;
+  // The polynomials by Estrin's scheme: their terms in pairs, side by side,
+  // shorten the chain of dependent operations that bounds the speed.
+  const double z2 = z * z;
+  const double b = (kPowLogPoly[0] + kPowLogPoly[1] * z) +
+                   z2 * ((kPowLogPoly[2] + kPowLogPoly[3] * z) + kPowLogPoly[4] * z2);
+  // e + L_i while the polynomial runs.
+  double t = y * ((e + kPowLogReciprocal[i]) + z * b);
+  // Held where 2^t is sure to round to 0 or to overflow a float (a NaN t,
+  // from a NaN x, to the lower end): a branch seldom taken, rather than two
+  // compiled as branches taken by turns.
+  if (__builtin_expect(!(t >= kPowUnderflow && t <= kPowOverflow), 0)) {
+    t = t > kPowOverflow ? kPowOverflow : kPowUnderflow;
+  }
   const double shifted = t + kPowShift;
   const std::uint64_t k = __builtin_bit_cast(std::uint64_t, shifted) - __builtin_bit_cast(std::uint64_t, kPowShift);
   const double g = t - (shifted - kPowShift);
   const std::uint64_t j = k & 127;
   const double s = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, kPowExp2[j]) + ((k - j) << 45));
-  double d = kPowExpPoly[3];
-  for (int n = 2; n >= 0; --n) d = d * g + kPowExpPoly[n];
-  return s + s * (g * d);
+  const double d = (kPowExpPoly[0] + kPowExpPoly[1] * g) + (g * g) * (kPowExpPoly[2] + kPowExpPoly[3] * g);
+  return s + (s * g) * d;
 }
 
+// Whether PowPositive's result p, with its error bound, may lie on either
+// side of a midpoint between two floats.
+constexpr std::uint64_t kPowBelowFloat = (std::uint64_t{1} << 29) - 1;  // a double's bits below a float's
+constexpr std::uint64_t kPowMidpoint = std::uint64_t{1} << 28;
+inline bool PowNearMidpoint(double p, std::uint64_t slack) {
+  const double w = p < 0x1p-126 ? p + 0x1p-126 : p;
+  const std::uint64_t below = __builtin_bit_cast(std::uint64_t, w) & kPowBelowFloat;
+  return below + slack - kPowMidpoint <= 2 * slack;  // modulo 2^64: |below - midpoint| <= slack
+}
+
+}  // namespace
+
+// x^y correctly rounded to float for a float x > 0 and a y (a float's value)
+// with 0 < |y| and both finite: the exact path, for the arguments
+// PowNearMidpoint refuses. Compiled once (engine/src/pow_exact.cpp).
+float PowExactPositive(float x, double y);
+
+namespace {
+
 // x^y with the special cases of C's powf, each case overriding the ones
-// before it (the vector forms do the same in the same order).
-inline float PowF(float x, const PowExponent& y) {
+// before it (the vector forms do the same in the same order); any x and y.
+inline float PowOfAny(float x, const PowExponent& y) {
   constexpr double kInf = __builtin_inf();
   constexpr double kNaN = __builtin_nan("");
   const double xd = x;
@@ -122,7 +168,13 @@ inline float PowF(float x, const PowExponent& y) {
     if (ax == 1.0) r = 1.0;
     if (__builtin_isnan(xd)) r = kNaN;
   } else {
-    r = y.square ? ax * ax : PowPositive(ax, y.y);
+    if (y.square) {
+      r = ax * ax;
+    } else {
+      r = PowPositive(ax, y.y);
+      const bool positive = ax > 0.0 && ax < kInf;
+      if (positive && PowNearMidpoint(r, y.roundingSlack)) r = PowExactPositive(static_cast<float>(ax), y.y);
+    }
     if (ax == 1.0) r = 1.0;
     if (!y.integer && xd < 0.0) r = kNaN;  // no real power (an infinite x is decided next)
     if (ax == kInf) r = y.negative ? 0.0 : kInf;
@@ -131,6 +183,26 @@ inline float PowF(float x, const PowExponent& y) {
     if (__builtin_isnan(xd)) r = kNaN;
   }
   return static_cast<float>(r);
+}
+
+// x^y. Tones are mostly finite and not 0, and exponents ordinary: one test
+// sends every other case to the rules above, and the sign rules of a
+// negative x are applied to the bits without a branch, so that the common
+// cases run without one that the data could mispredict.
+inline float PowF(float x, const PowExponent& y) {
+  const auto bits = __builtin_bit_cast(std::uint32_t, x);
+  const std::uint32_t magnitude = bits & 0x7FFFFFFFu;
+  if (__builtin_expect(magnitude - 1u < 0x7F7FFFFFu && y.ordinary, 1)) {  // 0 < |x| < infinity
+    const float ax = __builtin_bit_cast(float, magnitude);
+    const double r = PowPositive(ax, y.y);
+    const float power =
+        __builtin_expect(!PowNearMidpoint(r, y.roundingSlack), 1) ? static_cast<float>(r) : PowExactPositive(ax, y.y);
+    const std::uint32_t sign = bits & ~magnitude;
+    const std::uint32_t signed_power = __builtin_bit_cast(std::uint32_t, power) | (sign & y.oddSign);
+    // A negative x has no real power of a fractional exponent.
+    return __builtin_bit_cast(float, (sign & y.fractionalSign) != 0 ? kPowNaNBits : signed_power);
+  }
+  return PowOfAny(x, y);
 }
 
 inline float PowF(float x, float y) { return PowF(x, MakePowExponent(y)); }
