@@ -642,8 +642,9 @@ QV_STEP inline void PowF(const typename I::F (&x)[K], const PowExponent& y, type
   });
 }
 
-// Float vectors whose powers are worked out together: two vectors are four
-// chains of doubles.
+// Float vectors whose powers are worked out together: four vectors are eight
+// chains of doubles, which on the AMD Zen 5 measured ran the power function
+// in 0.86 to 0.93 of the time that two took, with every variant.
 inline constexpr int kPowVectors = 4;
 
 // x[i]^y into out[i] for n values: whole vectors here, the rest by the plain
@@ -745,50 +746,60 @@ QV_STEP inline void ShadePixels(const Planes<I>& s, typename I::F tone, typename
   I::StoreF(out + 12 * kQuarter, d.blue);
 }
 
+// The pixels of a row with a power, kPowVectors vectors at a time, from
+// columns >= kPowVectors vectors; returns the pixels done. Each step colours
+// the pixels whose powers the step before began and then begins the next
+// group's: the colouring waits on nothing, while the power's long chains of
+// dependent operations run.
+template <class I, BaseOn B, ToneCount Tones, bool Blend>
+QV_STEP inline std::int32_t RowFloatGroups(const PixelFloat* src, PixelFloat* dst, std::int32_t columns,
+                                           const FloatRampConstants& c) {
+  using F = typename I::F;
+  constexpr std::int32_t kStep = I::kLanesF;
+  constexpr int kVectors = kPowVectors;
+  constexpr std::int32_t kGroup = kVectors * kStep;
+  Planes<I> s[kVectors];
+  F tone[kVectors], level[kVectors];
+  EachChain<kVectors>([&](int k) QV_STEP {
+    s[k] = LoadPlanes<I>(src + k * kStep);
+    tone[k] = ToneFloat<I, B>(s[k]);
+  });
+  PowF<I, kVectors>(tone, c.power, level);
+  std::int32_t x = 0;
+  for (; x + 2 * kGroup <= columns; x += kGroup) {
+    PrefetchAhead<sizeof(PixelFloat) * kGroup>(src + x, dst + x);
+    Planes<I> next[kVectors];
+    F nextTone[kVectors];
+    EachChain<kVectors>([&](int k) QV_STEP {
+      next[k] = LoadPlanes<I>(src + x + kGroup + k * kStep);
+      nextTone[k] = ToneFloat<I, B>(next[k]);
+    });
+    EachChain<kVectors>(
+        [&](int k) QV_STEP { ShadePixels<I, Tones, Blend>(s[k], tone[k], level[k], c, dst + x + k * kStep); });
+    PowF<I, kVectors>(nextTone, c.power, level);
+    EachChain<kVectors>([&](int k) QV_STEP {
+      s[k] = next[k];
+      tone[k] = nextTone[k];
+    });
+  }
+  EachChain<kVectors>(
+      [&](int k) QV_STEP { ShadePixels<I, Tones, Blend>(s[k], tone[k], level[k], c, dst + x + k * kStep); });
+  return x + kGroup;
+}
+
 template <class I, BaseOn B, ToneCount Tones, bool Blend>
 std::int32_t RowFloat(const PixelFloat* src, PixelFloat* dst, std::int32_t columns, const FloatRampConstants& c) {
   using F = typename I::F;
   constexpr std::int32_t kStep = I::kLanesF;  // pixels per vector: four vectors, a channel each
-  constexpr int kVectors = kPowVectors;
-  constexpr std::int32_t kGroup = kVectors * kStep;  // pixels whose powers are worked out together
   std::int32_t x = 0;
-  const bool power = Tones != kMonotone && !c.identityPower;
-  // With a power, each step colours the pixels whose powers the step before
-  // began and then begins the next group's: the colouring waits on nothing,
-  // while the power's long chains of dependent operations run.
-  if (power && columns >= kGroup) {
-    Planes<I> s[kVectors];
-    F tone[kVectors], level[kVectors];
-    EachChain<kVectors>([&](int k) QV_STEP {
-      s[k] = LoadPlanes<I>(src + k * kStep);
-      tone[k] = ToneFloat<I, B>(s[k]);
-    });
-    PowF<I, kVectors>(tone, c.power, level);
-    for (; x + 2 * kGroup <= columns; x += kGroup) {
-      PrefetchAhead<sizeof(PixelFloat) * kGroup>(src + x, dst + x);
-      Planes<I> next[kVectors];
-      F nextTone[kVectors];
-      EachChain<kVectors>([&](int k) QV_STEP {
-        next[k] = LoadPlanes<I>(src + x + kGroup + k * kStep);
-        nextTone[k] = ToneFloat<I, B>(next[k]);
-      });
-      EachChain<kVectors>(
-          [&](int k) QV_STEP { ShadePixels<I, Tones, Blend>(s[k], tone[k], level[k], c, dst + x + k * kStep); });
-      PowF<I, kVectors>(nextTone, c.power, level);
-      EachChain<kVectors>([&](int k) QV_STEP {
-        s[k] = next[k];
-        tone[k] = nextTone[k];
-      });
-    }
-    EachChain<kVectors>(
-        [&](int k) QV_STEP { ShadePixels<I, Tones, Blend>(s[k], tone[k], level[k], c, dst + x + k * kStep); });
-    x += kGroup;
-    for (; x + kStep <= columns; x += kStep) {  // what is left of the row in whole vectors
-      const Planes<I> last = LoadPlanes<I>(src + x);
-      const F lastTone[1] = {ToneFloat<I, B>(last)};
-      F lastLevel[1];
-      PowF<I, 1>(lastTone, c.power, lastLevel);
-      ShadePixels<I, Tones, Blend>(last, lastTone[0], lastLevel[0], c, dst + x);
+  if (Tones != kMonotone && !c.identityPower) {
+    if (columns >= kPowVectors * kStep) x = RowFloatGroups<I, B, Tones, Blend>(src, dst, columns, c);
+    for (; x + kStep <= columns; x += kStep) {  // what is left in whole vectors
+      const Planes<I> s = LoadPlanes<I>(src + x);
+      const F tone[1] = {ToneFloat<I, B>(s)};
+      F level[1];
+      PowF<I, 1>(tone, c.power, level);
+      ShadePixels<I, Tones, Blend>(s, tone[0], level[0], c, dst + x);
     }
     return x;
   }
