@@ -831,11 +831,13 @@ inline typename I::D HeldD(typename I::D v, typename I::D lo, typename I::D hi) 
 // library's calls took two thirds of a table's build at Gamma 2.2.
 //
 // Why it is sure. Every x here but 0 is a float of at least 2^-15, so
-// |y log2 x| <= 15 |y|, and engine/pow.h bounds PowPositiveD's result p
-// within (|y| + 1) * 2^-48 relative of x^y wherever it did not hold t to a
-// float's range (p between 2^-140 and 2^120 says so). The C library's pow is
-// taken to be within 2^-40 of x^y (glibc's is within an ulp, 2^-52). So with
-// 16 times the first bound, the library's result lies within
+// |t| = |y log2 x| <= 15 |y|, and engine/pow.h's bound on PowPositive's
+// result p then puts it within (|y| + 1) * 2^-47.5 relative of x^y wherever
+// it did not hold t to a float's range (p between 2^-140 and 2^120 says so);
+// PowPositiveD's form with tables in registers adds at most |y| 2^-48 ln 2
+// (L_i to 48 bits), so p is within (|y| + 1) * 2^-46 for both. The C
+// library's pow is taken to be within 2^-40 of x^y (glibc's is within an ulp,
+// 2^-52). So with 4 times the first bound, the library's result lies within
 // p * (1 -+ TablePowerSpread(y)). An entry is a chain of rounded operations
 // on the power, each monotone in it: the levelled tone and its hold to 0 to
 // 1, the segment the tone falls in, and within one segment each channel and
