@@ -11,6 +11,7 @@
 #include "core/raster.h"
 #include "colour.h"
 #include "image_io.h"
+#include "slurm/task_options.h"
 
 namespace qv::cli {
 
@@ -46,9 +47,9 @@ struct RenderOptions {
   bool skip_existing = false;      // render only the frames whose output is missing
   bool quiet = false;              // errors only: no progress, summary or notes
   SlurmOptions slurm;
-  // The options above that a cluster's task repeats as they were given
-  // (--depth 16, --type half, ...): all but the files, the frames and the look.
-  std::vector<std::string> task_args;
+  // The options of render as they were given, in the order render defines
+  // them: what a cluster's task repeats of them, its table says (slurm/task_options.h).
+  std::vector<GivenOption> given;
 };
 
 struct DemoOptions {

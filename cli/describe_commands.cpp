@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands.h"
+#include "core/errors.h"
 #include "core/param_catalog.h"
 #include "settings_file.h"
 
@@ -89,12 +90,9 @@ int RunParams(const SessionOptions& session_options, bool json) {
     std::printf("%-3d %-20s %-11s %-36s %s\n", static_cast<int>(param.index), name.c_str(), KindName(param).c_str(),
                 Range(param).c_str(), fallback.c_str());
     if (param.kind == ParamKind::kPopup) {
-      std::string items;
-      for (std::size_t i = 0; i < param.items.size(); ++i) {
-        if (i > 0) items += ", ";
-        items += std::to_string(i + 1) + " " + param.items[i];
-      }
-      std::printf("    items: %s\n", items.c_str());
+      std::vector<std::string> items;
+      for (std::size_t i = 0; i < param.items.size(); ++i) items.push_back(std::to_string(i + 1) + " " + param.items[i]);
+      std::printf("    items: %s\n", Joined(items).c_str());
     }
   }
   std::printf("\nSet a value with --set \"NAME=VALUE\": popups by item, colours as #RRGGBB or R,G,B,\n"

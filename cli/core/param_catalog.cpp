@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "errors.h"
 #include "simhost/host.h"
 
 namespace qv::cli {
@@ -94,13 +95,11 @@ const ParamEntry* ParamCatalog::Find(std::string_view name) const {
 }
 
 std::string ParamCatalog::ValueNames() const {
-  std::string names;
+  std::vector<std::string> names;
   for (const ParamEntry& entry : entries_) {
-    if (!entry.HasValue()) continue;
-    if (!names.empty()) names += ", ";
-    names += entry.name;
+    if (entry.HasValue()) names.push_back(entry.name);
   }
-  return names;
+  return Joined(names);
 }
 
 std::string KindName(const ParamEntry& param) {
@@ -126,11 +125,7 @@ std::string KindName(const ParamEntry& param) {
 std::string Accepts(const ParamEntry& param) {
   switch (param.kind) {
     case ParamKind::kPopup: {
-      std::string text = "one of ";
-      for (std::size_t i = 0; i < param.items.size(); ++i) {
-        if (i > 0) text += ", ";
-        text += param.items[i];
-      }
+      std::string text = "one of " + Joined(param.items);
       text += " (or its number, 1 to " + std::to_string(param.items.size()) + ")";
       return text;
     }

@@ -166,6 +166,12 @@ struct Avx512 {
     return _mm512_mask_blend_ps(bit6, _mm512_mask_blend_ps(bit5, pair(0), pair(32)),
                                 _mm512_mask_blend_ps(bit5, pair(64), pair(96)));
   }
+  // Entries 0 to 15 of a 64-byte-aligned table of doubles by the low four
+  // bits of each 64-bit index lane (the others are not looked at): one
+  // two-register permute.
+  static D Lookup16D(const double* table, V index) {
+    return _mm512_permutex2var_pd(_mm512_load_pd(table), index, _mm512_load_pd(table + 8));
+  }
   static V WidenLow32(V a) { return _mm512_cvtepi32_epi64(_mm512_castsi512_si256(a)); }
   static V WidenHigh32(V a) { return _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(a, 1)); }
   // Every lane finite and above 0 (NaN is not).

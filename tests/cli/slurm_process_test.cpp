@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 
 #include "cli_support.h"
 
@@ -187,6 +189,97 @@ TEST_F(SlurmSubmission, SkippingExistingOutputsChunksOnlyTheMissingFrames) {
   // The tasks render their chunks whole: which frames to keep was decided here.
   EXPECT_THAT(run.out, Not(HasSubstr("'--skip-existing'")));
   EXPECT_EQ(run.err, "quorvandile: frames 4-6: skipped, their output exists\n");
+}
+
+// Every option of render and of every command, given at once: each reaches
+// the tasks as given, rewritten, or not at all, as its kind needs. An option
+// render's help lists and this test does not know fails it, so a new option
+// cannot go untried.
+TEST_F(SlurmSubmission, EveryOptionReachesTheTasksAsItShould) {
+  std::ofstream(dir_ / "config.ocio") << "ocio_profile_version: 2\nroles:\n  default: linear\ncolorspaces:\n"
+                                         "  - !<ColorSpace>\n    name: linear\n  - !<ColorSpace>\n    name: log\n";
+  const std::string look = (dir_ / "look.json").string();
+  ASSERT_EQ(RunTool(dir_.path(), Render({"--chunk", "6", "--dry-run", "--save-settings", look})).status, 0);
+  // How an option appears in the task's command line: as given, in the
+  // place of what it was, or nowhere (how it was given must not show).
+  enum Fate { kRepeated, kRewritten, kNever };
+  struct Expected {
+    std::vector<std::string> given;
+    Fate fate;
+    std::string shown;  // kRepeated, kRewritten: in the task's command line; kNever: nowhere in the script
+  };
+  const std::string config = (dir_ / "config.ocio").string();
+  const std::map<std::string, Expected> options = {
+      {"--plugin", {{"--plugin", QV_PLUGIN_FILE}, kRewritten, "' --plugin '" QV_PLUGIN_FILE "' "}},
+      {"--threads", {{"--threads", "3"}, kRewritten, " --threads \"${SLURM_CPUS_ON_NODE:-1}\" "}},
+      {"--strict", {{"--strict"}, kNever, "--strict "}},
+      {"--no-strict", {{"--no-strict"}, kRewritten, "\" --no-strict \\\n  render "}},
+      {"--quiet", {{"-q"}, kNever, " -q"}},
+      {"IN", {{}, kRewritten, " render '" + (dir_ / "in.####.png").string() + "' -o "}},
+      {"--output", {{}, kRewritten, " -o '" + (dir_ / "out.####.exr").string() + "' \\\n"}},
+      {"--set", {{"--set", "Gamma=2"}, kRewritten, "\n  --settings '" + (dir_ / "out.frames.exr.settings-").string()}},
+      {"--settings", {{"--settings", look}, kRewritten, "\n  --settings '" + (dir_ / "out.frames.exr.settings-").string()}},
+      {"--save-settings", {{"--save-settings", (dir_ / "saved.json").string()}, kNever, "saved.json"}},
+      {"--frames", {{}, kRewritten, " --frames \"${chunks[$SLURM_ARRAY_TASK_ID]}\" "}},
+      {"--depth", {{"--depth", "16"}, kRepeated, " '--depth' '16'"}},
+      {"--alpha", {{"--alpha", "associated"}, kRepeated, " '--alpha' 'associated'"}},
+      {"--part", {{"--part", "it's"}, kRepeated, " '--part' 'it'\\''s'"}},
+      {"--channels", {{"--channels", "rgb"}, kRepeated, " '--channels' 'rgb'"}},
+      {"--type", {{"--type", "half"}, kRepeated, " '--type' 'half'"}},
+      {"--max-pixels", {{"--max-pixels", "1000000"}, kRepeated, " '--max-pixels' '1000000'"}},
+      {"--max-memory", {{"--max-memory", "1G"}, kRepeated, " '--max-memory' '1073741824'"}},
+      {"--jobs", {{"--jobs", "5"}, kRepeated, " '--jobs' '5'"}},
+      {"--colorconfig", {{"--colorconfig", config}, kRepeated, " '--colorconfig' '" + config + "'"}},
+      {"--working-space", {{"--working-space", "log"}, kRepeated, " '--working-space' 'log'"}},
+      {"--input-space", {{"--input-space", "linear"}, kRepeated, " '--input-space' 'linear'"}},
+      {"--output-space", {{"--output-space", "linear"}, kRepeated, " '--output-space' 'linear'"}},
+      {"--strip-metadata", {{"--strip-metadata"}, kRepeated, " '--strip-metadata'"}},
+      {"--skip-existing", {{"--skip-existing"}, kNever, "--skip-existing"}},
+      {"--slurm", {{}, kNever, "--slurm"}},
+      {"--chunk", {{"--chunk", "6"}, kNever, "--chunk"}},
+      {"--partition", {{"--partition", "night"}, kNever, "night"}},
+      {"--sbatch-arg", {{"--sbatch-arg=--time=30"}, kNever, "time"}},
+      {"--wait", {{"--wait"}, kNever, "--wait"}},
+      {"--dry-run", {{"--dry-run"}, kNever, "--dry-run"}},
+  };
+  // What stops a run before it renders anything.
+  const std::set<std::string> stopping = {"--help", "--version"};
+
+  const ToolRun help = RunTool(dir_.path(), {"render", "--help"});
+  ASSERT_EQ(help.status, 0) << help.err;
+  for (const std::string& line : Lines(help.out)) {
+    if (line.rfind("  -", 0) != 0) continue;
+    std::string names = line.substr(2, line.find(' ', 2) - 2);  // "-o,--output"
+    const std::string name = names.substr(names.rfind(',') + 1);
+    EXPECT_TRUE(options.count(name) != 0 || stopping.count(name) != 0) << name << " is not tried here";
+  }
+
+  std::vector<std::string> args = Render({}, "1-12");
+  args[3] = (dir_ / "out.####.exr").string();
+  for (const auto& [name, expected] : options) args.insert(args.end(), expected.given.begin(), expected.given.end());
+  const ToolRun run = RunTool(dir_.path(), args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::size_t body = run.out.find("\n#!/bin/bash\n");
+  ASSERT_NE(body, std::string::npos) << run.out;
+  const std::string script = run.out.substr(body);
+  const std::size_t task_line = script.find("\nstatus=0\n") + 10;
+  const std::string task = script.substr(task_line, script.find(" || status=$?\n") - task_line);
+  for (const auto& [name, expected] : options) {
+    SCOPED_TRACE(name);
+    if (expected.fate == kNever) {
+      EXPECT_THAT(script, Not(HasSubstr(expected.shown)));
+    } else {
+      EXPECT_THAT(task, HasSubstr(expected.shown));
+    }
+    // What stands in the place of a value, the value itself aside (the plug-in's path), is not it.
+    if (expected.fate != kRepeated && expected.given.size() == 2 &&
+        expected.shown.find(expected.given[1]) == std::string::npos) {
+      EXPECT_THAT(task, Not(HasSubstr("'" + expected.given[1] + "'")));
+    }
+  }
+  // The frames to render are the chunks', not --frames as given.
+  EXPECT_THAT(script, HasSubstr("\nchunks=(1-6 7-12)\n"));
+  EXPECT_THAT(task, Not(HasSubstr("1-12")));
 }
 
 TEST_F(SlurmSubmission, RefusalsAreOneLineAndSubmitNothing) {
@@ -422,6 +515,31 @@ TEST_F(SlurmFollow, AResumedRunKeepsOnlyTheFramesThisLookRendered) {
   const ToolRun again = RunTool(dir_.path(), Render("3", {"--skip-existing"}), cluster_.Environment());
   EXPECT_EQ(again.status, 0) << again.err;
   for (int f = 1; f <= 4; ++f) EXPECT_TRUE(Graded(f, 3)) << f;
+}
+
+// How many frames are in flight on a node, and the memory they may take,
+// change no pixel: a resumed run with others keeps the frames already
+// rendered.
+TEST_F(SlurmFollow, AResumedRunWithOtherJobsRendersOnlyTheMissingFrames) {
+  fs::rename(dir_ / Name("in", 3), dir_ / "whole.png");
+  fs::copy_file(dir_ / "whole.png", dir_ / Name("in", 3));
+  fs::resize_file(dir_ / Name("in", 3), 60);
+  const ToolRun failed = RunTool(dir_.path(), Render("2", {"--jobs", "1", "--max-memory", "1G"}),
+                                 cluster_.Environment());
+  ASSERT_EQ(failed.status, 1);
+  EXPECT_THAT(failed.err, StartsWith("quorvandile: job 42: 1 of 2 tasks failed, frames 3-4 (task 1: frame 3: "));
+  const fs::file_time_type first = fs::last_write_time(dir_ / Name("out", 1));
+
+  fs::rename(dir_ / "whole.png", dir_ / Name("in", 3));
+  std::vector<std::string> resume = Render("2", {"--skip-existing", "--jobs", "2", "--max-memory", "2G"});
+  resume.erase(std::find(resume.begin(), resume.end(), "-q"));
+  const ToolRun resumed = RunTool(dir_.path(), resume, cluster_.Environment());
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_THAT(resumed.err, StartsWith("quorvandile: frames 1-2: skipped, this look rendered them\n"));
+  EXPECT_THAT(resumed.out, StartsWith("job 42: 1 task, frames 3-4, "));
+  EXPECT_THAT(cluster_.Get("script"), HasSubstr("\nchunks=(3-4)\n"));
+  EXPECT_EQ(fs::last_write_time(dir_ / Name("out", 1)), first);
+  for (int f = 1; f <= 4; ++f) EXPECT_TRUE(Graded(f, 2)) << f;
 }
 
 // Every submission's tasks read a settings file of their own, put in place

@@ -68,6 +68,7 @@ struct PowExponent {
   std::uint32_t oddSign;         // a float's sign bit where y is odd, else 0: the sign x^y keeps
   std::uint32_t fractionalSign;  // the sign bit where y is no whole number: a negative x gives NaN
   std::uint64_t roundingSlack;  // PowPositive's error bound, in its result's last places
+  std::uint64_t roundingSlackRegisters;  // the same of the vector form with tables in registers
 
   // Finite and not a whole number: a negative x has no real power.
   bool Fractional() const { return !integer && !nan && !infinite; }
@@ -90,9 +91,14 @@ inline PowExponent MakePowExponent(float y) {
   e.oddSign = e.odd ? 0x80000000u : 0u;
   e.fractionalSign = e.Fractional() ? 0x80000000u : 0u;
   const double ay = __builtin_fabs(static_cast<double>(y));
-  // 2^53 (ln 2 ((11 |y| + 456) 2^-53) + 2^-49 + 2^-51), four times over.
-  const double slack = 4 * (0.6931471805599453 * (11 * ay + 456) + 20) + 2;
-  e.roundingSlack = slack < 0x1p40 ? static_cast<std::uint64_t>(slack) : std::uint64_t{1} << 40;
+  // 2^53 (ln 2 ((11 |y| + 456) 2^-53) + 2^-49 + 2^-51), four times over;
+  // L_i to 48 bits adds |y| 2^-48 to t (engine/src/simd_rows.h).
+  const auto slack = [](double units) {
+    const double s = 4 * (0.6931471805599453 * units + 20) + 2;
+    return s < 0x1p40 ? static_cast<std::uint64_t>(s) : std::uint64_t{1} << 40;
+  };
+  e.roundingSlack = slack(11 * ay + 456);
+  e.roundingSlackRegisters = slack(43 * ay + 456);
   return e;
 }
 
