@@ -91,7 +91,9 @@ int RunParams(const SessionOptions& session_options, bool json) {
                 Range(param).c_str(), fallback.c_str());
     if (param.kind == ParamKind::kPopup) {
       std::vector<std::string> items;
-      for (std::size_t i = 0; i < param.items.size(); ++i) items.push_back(std::to_string(i + 1) + " " + param.items[i]);
+      for (std::size_t i = 0; i < param.items.size(); ++i) {
+        items.push_back(std::to_string(i + 1) + " " + param.items[i]);
+      }
       std::printf("    items: %s\n", Joined(items).c_str());
     }
   }

@@ -83,13 +83,7 @@ void CheckLutOutput(const LutOptions& options) {
 // standard output, or something there already that is not a regular file (a
 // device such as /dev/null, a named pipe). Replacing one with a file, as a
 // regular output is replaced, would break it for everyone.
-bool IsSink(const std::string& output) {
-  if (output == "-") return true;
-  std::error_code error;
-  const auto status = std::filesystem::status(output, error);
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
-         !std::filesystem::is_directory(status);
-}
+bool IsSink(const std::string& output) { return output == "-" || IsSpecialFile(output); }
 
 // Writes `text` straight into a sink: no partial file, no rename.
 void WriteToSink(const std::string& output, const std::string& text) {

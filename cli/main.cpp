@@ -111,7 +111,8 @@ void AddToolOptions(CLI::App& app, ToolChoices& tool) {
                  "affinity mask, under its cgroup's CPU quota)")
       ->check(CLI::Range(1, 1024))
       ->capture_default_str();
-  app.add_flag("--strict", tool.session.strict, "Check the plug-in's use of the host and stop on misuse (on by default)");
+  app.add_flag("--strict", tool.session.strict,
+               "Check the plug-in's use of the host and stop on misuse (on by default)");
   app.add_flag("--no-strict", tool.not_strict, "Do not check the plug-in's use of the host");
   app.add_flag("-q,--quiet", tool.quiet, "No progress, summary or notes; errors and a command's result still print");
   // The plug-in's version too, the tool being one half of what renders.

@@ -57,19 +57,6 @@ PartialName PartialNameOf(const fs::path& target) {
   return {prefix.str(), extension};
 }
 
-// A fresh token; the exclusive create catches the unlikely clash.
-std::string RandomToken() {
-  std::uint64_t bits = 0;
-  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
-    // No randomness from the kernel yet (early boot): the clock and the process id.
-    static std::atomic<std::uint64_t> counter{0};
-    bits = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-           (static_cast<std::uint64_t>(getpid()) << 40) ^ counter.fetch_add(1);
-  }
-  char token[kTokenDigits + 1];
-  std::snprintf(token, sizeof token, "%016llx", static_cast<unsigned long long>(bits));
-  return token;
-}
 
 // An open-file-description lock on the whole file (`type` F_WRLCK or
 // F_RDLCK), without waiting. Unlike a classic POSIX lock it is not dropped
@@ -164,6 +151,19 @@ extern "C" void RemovePartialAndExit(int signal) {
 }
 
 }  // namespace
+
+std::string RandomToken() {
+  std::uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    // No randomness from the kernel yet (early boot): the clock and the process id.
+    static std::atomic<std::uint64_t> counter{0};
+    bits = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           (static_cast<std::uint64_t>(getpid()) << 40) ^ counter.fetch_add(1);
+  }
+  char token[kTokenDigits + 1];
+  std::snprintf(token, sizeof token, "%016llx", static_cast<unsigned long long>(bits));
+  return token;
+}
 
 std::string SystemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
 

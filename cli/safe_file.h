@@ -25,6 +25,12 @@ void CheckTargetWritable(const std::filesystem::path& target);
 // it would replace it for every other user of it.
 bool IsSpecialFile(const std::string& path);
 
+// 16 lowercase hexadecimal digits from the kernel's randomness (the clock and
+// the process id before it has any), for names that must not clash: the
+// partial file's (whose exclusive create catches the unlikely clash) and a
+// cluster job's files.
+std::string RandomToken();
+
 // Refuses a target that IsSpecialFile: the finished file is renamed over
 // its target. Throws RunError.
 void RefuseNonRegularTarget(const std::string& path);

@@ -34,9 +34,8 @@ std::uint64_t FrameMemory(const FrameShape& shape) {
   const std::uint64_t pixels = Times(static_cast<std::uint64_t>(shape.width), static_cast<std::uint64_t>(shape.height));
   const std::uint64_t sample = SampleBytes(shape.depth);
   const std::uint64_t light = HasAlpha(shape.colour_channels) ? 1 : 0;
-  const std::uint64_t band_pixels =
-      Times(static_cast<std::uint64_t>(shape.width),
-            static_cast<std::uint64_t>(std::min<std::int64_t>(std::max<std::int64_t>(shape.band_rows, 1), shape.height)));
+  const std::int64_t band_rows = std::min<std::int64_t>(std::max<std::int64_t>(shape.band_rows, 1), shape.height);
+  const std::uint64_t band_pixels = Times(static_cast<std::uint64_t>(shape.width), static_cast<std::uint64_t>(band_rows));
   const std::uint64_t input = Plus(
       Times(pixels,
             Plus(Times(static_cast<std::uint64_t>(shape.colour_channels), sample), shape.extra_pixel_bytes + light)),

@@ -196,7 +196,8 @@ void Follow(const Following& job, std::vector<Task>& tasks, Record rendered) {
       if (const std::optional<Stamp> stamp = StampOf(path)) rendered.frames[f] = *stamp;
     }
   }
-  const bool waiting = std::any_of(tasks.begin(), tasks.end(), [](const Task& t) { return t.end == End::kCannotStart; });
+  const bool waiting =
+      std::any_of(tasks.begin(), tasks.end(), [](const Task& t) { return t.end == End::kCannotStart; });
   std::error_code ignored;
   if (!waiting) fs::remove(job.files.settings, ignored);  // no task of the job reads it any more
   try {

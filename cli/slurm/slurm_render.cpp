@@ -176,7 +176,7 @@ int RunSlurmRender(const SessionOptions& session_options, const RenderOptions& o
   // followed run on the same output left, and no other: another look's frames
   // are rendered again. Without a record, --skip-existing keeps every frame
   // there.
-  const JobFiles files(FramePattern(options.output), UniqueWord());
+  const JobFiles files(FramePattern(options.output), RandomToken());
   const std::optional<Record> record = ReadRecord(files.record);
   RenderOptions planned = options;
   if (record) planned.skip_existing = false;

@@ -1,10 +1,9 @@
 #include "slurm/submission.h"
 
-#include <iomanip>
-#include <random>
 #include <sstream>
 
 #include "core/shell_words.h"
+#include "safe_file.h"
 #include "slurm/programs.h"
 #include "slurm/task_options.h"
 
@@ -41,13 +40,6 @@ std::string JobFiles::ScriptStatus(bool partial) const {
   return Cat(ShellQuoted((folder / Cat(partial ? "." : "", stem, kTaskInfix)).string()),
              "\"${SLURM_ARRAY_JOB_ID}_${SLURM_ARRAY_TASK_ID}\"",
              ShellQuoted(Cat(kStatusSuffix, partial ? ".partial" : "")));
-}
-
-std::string UniqueWord() {
-  std::random_device random;
-  std::ostringstream word;
-  word << std::hex << std::setfill('0') << std::setw(8) << random() << std::setw(8) << random();
-  return word.str();
 }
 
 // On sbatch's command line rather than as #SBATCH lines in the script: each

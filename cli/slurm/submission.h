@@ -29,9 +29,6 @@ struct JobFiles {
   std::string ScriptStatus(bool partial) const;
 };
 
-// A word no other submission's settings file is named with.
-std::string UniqueWord();
-
 // sbatch's options for the job array of `chunks`.
 std::vector<std::string> SbatchArgs(const RenderOptions& options, const JobFiles& files,
                                     const std::vector<FrameRange>& chunks);
