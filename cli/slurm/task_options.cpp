@@ -73,7 +73,9 @@ void CheckTaskOptionTable(const CLI::App& tool, const CLI::App& render) {
     for (const CLI::Option* option : app->get_options()) defined.insert({command, option->get_name()});
   }
   std::string missing, stale;
-  for (const auto& [command, name] : defined) {
+  for (const auto& option : defined) {
+    const std::string_view command = option.first;
+    const std::string& name = option.second;
     const auto& table = TaskOptionTable();
     const bool found = std::any_of(table.begin(), table.end(), [&](const TaskOption& entry) {
       return entry.command == command && entry.name == name;
