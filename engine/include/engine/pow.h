@@ -31,7 +31,8 @@
 // y log2 x, and 2^t then within that times ln 2 relative, plus 2^-49 and
 // 4 * 2^-53 from the exp part. Where t is not held, |t| <= 152.
 // roundingSlack is four times that bound, in units of the last place of
-// the double result p: 2^-44 relative at y = 1/2.2, 2^-42 at y = 100. The
+// the double result p: about 1,400 at y = 1/2.2 and 4,400 at y = 100 (at
+// most 2^-41.5 and 2^-39.9 relative). The
 // test (PowNearMidpoint) looks at the 29 bits of p below a float's last
 // place (for a result below 2^-126, those of p + 2^-126, which puts the
 // subnormal floats' last place at the same bit): the rounding is certain
