@@ -415,20 +415,26 @@ QV_STEP inline PowParts<I> SplitPow(typename I::F ax) {
 // bits(T_j) + ((k - j) << 45), with k = bits(t + S) - bits(S) and
 // j = k & 127. bits(S) has no bit set below bit 51, so j is also
 // bits(t + S) & 127 and, modulo 2^64, (k - j) << 45 is
-// (bits(t + S) << 45) - (j << 45).
+// (bits(t + S) << 45) - (j << 45). The same holds for a table of N = 2^b
+// steps, T_j = 2^(j / N), with 52 - b in place of 45: each entry is
+// bits(T_j) - (j << (52 - b)), a finite double in [1/2, 2).
+template <std::uint64_t N>
 struct PowExp2Less {
-  double at[128];  // bits(T_j) - (j << 45): a finite double in [1/2, 2)
+  static constexpr int kShift = 52 - __builtin_ctzll(N);  // j << kShift: j / N added to the exponent
+  double at[N];
 };
 
-constexpr PowExp2Less MakePowExp2Less() {
-  PowExp2Less t{};
-  for (std::uint64_t j = 0; j < 128; ++j) {
-    t.at[j] = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, kPowExp2[j]) - (j << 45));
+template <std::uint64_t N>
+constexpr PowExp2Less<N> MakePowExp2Less(const double (&table)[N]) {
+  PowExp2Less<N> t{};
+  for (std::uint64_t j = 0; j < N; ++j) {
+    const std::uint64_t bits = __builtin_bit_cast(std::uint64_t, table[j]);
+    t.at[j] = __builtin_bit_cast(double, bits - (j << PowExp2Less<N>::kShift));
   }
   return t;
 }
 
-alignas(64) constexpr PowExp2Less kPowExp2Less = MakePowExp2Less();
+alignas(64) constexpr PowExp2Less<128> kPowExp2Less = MakePowExp2Less(kPowExp2);
 static_assert((__builtin_bit_cast(std::uint64_t, kPowShift) & ((std::uint64_t{1} << 51) - 1)) == 0);
 
 // fn(0), fn(1), ..., fn(N - 1), written out in that order.
@@ -453,19 +459,7 @@ inline constexpr bool kPowTablesInRegisters =
 // 1/16: S16 = 1.5 * 2^48 rounds t to a multiple of 1/16, and no bit of
 // bits(S16) is set below bit 16.
 constexpr double kPowShiftSixteenths = 0x1.8p48;
-struct PowExp2SixteenthsLess {
-  double at[16];
-};
-
-constexpr PowExp2SixteenthsLess MakePowExp2SixteenthsLess() {
-  PowExp2SixteenthsLess t{};
-  for (std::uint64_t j = 0; j < 16; ++j) {
-    t.at[j] = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, kPowExp2Sixteenths[j]) - (j << 48));
-  }
-  return t;
-}
-
-alignas(64) constexpr PowExp2SixteenthsLess kPowExp2SixteenthsLess = MakePowExp2SixteenthsLess();
+alignas(64) constexpr PowExp2Less<16> kPowExp2SixteenthsLess = MakePowExp2Less(kPowExp2Sixteenths);
 static_assert((__builtin_bit_cast(std::uint64_t, kPowShiftSixteenths) & 0xFFFF) == 0);
 
 // The parts of x = 2^e * m for N vectors of I::kLanesD doubles (the low and
@@ -508,7 +502,7 @@ QV_STEP inline typename I::D PowExp2D(typename I::D held) {
     const D g = I::SubD(held, I::SubD(shifted, shift));
     const auto sum = I::BitsD(shifted);
     const auto entry = I::BitsD(I::Lookup16D(kPowExp2SixteenthsLess.at, sum));  // j: the low four bits
-    const D s = I::FromBitsD(I::Add64(entry, I::template Slli64<48>(sum)));
+    const D s = I::FromBitsD(I::Add64(entry, I::template Slli64<PowExp2Less<16>::kShift>(sum)));
     const auto pair = [&](int k) QV_STEP {
       return I::AddD(I::SetD(kPowExpPolySixteenths[k]), I::MulD(I::SetD(kPowExpPolySixteenths[k + 1]), g));
     };
@@ -521,7 +515,8 @@ QV_STEP inline typename I::D PowExp2D(typename I::D held) {
     const D g = I::SubD(held, I::SubD(shifted, shift));
     const auto sum = I::BitsD(shifted);
     const auto j = I::And(sum, I::Set64(127));
-    const D s = I::FromBitsD(I::Add64(I::BitsD(I::GatherD(kPowExp2Less.at, j)), I::template Slli64<45>(sum)));
+    const auto entry = I::BitsD(I::GatherD(kPowExp2Less.at, j));
+    const D s = I::FromBitsD(I::Add64(entry, I::template Slli64<PowExp2Less<128>::kShift>(sum)));
     const D g2 = I::MulD(g, g);
     const D low = I::AddD(I::SetD(kPowExpPoly[0]), I::MulD(I::SetD(kPowExpPoly[1]), g));
     const D high = I::AddD(I::SetD(kPowExpPoly[2]), I::MulD(I::SetD(kPowExpPoly[3]), g));
