@@ -191,35 +191,31 @@ TEST_F(SlurmSubmission, SkippingExistingOutputsChunksOnlyTheMissingFrames) {
   EXPECT_EQ(run.err, "quorvandile: frames 4-6: skipped, their output exists\n");
 }
 
-// Every option of render and of every command, given at once: each reaches
-// the tasks as given, rewritten, or not at all, as its kind needs. An option
-// render's help lists and this test does not know fails it, so a new option
-// cannot go untried.
-TEST_F(SlurmSubmission, EveryOptionReachesTheTasksAsItShould) {
-  std::ofstream(dir_ / "config.ocio") << "ocio_profile_version: 2\nroles:\n  default: linear\ncolorspaces:\n"
-                                         "  - !<ColorSpace>\n    name: linear\n  - !<ColorSpace>\n    name: log\n";
-  const std::string look = (dir_ / "look.json").string();
-  ASSERT_EQ(RunTool(dir_.path(), Render({"--chunk", "6", "--dry-run", "--save-settings", look})).status, 0);
-  // How an option appears in the task's command line: as given, in the
-  // place of what it was, or nowhere (how it was given must not show).
-  enum Fate { kRepeated, kRewritten, kNever };
-  struct Expected {
-    std::vector<std::string> given;
-    Fate fate;
-    std::string shown;  // kRepeated, kRewritten: in the task's command line; kNever: nowhere in the script
-  };
-  const std::string config = (dir_ / "config.ocio").string();
-  const std::map<std::string, Expected> options = {
+// How an option appears in a task's command line: as given, in the place of
+// what it was, or nowhere (how it was given must not show).
+enum Fate { kRepeated, kRewritten, kNever };
+struct OptionFate {
+  std::vector<std::string> given;
+  Fate fate;
+  std::string shown;  // kRepeated, kRewritten: in the task's command line; kNever: nowhere in the script
+};
+
+// Every option of render and of every command, as the test gives it and
+// as it must reach the tasks.
+std::map<std::string, OptionFate> EveryRenderOption(const TempDir& dir, const std::string& look,
+                                                    const std::string& config) {
+  const std::string settings = "\n  --settings '" + (dir / "out.frames.exr.settings-").string();
+  return {
       {"--plugin", {{"--plugin", QV_PLUGIN_FILE}, kRewritten, "' --plugin '" QV_PLUGIN_FILE "' "}},
       {"--threads", {{"--threads", "3"}, kRewritten, " --threads \"${SLURM_CPUS_ON_NODE:-1}\" "}},
       {"--strict", {{"--strict"}, kNever, "--strict "}},
       {"--no-strict", {{"--no-strict"}, kRewritten, "\" --no-strict \\\n  render "}},
       {"--quiet", {{"-q"}, kNever, " -q"}},
-      {"IN", {{}, kRewritten, " render '" + (dir_ / "in.####.png").string() + "' -o "}},
-      {"--output", {{}, kRewritten, " -o '" + (dir_ / "out.####.exr").string() + "' \\\n"}},
-      {"--set", {{"--set", "Gamma=2"}, kRewritten, "\n  --settings '" + (dir_ / "out.frames.exr.settings-").string()}},
-      {"--settings", {{"--settings", look}, kRewritten, "\n  --settings '" + (dir_ / "out.frames.exr.settings-").string()}},
-      {"--save-settings", {{"--save-settings", (dir_ / "saved.json").string()}, kNever, "saved.json"}},
+      {"IN", {{}, kRewritten, " render '" + (dir / "in.####.png").string() + "' -o "}},
+      {"--output", {{}, kRewritten, " -o '" + (dir / "out.####.exr").string() + "' \\\n"}},
+      {"--set", {{"--set", "Gamma=2"}, kRewritten, settings}},
+      {"--settings", {{"--settings", look}, kRewritten, settings}},
+      {"--save-settings", {{"--save-settings", (dir / "saved.json").string()}, kNever, "saved.json"}},
       {"--frames", {{}, kRewritten, " --frames \"${chunks[$SLURM_ARRAY_TASK_ID]}\" "}},
       {"--depth", {{"--depth", "16"}, kRepeated, " '--depth' '16'"}},
       {"--alpha", {{"--alpha", "associated"}, kRepeated, " '--alpha' 'associated'"}},
@@ -242,10 +238,13 @@ TEST_F(SlurmSubmission, EveryOptionReachesTheTasksAsItShould) {
       {"--wait", {{"--wait"}, kNever, "--wait"}},
       {"--dry-run", {{"--dry-run"}, kNever, "--dry-run"}},
   };
-  // What stops a run before it renders anything.
-  const std::set<std::string> stopping = {"--help", "--version"};
+}
 
-  const ToolRun help = RunTool(dir_.path(), {"render", "--help"});
+// Fails for each option render's help lists that `options` lacks and that
+// does not stop a run before it renders anything.
+void ExpectEveryHelpOptionTried(const TempDir& dir, const std::map<std::string, OptionFate>& options) {
+  const std::set<std::string> stopping = {"--help", "--version"};
+  const ToolRun help = RunTool(dir.path(), {"render", "--help"});
   ASSERT_EQ(help.status, 0) << help.err;
   for (const std::string& line : Lines(help.out)) {
     if (line.rfind("  -", 0) != 0) continue;
@@ -253,6 +252,19 @@ TEST_F(SlurmSubmission, EveryOptionReachesTheTasksAsItShould) {
     const std::string name = names.substr(names.rfind(',') + 1);
     EXPECT_TRUE(options.count(name) != 0 || stopping.count(name) != 0) << name << " is not tried here";
   }
+}
+
+// Every option of render and of every command, given at once: each reaches
+// the tasks as given, rewritten, or not at all, as its kind needs. An option
+// render's help lists and this test does not know fails it, so a new option
+// cannot go untried.
+TEST_F(SlurmSubmission, EveryOptionReachesTheTasksAsItShould) {
+  std::ofstream(dir_ / "config.ocio") << "ocio_profile_version: 2\nroles:\n  default: linear\ncolorspaces:\n"
+                                         "  - !<ColorSpace>\n    name: linear\n  - !<ColorSpace>\n    name: log\n";
+  const std::string look = (dir_ / "look.json").string();
+  ASSERT_EQ(RunTool(dir_.path(), Render({"--chunk", "6", "--dry-run", "--save-settings", look})).status, 0);
+  const std::map<std::string, OptionFate> options = EveryRenderOption(dir_, look, (dir_ / "config.ocio").string());
+  ExpectEveryHelpOptionTried(dir_, options);
 
   std::vector<std::string> args = Render({}, "1-12");
   args[3] = (dir_ / "out.####.exr").string();
