@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 #include "core/errors.h"
@@ -38,6 +39,40 @@ int BandRows(const OIIO::ImageSpec& image_spec) {
   }
   if (block <= 0) return kFileBandRows;
   return block * std::max(1, kFileBandRows / block);
+}
+
+namespace {
+
+// The rows an OpenEXR scanline file compresses as one chunk, by its
+// compression ("dwaa:45" names a level too).
+int ExrChunkRows(std::string_view compression) {
+  const std::string_view name = compression.substr(0, compression.find(':'));
+  if (name == "zip" || name == "pxr24") return 16;
+  if (name == "piz" || name == "b44" || name == "b44a" || name == "dwaa") return 32;
+  if (name == "dwab") return 256;
+  return 1;  // none, rle, zips
+}
+
+}  // namespace
+
+std::uint64_t CodecPixels(const OIIO::ImageSpec& image_spec, std::string_view format_name) {
+  if (format_name != "openexr") return 0;
+  int threads = 0;
+  OIIO::getattribute("exr_threads", threads);
+  // Two line buffers a thread, each holding a chunk compressed and uncompressed.
+  constexpr std::uint64_t kChunksPerThread = 4;
+  const std::uint64_t chunk_pixels =
+      image_spec.tile_width > 0
+          ? std::uint64_t{static_cast<std::uint32_t>(image_spec.tile_width)} *
+                static_cast<std::uint32_t>(std::max(image_spec.tile_height, 1))
+          : std::uint64_t{static_cast<std::uint32_t>(image_spec.width)} *
+                static_cast<std::uint32_t>(ExrChunkRows(image_spec.get_string_attribute("compression")));
+  std::uint64_t pixels = 0;  // saturated: a header may declare tiles of any size
+  if (__builtin_mul_overflow(kChunksPerThread * static_cast<std::uint64_t>(std::max(threads, 1)), chunk_pixels,
+                             &pixels)) {
+    return std::numeric_limits<std::uint64_t>::max();
+  }
+  return pixels;
 }
 
 bool ReadBand(OIIO::ImageInput& input, int subimage, const OIIO::ImageSpec& image_spec, int top, int bottom,

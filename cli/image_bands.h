@@ -7,7 +7,9 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/raster.h"
@@ -39,6 +41,13 @@ struct ExtraChannels {
 // compressed strip from the middle ("Compression algorithm does not support
 // random access").
 int BandRows(const OIIO::ImageSpec& image_spec);
+
+// The pixels of the chunks the reader of a file described by `image_spec`
+// keeps for threads of its own: an OpenEXR reader two line buffers, each a
+// chunk (a block of rows by its compression, or a tile) compressed and
+// uncompressed, for each thread of the library's pool (UseImageThreads);
+// other readers decode in the caller's thread.
+std::uint64_t CodecPixels(const OIIO::ImageSpec& image_spec, std::string_view format_name);
 
 // Reads rows [top, bottom) of every channel of the open file's `subimage`,
 // as stored, into `samples`.

@@ -1,5 +1,6 @@
 #include "image_open.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace qv::cli {
@@ -12,6 +13,17 @@ std::mutex& HeaderLock() {
 }
 
 }  // namespace
+
+// A band of kFileBandRows rows holds at most four chunks of OpenEXR's usual
+// compression (zip, 16 rows a chunk), and the tool reads and writes a band
+// at a time: more threads in its pool than that decode nothing sooner, while
+// every OpenEXR file open keeps buffers for each.
+constexpr int kMaxExrThreads = 4;
+
+void UseImageThreads(int threads) {
+  OIIO::attribute("threads", threads);
+  OIIO::attribute("exr_threads", std::min(threads, kMaxExrThreads));
+}
 
 std::unique_ptr<OIIO::ImageInput> OpenImageFile(const std::string& path, const OIIO::ImageSpec* config) {
   const std::lock_guard<std::mutex> hold(HeaderLock());

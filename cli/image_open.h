@@ -19,6 +19,12 @@
 
 namespace qv::cli {
 
+// The threads the image library decodes and encodes with, at most a few of
+// them in its OpenEXR pool. Left to itself, it takes one per processor the
+// machine has, whatever share of them this process may use, and every
+// OpenEXR file open keeps buffers for each thread (CodecPixels).
+void UseImageThreads(int threads);
+
 // The reader of the file at `path`, its first part's header decoded, or
 // null with the library's error pending (OIIO::geterror()). `config` as
 // ImageInput::open takes it.

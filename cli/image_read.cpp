@@ -98,7 +98,8 @@ FrameShape ShapeOf(const OIIO::ImageSpec& image_spec, const std::string& format_
                     image_spec.pixel_bytes(true),
                     depth.value_or(FileDepth(ColourType(image_spec, format_name))),
                     image_spec.pixel_bytes(true) - colour_bytes,
-                    BandRows(image_spec)};
+                    BandRows(image_spec),
+                    CodecPixels(image_spec, format_name)};
 }
 
 // The reader of the file at `path`, colour as stored. Throws RunError

@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "core/errors.h"
 #include "core/node_resources.h"
+#include "image_open.h"
 #include "library_messages.h"
 #include "render_help.h"
 #include "safe_file.h"
@@ -302,6 +303,7 @@ constexpr int kMappedAllocationBytes = 1 << 20;
 
 int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, kMappedAllocationBytes);
+  UseImageThreads(static_cast<int>(UsableCores()));
   RemovePartialFileOnSignals();
 
   CLI::App app{"Recolours images by their tones through the Quorvandile effect plug-in, loaded by a\n"

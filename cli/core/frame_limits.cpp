@@ -35,11 +35,14 @@ std::uint64_t FrameMemory(const FrameShape& shape) {
   const std::uint64_t sample = SampleBytes(shape.depth);
   const std::uint64_t light = HasAlpha(shape.colour_channels) ? 1 : 0;
   const std::int64_t band_rows = std::min<std::int64_t>(std::max<std::int64_t>(shape.band_rows, 1), shape.height);
-  const std::uint64_t band_pixels = Times(static_cast<std::uint64_t>(shape.width), static_cast<std::uint64_t>(band_rows));
+  const std::uint64_t band_pixels =
+      Times(static_cast<std::uint64_t>(shape.width), static_cast<std::uint64_t>(band_rows));
+  // A pixel's samples in the file and in the output (RGBA at most, the other channels as stored).
+  const std::uint64_t codec_pixel = Plus(shape.file_pixel_bytes, Plus(Times(4, sample), shape.extra_pixel_bytes));
   const std::uint64_t input = Plus(
       Times(pixels,
             Plus(Times(static_cast<std::uint64_t>(shape.colour_channels), sample), shape.extra_pixel_bytes + light)),
-      Times(band_pixels, shape.file_pixel_bytes));
+      Plus(Times(band_pixels, shape.file_pixel_bytes), Times(shape.codec_pixels, codec_pixel)));
   const std::uint64_t reader = Times(pixels, shape.file_pixel_bytes);
   const std::uint64_t world = Times(pixels, HostPixelBytes(shape.depth));
   const std::uint64_t output = Times(pixels, Times(4, sample));  // at most RGBA

@@ -40,13 +40,18 @@ struct FrameShape {
   // The rows of the file's samples read or written at once: more than
   // kFileBandRows where the file gives no fewer (tiles, strips of planes).
   std::int64_t band_rows = kFileBandRows;
+  // The pixels of the chunks the file's reader holds for threads of its own
+  // (OpenEXR's line buffers), which a writer of the same format holds as many
+  // again of in the output's samples. Freed into those threads' allocator
+  // arenas when a file closes, they stay resident for the rest of the frame.
+  std::uint64_t codec_pixels = 0;
 };
 
 // The bytes of the buffers that live at once at the worst moment of a
 // frame's render. Throughout: the input raster, the channels beyond colour
 // and alpha as the file stores them, where there is alpha the mask of light
-// without coverage, and a band of the file's samples (`band_rows` rows;
-// measured alive at the peak too). Beside them, at one moment or another: the
+// without coverage, a band of the file's samples (`band_rows` rows;
+// measured alive at the peak too) and the codecs' chunks (`codec_pixels`). Beside them, at one moment or another: the
 // reader's buffer of the file's samples (a PNG reader decodes the whole
 // picture first); four host worlds while the effect renders (the layer, the
 // copy the effect checks out, the host's snapshot of that copy for its

@@ -41,6 +41,15 @@ TEST(FrameMemory, CountsChannelsBeyondColourAsTheFileStoresThem) {
   EXPECT_EQ(FrameMemory(shape), 1000u * (8 + 8 + 1 + 4 * 8 + 24));
 }
 
+TEST(FrameMemory, CountsTheChunksItsCodecsKeepForTheirThreadsInTheFileAndTheOutput) {
+  // As above, and 8000 pixels of chunks: of the file's 24-byte samples, and
+  // of the output's, its 16-bit RGBA and the two channels as they are.
+  FrameShape shape = Shape(100, 10, Depth::k16, 4, 24);
+  shape.extra_pixel_bytes = 8;
+  shape.codec_pixels = 8000;
+  EXPECT_EQ(FrameMemory(shape), 1000u * (8 + 8 + 1 + 4 * 8 + 24) + 8000u * (24 + 4 * 2 + 8));
+}
+
 TEST(FrameMemory, CountsTheBandAFileGivesAtOnce) {
   // A TIFF of separate planes in strips of 300 rows, or tiles 300 high: its
   // band is 300 rows, however many rows other files give at once.

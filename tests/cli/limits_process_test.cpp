@@ -11,6 +11,8 @@
 #include <tuple>
 
 #include "cli_support.h"
+#include "image_bands.h"
+#include "image_open.h"
 
 namespace qv::cli::test {
 namespace {
@@ -150,10 +152,31 @@ TEST_F(Limits, RowsBeyondTheHostsStrideAreRefusedWhateverTheLimits) {
                 {"narrower.pgm: 140000000x1 at float needs rows of 2240000000 bytes"});
 }
 
+// An OpenEXR reader keeps four chunks a thread of the library's pool: rows
+// by its compression, or a tile. However many threads the machine gives, the
+// pool has at most four, since a band of rows is at most four zip chunks.
+TEST(CodecPixels, AreFourChunksForEachOfAtMostFourThreadsOfAnOpenExrReader) {
+  OIIO::ImageSpec image_spec(2000, 1500, 4, OIIO::TypeDesc::HALF);
+  UseImageThreads(3);
+  for (const auto& [compression, rows] : {std::pair{"zip", 16}, std::pair{"zips", 1}, std::pair{"piz", 32},
+                                          std::pair{"dwaa:45", 32}, std::pair{"dwab", 256}, std::pair{"none", 1}}) {
+    image_spec.attribute("compression", compression);
+    EXPECT_EQ(CodecPixels(image_spec, "openexr"), 4u * 3 * 2000 * rows) << compression;
+  }
+  UseImageThreads(64);
+  image_spec.attribute("compression", "piz");
+  EXPECT_EQ(CodecPixels(image_spec, "openexr"), 4u * 4 * 2000 * 32);
+  image_spec.tile_width = 64;
+  image_spec.tile_height = 32;
+  EXPECT_EQ(CodecPixels(image_spec, "openexr"), 4u * 4 * 64 * 32);
+  EXPECT_EQ(CodecPixels(image_spec, "tiff"), 0u);
+}
+
 // The figure a frame is held to is what its render takes at its worst
 // moment: the tool's peak on a frame less its peak on a tiny frame of the
 // same kind is within the figure, and not far below it. Frames of 3
-// million pixels make the tool's own memory small beside theirs.
+// million pixels make the tool's own memory small beside theirs; the OpenEXR
+// files' chunks that its codecs keep for their threads count too.
 TEST_F(Limits, TheMemoryFigureIsWhatAFrameTakes) {
 #ifdef QV_SANITIZED
   GTEST_SKIP() << "the sanitizers' own memory hides the frame's";
