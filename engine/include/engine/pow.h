@@ -110,13 +110,20 @@ constexpr double kPowShift = 0x1.8p45;    // t + kPowShift rounds t to a multipl
 constexpr std::uint64_t kPowExponentBits = 0x3FF0000000000000u;
 constexpr std::uint64_t kPowFractionBits = 0x000FFFFFFFFFFFFFu;
 
-// 2^(y log2 ax) in double for a finite ax > 0 (any other ax gives some value).
-inline double PowPositive(double ax, double y) {
-  const auto bits = __builtin_bit_cast(std::uint64_t, ax);
-  const double e = static_cast<double>(static_cast<std::int64_t>(bits >> 52) - 1023);
-  const std::uint64_t i = (bits >> 45) & 127;
-  const double m = __builtin_bit_cast(double, (bits & kPowFractionBits) | kPowExponentBits);
-  const double z = m * static_cast<double>(kPowReciprocal[i]) - 1.0;
+// The c_i as doubles: read without a conversion.
+struct alignas(64) PowReciprocalDoubles {
+  double c[128];
+};
+constexpr PowReciprocalDoubles kPowReciprocalDoubles = [] {
+  PowReciprocalDoubles table{};
+  for (int i = 0; i < 128; ++i) table.c[i] = kPowReciprocal[i];
+  return table;
+}();
+
+// 2^(y log2 x) in double for x = 2^e * m, m in [1, 2) with i its top 7
+// fraction bits.
+inline double PowOfSplit(double e, std::uint32_t i, double m, double y) {
+  const double z = m * kPowReciprocalDoubles.c[i] - 1.0;
   // The polynomials by Estrin's scheme: their terms in pairs, side by side,
   // shorten the chain of dependent operations that bounds the speed.
   const double z2 = z * z;
@@ -137,6 +144,24 @@ inline double PowPositive(double ax, double y) {
   const double s = __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, kPowExp2[j]) + ((k - j) << 45));
   const double d = (kPowExpPoly[0] + kPowExpPoly[1] * g) + (g * g) * (kPowExpPoly[2] + kPowExpPoly[3] * g);
   return s + (s * g) * d;
+}
+
+// 2^(y log2 ax) in double for a finite ax > 0 (any other ax gives some value).
+inline double PowPositive(double ax, double y) {
+  const auto bits = __builtin_bit_cast(std::uint64_t, ax);
+  const double e = static_cast<double>(static_cast<std::int64_t>(bits >> 52) - 1023);
+  const double m = __builtin_bit_cast(double, (bits & kPowFractionBits) | kPowExponentBits);
+  return PowOfSplit(e, static_cast<std::uint32_t>(bits >> 45) & 127, m, y);
+}
+
+// The same for a normal float ax, split in its own bits (the same e, i and
+// m): fewer instructions than by way of the double.
+constexpr std::uint32_t kPowFloatFractionBits = 0x007FFFFFu;
+constexpr std::uint32_t kPowFloatOneBits = 0x3F800000u;
+inline double PowPositiveNormal(std::uint32_t magnitude, double y) {
+  const double e = static_cast<double>(static_cast<std::int32_t>(magnitude >> 23) - 127);
+  const float m = __builtin_bit_cast(float, (magnitude & kPowFloatFractionBits) | kPowFloatOneBits);
+  return PowOfSplit(e, (magnitude >> 16) & 127, m, y);
 }
 
 // Whether PowPositive's result p, with its error bound, may lie on either
@@ -192,22 +217,27 @@ inline float PowOfAny(float x, const PowExponent& y) {
   return static_cast<float>(r);
 }
 
-// x^y. Tones are mostly finite and not 0, and exponents ordinary: one test
-// sends every other case to the rules above, and the sign rules of a
-// negative x are applied to the bits without a branch, so that the common
-// cases run without one that the data could mispredict.
+// x^y. Tones are mostly normal floats, and exponents ordinary: one test
+// sends every other case (a zero, subnormal, infinite or NaN x) to the rules
+// above, and the sign rules of a negative x are applied to the bits without
+// a branch, so that the common cases run without one that the data could
+// mispredict.
 inline float PowF(float x, const PowExponent& y) {
   const auto bits = __builtin_bit_cast(std::uint32_t, x);
   const std::uint32_t magnitude = bits & 0x7FFFFFFFu;
-  if (__builtin_expect(magnitude - 1u < 0x7F7FFFFFu && y.ordinary, 1)) {  // 0 < |x| < infinity
+  // |x| normal and finite: from the least normal float up to the largest.
+  if (__builtin_expect(magnitude - 0x00800000u < 0x7F000000u && y.ordinary, 1)) {
     const float ax = __builtin_bit_cast(float, magnitude);
-    const double r = PowPositive(ax, y.y);
+    const double r = PowPositiveNormal(magnitude, y.y);
     const float power =
         __builtin_expect(!PowNearMidpoint(r, y.roundingSlack), 1) ? static_cast<float>(r) : PowExactPositive(ax, y.y);
     const std::uint32_t sign = bits & ~magnitude;
     const std::uint32_t signed_power = __builtin_bit_cast(std::uint32_t, power) | (sign & y.oddSign);
-    // A negative x has no real power of a fractional exponent.
-    return __builtin_bit_cast(float, (sign & y.fractionalSign) != 0 ? kPowNaNBits : signed_power);
+    // A negative x has no real power of a fractional exponent. Chosen by a
+    // mask, all ones where so: a choice by condition is compiled to a branch
+    // on x's sign, which tones of both signs mispredict.
+    const std::uint32_t no_power = 0u - ((sign & y.fractionalSign) >> 31);
+    return __builtin_bit_cast(float, (signed_power & ~no_power) | (kPowNaNBits & no_power));
   }
   return PowOfAny(x, y);
 }
