@@ -51,13 +51,13 @@ struct FrameShape {
 // frame's render. Throughout: the input raster, the channels beyond colour
 // and alpha as the file stores them, where there is alpha the mask of light
 // without coverage, a band of the file's samples (`band_rows` rows;
-// measured alive at the peak too) and the codecs' chunks (`codec_pixels`). Beside them, at one moment or another: the
-// reader's buffer of the file's samples (a PNG reader decodes the whole
-// picture first); four host worlds while the effect renders (the layer, the
-// copy the effect checks out, the host's snapshot of that copy for its
-// checks, the output); the output world and the output raster made from it.
-// Once that raster is made the world is gone, and the writer takes the
-// raster a band of rows at a time.
+// measured alive at the peak too) and the codecs' chunks (`codec_pixels`).
+// Beside them, at one moment or another: the reader's buffer of the file's
+// samples (a PNG reader decodes the whole picture first); four host worlds
+// while the effect renders (the layer, the copy the effect checks out, the
+// host's snapshot of that copy for its checks, the output); the output world
+// and the output raster made from it. Once that raster is made the world is
+// gone, and the writer takes the raster a band of rows at a time.
 std::uint64_t FrameMemory(const FrameShape& shape);
 
 // Why a frame of `shape` may not be rendered, as the part of a line after
