@@ -844,128 +844,156 @@ inline typename I::D HeldD(typename I::D v, typename I::D lo, typename I::D hi) 
 inline constexpr double kTablePowerLargest = 1024;  // |y| beyond: the library's pow throughout
 inline double TablePowerSpread(double y) { return (__builtin_fabs(y) + 1) * 0x1p-44 + 0x1p-40; }
 
+// The entries of an 8- or 16-bit table, kLanes at a time: the ramp's
+// constants widened once, and the steps of an entry as members inlined by
+// force (QV_STEP): left as calls, the sanitized builds read every colour
+// through memory, with checks.
 template <class I, class Pixel, ToneCount Tones>
-void BuildTable(Pixel* table, const TableConstants& c) {
+class TableBuilder {
   using D = typename I::D;
-  constexpr std::uint32_t kMax = sizeof(Pixel) == sizeof(Pixel8) ? kMax8 : kMax16;
-  constexpr std::int32_t kLanes = I::kLanesD;
-  constexpr int kSegments = Tones == kDuotone ? 1 : Tones == kTritone ? 2 : Tones == kPentone ? 4 : 0;
-  constexpr int kStops = kSegments > 0 ? kSegments : 1;
-  const D maxD = I::SetD(kMax), half = I::SetD(0.5), zero = I::SetD(0.0), one = I::SetD(1.0);
-  // Monotone's colour is the same in every entry; tone counts without a ramp
-  // leave it black.
-  D fixedColour[3] = {zero, zero, zero};
-  if constexpr (Tones == kMonotone) {
-    for (int ch = 0; ch < 3; ++ch) fixedColour[ch] = I::SetD(static_cast<double>(c.monotone[ch]));
-  }
-  // The ramp's colours widened once: the pow calls in the loop would have
-  // them reloaded and widened again at every step.
-  D stops[kStops][3], spans[kStops][3];
-  for (int stop = 0; stop < kSegments; ++stop) {
-    for (int ch = 0; ch < 3; ++ch) {
-      stops[stop][ch] = I::SetD(c.colours.stops[stop][ch]);
-      spans[stop][ch] = I::SetD(c.colours.spans[stop][ch]);
+  static constexpr std::uint32_t kMax = sizeof(Pixel) == sizeof(Pixel8) ? kMax8 : kMax16;
+  static constexpr std::int32_t kLanes = I::kLanesD;
+  static constexpr int kSegments = Tones == kDuotone ? 1 : Tones == kTritone ? 2 : Tones == kPentone ? 4 : 0;
+  static constexpr int kStops = kSegments > 0 ? kSegments : 1;
+
+ public:
+  TableBuilder(Pixel* table, const TableConstants& c) : table_(table), c_(c) {
+    // Monotone's colour is the same in every entry; tone counts without a
+    // ramp leave it black.
+    if constexpr (Tones == kMonotone) {
+      for (int ch = 0; ch < 3; ++ch) fixedColour_[ch] = I::SetD(static_cast<double>(c.monotone[ch]));
+    }
+    // The ramp's colours widened once: the pow calls in the loop would have
+    // them reloaded and widened again at every step.
+    for (int stop = 0; stop < kSegments; ++stop) {
+      for (int ch = 0; ch < 3; ++ch) {
+        stops_[stop][ch] = I::SetD(c.colours.stops[stop][ch]);
+        spans_[stop][ch] = I::SetD(c.colours.spans[stop][ch]);
+      }
     }
   }
-  // The steps below are lambdas inlined by force (QV_STEP): left as
-  // calls, the sanitized builds read every captured colour through memory,
-  // with checks.
+
+  void Build() const {
+    if constexpr (kMax == kMax16 && kSegments > 0) {
+      if (!c_.identityPower && __builtin_fabs(c_.exponent) <= kTablePowerLargest) {
+        BuildFromSurePowers();
+        return;
+      }
+    }
+    for (std::uint32_t first = 0; first <= kMax; first += kLanes) Exact(first, XOf(first));
+  }
+
+ private:
   // x for the kLanes entries from `first`.
-  const auto xOf = [&](std::uint32_t first) QV_STEP {
-    return I::DivD(I::AddD(I::SetD(static_cast<double>(first)), I::IotaD()), maxD);
-  };
+  QV_STEP D XOf(std::uint32_t first) const {
+    return I::DivD(I::AddD(I::SetD(static_cast<double>(first)), I::IotaD()), maxD_);
+  }
+
   // The store rule: below 0 or NaN gives 0, above the maximum the maximum,
   // truncated toward zero by StoreEntries.
-  const auto alphaOf = [&](D x) QV_STEP {
+  QV_STEP D AlphaOf(D x) const {
     return HeldD<I>(
-        I::AddD(I::MulD(I::AddD(I::MulD(x, I::SetD(c.opacityRange)), I::SetD(c.shadowsOpacity)), maxD), half), zero,
-        maxD);
-  };
+        I::AddD(I::MulD(I::AddD(I::MulD(x, I::SetD(c_.opacityRange)), I::SetD(c_.shadowsOpacity)), maxD_), half_),
+        zero_, maxD_);
+  }
+
   // The colour channels for `level` (the tone raised to the exponent), held
   // but not yet truncated; returns the segment's lower border in each lane.
-  const auto colourOf = [&](D level, D(&colour)[3]) QV_STEP {
-    D lower = zero;
-    for (int ch = 0; ch < 3; ++ch) colour[ch] = fixedColour[ch];
+  QV_STEP D ColourOf(D level, D (&colour)[3]) const {
+    D lower = zero_;
+    for (int ch = 0; ch < 3; ++ch) colour[ch] = fixedColour_[ch];
     if constexpr (kSegments > 0) {
-      const D t = HeldD<I>(I::AddD(I::MulD(level, I::SetD(c.scale)), I::SetD(c.offset)), zero, one);
+      const D t = HeldD<I>(I::AddD(I::MulD(level, I::SetD(c_.scale)), I::SetD(c_.offset)), zero_, one_);
       D from[3], span[3];
       for (int ch = 0; ch < 3; ++ch) {
-        from[ch] = stops[0][ch];
-        span[ch] = spans[0][ch];
+        from[ch] = stops_[0][ch];
+        span[ch] = spans_[0][ch];
       }
       for (int border = 1; border < kSegments; ++border) {
         const double at = static_cast<double>(border) / kSegments;
         const auto passed = I::GeD(t, I::SetD(at));
         lower = I::SelectD(passed, I::SetD(at), lower);
         for (int ch = 0; ch < 3; ++ch) {
-          from[ch] = I::SelectD(passed, stops[border][ch], from[ch]);
-          span[ch] = I::SelectD(passed, spans[border][ch], span[ch]);
+          from[ch] = I::SelectD(passed, stops_[border][ch], from[ch]);
+          span[ch] = I::SelectD(passed, spans_[border][ch], span[ch]);
         }
       }
       const D position = I::MulD(I::SetD(static_cast<double>(kSegments)), I::SubD(t, lower));
       for (int ch = 0; ch < 3; ++ch) {
-        colour[ch] = HeldD<I>(I::AddD(I::MulD(I::AddD(I::MulD(span[ch], position), from[ch]), maxD), half), zero, maxD);
+        colour[ch] =
+            HeldD<I>(I::AddD(I::MulD(I::AddD(I::MulD(span[ch], position), from[ch]), maxD_), half_), zero_, maxD_);
       }
     }
     return lower;
-  };
+  }
+
   // The entries from `first` with the library's power, lane by lane.
-  const auto exact = [&](std::uint32_t first, D x) QV_STEP {
+  QV_STEP void Exact(std::uint32_t first, D x) const {
     D level = x;
-    if (kSegments > 0 && !c.identityPower) {
+    if (kSegments > 0 && !c_.identityPower) {
       double powers[kLanes];
       I::StoreD(powers, x);
-      for (double& v : powers) v = __builtin_pow(v, c.exponent);
+      for (double& v : powers) v = __builtin_pow(v, c_.exponent);
       level = I::LoadD(powers);
     }
     D colour[3];
-    colourOf(level, colour);
+    ColourOf(level, colour);
     if (kMax + 1 - first >= kLanes) {
-      I::StoreEntries(table + first, alphaOf(x), colour[0], colour[1], colour[2]);
+      I::StoreEntries(table_ + first, AlphaOf(x), colour[0], colour[1], colour[2]);
     } else {
       Pixel last[kLanes];
-      I::StoreEntries(last, alphaOf(x), colour[0], colour[1], colour[2]);
-      for (std::uint32_t i = 0; first + i <= kMax; ++i) table[first + i] = last[i];
-    }
-  };
-  const double y = c.exponent;
-  if constexpr (kMax == kMax16 && kSegments > 0) {
-    if (!c.identityPower && __builtin_fabs(y) <= kTablePowerLargest) {
-      const D spread = I::SetD(TablePowerSpread(y)), unsure = I::SetD(-1.0);
-      const D smallest = I::SetD(0x1p-140), largest = I::SetD(0x1p120);
-      for (std::uint32_t first = 0; first <= kMax; first += 2 * kLanes) {
-        const D xs[2] = {xOf(first), xOf(first + kLanes)};
-        const typename I::F joined[1] = {I::JoinF(xs[0], xs[1])};
-        D powers[2];
-        PowPositiveD<I, 2>(SplitPow<I, 1>(joined), y, powers);
-        for (int h = 0; h < 2 && first + h * kLanes <= kMax; ++h) {
-          const std::uint32_t at = first + h * kLanes;
-          // x = 0 is no float of the bound's range, and the table's last
-          // entry stands alone in its step: both take the library's power.
-          if (at == 0 || kMax + 1 - at < kLanes) {
-            exact(at, xs[h]);
-            continue;
-          }
-          const D p = powers[h];
-          D below[3], above[3];
-          const D lowerBelow = colourOf(I::SubD(p, I::MulD(p, spread)), below);
-          D lowerAbove = colourOf(I::AddD(p, I::MulD(p, spread)), above);
-          // A power that t was held for is no sure one either.
-          lowerAbove = I::SelectD(I::GeD(p, smallest), lowerAbove, unsure);
-          lowerAbove = I::SelectD(I::GtD(p, largest), unsure, lowerAbove);
-          bool sure = I::SameD(lowerBelow, lowerAbove);
-          for (int ch = 0; ch < 3; ++ch) sure &= I::SameD(I::TruncD(below[ch]), I::TruncD(above[ch]));
-          if (sure) {
-            I::StoreEntries(table + at, alphaOf(xs[h]), below[0], below[1], below[2]);
-          } else {
-            exact(at, xs[h]);
-          }
-        }
-      }
-      return;
+      I::StoreEntries(last, AlphaOf(x), colour[0], colour[1], colour[2]);
+      for (std::uint32_t i = 0; first + i <= kMax; ++i) table_[first + i] = last[i];
     }
   }
-  for (std::uint32_t first = 0; first <= kMax; first += kLanes) exact(first, xOf(first));
+
+  // The 16-bit entries from the float ramp's power function wherever its
+  // bound makes the entry sure, and from the library's elsewhere.
+  void BuildFromSurePowers() const {
+    const double y = c_.exponent;
+    const D spread = I::SetD(TablePowerSpread(y)), unsure = I::SetD(-1.0);
+    const D smallest = I::SetD(0x1p-140), largest = I::SetD(0x1p120);
+    for (std::uint32_t first = 0; first <= kMax; first += 2 * kLanes) {
+      const D xs[2] = {XOf(first), XOf(first + kLanes)};
+      const typename I::F joined[1] = {I::JoinF(xs[0], xs[1])};
+      D powers[2];
+      PowPositiveD<I, 2>(SplitPow<I, 1>(joined), y, powers);
+      for (int h = 0; h < 2 && first + h * kLanes <= kMax; ++h) {
+        const std::uint32_t at = first + h * kLanes;
+        // x = 0 is no float of the bound's range, and the table's last
+        // entry stands alone in its step: both take the library's power.
+        if (at == 0 || kMax + 1 - at < kLanes) {
+          Exact(at, xs[h]);
+          continue;
+        }
+        const D p = powers[h];
+        D below[3], above[3];
+        const D lowerBelow = ColourOf(I::SubD(p, I::MulD(p, spread)), below);
+        D lowerAbove = ColourOf(I::AddD(p, I::MulD(p, spread)), above);
+        // A power that t was held for is no sure one either.
+        lowerAbove = I::SelectD(I::GeD(p, smallest), lowerAbove, unsure);
+        lowerAbove = I::SelectD(I::GtD(p, largest), unsure, lowerAbove);
+        bool sure = I::SameD(lowerBelow, lowerAbove);
+        for (int ch = 0; ch < 3; ++ch) sure &= I::SameD(I::TruncD(below[ch]), I::TruncD(above[ch]));
+        if (sure) {
+          I::StoreEntries(table_ + at, AlphaOf(xs[h]), below[0], below[1], below[2]);
+        } else {
+          Exact(at, xs[h]);
+        }
+      }
+    }
+  }
+
+  Pixel* table_;
+  const TableConstants& c_;
+  const D maxD_ = I::SetD(kMax), half_ = I::SetD(0.5), zero_ = I::SetD(0.0), one_ = I::SetD(1.0);
+  D fixedColour_[3] = {zero_, zero_, zero_};
+  D stops_[kStops][3]{}, spans_[kStops][3]{};
+};
+
+template <class I, class Pixel, ToneCount Tones>
+void BuildTable(Pixel* table, const TableConstants& c) {
+  TableBuilder<I, Pixel, Tones>(table, c).Build();
 }
 
 // ------------------------------------------------------------ kernel table
